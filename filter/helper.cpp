@@ -1,0 +1,160 @@
+#include "filter/helper.h"
+
+#include <iostream>
+#include <sstream>
+
+#include "runtime/casefold.h"
+#include "runtime/log.h"
+
+namespace cgp {
+
+void readLineAnyEol(std::istream& in, std::string& line) {
+    std::istream::sentry guard(in, true);
+    if (!guard || !in.good()) {
+        in.setstate(std::ios::failbit);
+        return;
+    }
+    line.clear();
+    std::streambuf* sb = in.rdbuf();
+    typedef std::char_traits<char> traits;
+    int c = sb->sgetc();
+    if (c == traits::eof()) {
+        in.setstate(std::ios::eofbit | std::ios::failbit);
+        return;
+    }
+    // The standard input has no read-ahead of its own: there a pair is joined
+    // only when its second half is already buffered.
+    const bool interactive = sb == std::cin.rdbuf();
+    for (;;) {
+        c = sb->sbumpc();
+        if (c == traits::eof()) {
+            in.setstate(std::ios::eofbit);
+            return;
+        }
+        if (c == '\n' || c == '\r') break;
+        line += static_cast<char>(c);
+    }
+    const int other = c == '\n' ? '\r' : '\n';
+    if (!interactive || sb->in_avail() > 0) {
+        int next = sb->sgetc();
+        if (next == other)
+            sb->sbumpc();
+        else if (next == traits::eof())
+            in.setstate(std::ios::eofbit);
+    }
+}
+
+int parseSeqNumber(const std::string& text) {
+    std::istringstream in(text);
+    int value = 0;
+    if (!(in >> value)) return 0;
+    return value;
+}
+
+Helper::Helper(bool threaded, const std::string& rejectWord)
+    : threaded_(threaded), rejectWord_(" " + rejectWord + " ") {}
+
+Helper::~Helper() = default;
+
+int Helper::getInterfaceVersion(int) { return 3; }
+
+void Helper::onQuit() {}
+
+void Helper::run() { run(std::cin); }
+
+void Helper::run(std::istream& in) {
+    qdl::logline() << "Ready to receive INTF command.";
+    bool quitSeen = false;
+    std::string line;
+    while (in.good()) {
+        readLineAnyEol(in, line);
+        if (in.fail()) break;
+        dispatch(line, quitSeen);
+    }
+}
+
+namespace {
+
+bool isDelimiter(char c) { return c == ' ' || c == '\r' || c == '\n'; }
+
+// Next token from pos; pos ends just after it.
+std::string token(const std::string& line, std::size_t& pos) {
+    while (pos < line.size() && isDelimiter(line[pos])) ++pos;
+    std::size_t start = pos;
+    while (pos < line.size() && !isDelimiter(line[pos])) ++pos;
+    return line.substr(start, pos - start);
+}
+
+}  // namespace
+
+void Helper::dispatch(const std::string& line, bool& quitSeen) {
+    std::size_t pos = 0;
+    const std::string seqText = token(line, pos);
+    const std::string command = qdl::lowerCase(token(line, pos));
+    while (pos < line.size() && isDelimiter(line[pos])) ++pos;
+    const std::string parameters = line.substr(pos);
+
+    if (seqText.empty()) {
+        qdl::outline() << "(null) FAILURE";
+        return;
+    }
+    if (command.empty() && !quitSeen) {
+        qdl::outline() << seqText << " FAILURE";
+        return;
+    }
+    if (quitSeen) {
+        qdl::outline() << seqText << rejectWord_
+                       << "\"QUIT command received, filter is shut down. Please restart the filter.\"";
+        return;
+    }
+    if (command == "intf") {
+        intfSeen_ = true;
+        int requested = parameters.empty() ? 1 : parseSeqNumber(parameters);
+        qdl::outline() << seqText << " INTF " << static_cast<unsigned>(getInterfaceVersion(requested));
+        return;
+    }
+    if (command == "key") {
+        qdl::outline() << seqText << " OK";
+        return;
+    }
+    if (command == "quit") {
+        qdl::logline(seqText) << "Filter is shutting down...";
+        onQuit();
+        qdl::outline() << seqText << " OK \"Filter is shut down and waiting for standard output to be closed\"";
+        quitSeen = true;
+        return;
+    }
+    if (command == "crash") {
+        // A request must never take the filter down: the server would stop
+        // delivering mail. Refuse it instead of raising.
+        qdl::outline() << seqText << " FAILURE \"unhandled exception request\"";
+        return;
+    }
+    const int seqID = parseSeqNumber(seqText);
+    if (seqID == 0 && seqText != "0") {
+        qdl::outline() << seqText << rejectWord_ << "\"Error: seqID should be a number\"";
+        return;
+    }
+    if (parameters.empty()) {
+        qdl::outline() << seqText << " FAILURE \"Missing parameter(s)\"";
+        return;
+    }
+    if (!acceptsCommand(command)) {
+        qdl::outline() << seqText << " FAILURE";
+        return;
+    }
+    if (!intfSeen_) {
+        getInterfaceVersion(3);
+        intfSeen_ = true;
+    }
+    // Each request is served to the end, its reply written, before the next
+    // line is read; the filter never asks for threads.
+    Request request{seqID, this, command, parameters};
+    workerMain(&request);
+}
+
+void Helper::workerMain(Request* request) {
+    request->helper->processRequest(request->seqID, request->command, request->parameters);
+}
+
+}  // namespace cgp

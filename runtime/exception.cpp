@@ -1,0 +1,10 @@
+#include "runtime/exception.h"
+
+namespace qdl {
+
+Exception::~Exception() = default;
+FileNotFoundException::~FileNotFoundException() = default;
+ArgumentListTooLongException::~ArgumentListTooLongException() = default;
+FileNotExecutableException::~FileNotExecutableException() = default;
+
+}  // namespace qdl
