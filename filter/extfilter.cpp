@@ -1,0 +1,98 @@
+#include "filter/extfilter.h"
+
+#include <cstdlib>
+#include <ctime>
+
+#include "runtime/escape.h"
+#include "runtime/files.h"
+#include "runtime/log.h"
+#include "runtime/stream.h"
+
+namespace cgp {
+
+const ExtFilter::Result ExtFilter::Result::OK{ExtFilter::Result::Accept, {}};
+const ExtFilter::Result ExtFilter::Result::DISCARD{ExtFilter::Result::Discard, {}};
+
+namespace {
+
+bool isEnvelopeLetter(unsigned char c) {
+    return (c >= 65 && c <= 90) || (c >= 97 && c <= 122) || c == 138 || c == 140 || c == 142 || c == 154 ||
+           c == 156 || c == 158 || c == 159 || (c >= 192 && c <= 214) || (c >= 216 && c <= 247) || c >= 249;
+}
+
+bool isWhite(unsigned char c) { return (c >= 9 && c <= 13) || c == 32; }
+
+}  // namespace
+
+void joinHeaderLines(const std::vector<std::string>& lines, std::string& out) {
+    std::string joined;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (i) joined += '\n';
+        joined += lines[i];
+    }
+    out = qdl::cgpEscape(joined);
+}
+
+ExtFilter::ExtFilter(bool threaded) : Helper(threaded, "REJECTED") {
+    std::srand(static_cast<unsigned>(std::time(nullptr)));
+}
+
+ExtFilter::~ExtFilter() = default;
+
+bool ExtFilter::acceptsCommand(const std::string& command) { return command == "file"; }
+
+bool ExtFilter::hasEnvelope(std::istream& in) {
+    in.clear();
+    if (!in.seekg(0).good()) return false;
+    std::string line;
+    readLineAnyEol(in, line);
+    in.clear();
+    in.seekg(0);
+    return line.size() >= 3 && isEnvelopeLetter(static_cast<unsigned char>(line[0])) &&
+           isWhite(static_cast<unsigned char>(line[1]));
+}
+
+void ExtFilter::skipEnvelope(std::istream& in) {
+    if (!hasEnvelope(in)) return;
+    std::string line;
+    while (in.good()) {
+        readLineAnyEol(in, line);
+        if (in.fail() || line.empty()) break;
+    }
+}
+
+void ExtFilter::processRequest(int seqID, const std::string&, const std::string& path) {
+    const unsigned n = static_cast<unsigned>(seqID);
+    if (!qdl::isFile(path)) {
+        qdl::outline() << n << " OK \"Error: File Not Found " << qdl::cgpEscape(path) << "\"";
+        return;
+    }
+    {
+        qdl::ifstream probe(path);
+        if (!probe.is_open()) {
+            qdl::outline() << n << " OK \"Error: unable to open file " << qdl::cgpEscape(path) << "\"";
+            return;
+        }
+    }
+    Result result = processMessage(seqID, path);
+    std::string text;
+    joinHeaderLines(result.headerLines, text);
+    int code = result.code;
+    if (text.empty() && code == Result::AddHeader) code = Result::Accept;
+
+    static const char* const logTexts[] = {"Accepting message", "Postponing message", "Rejecting message",
+                                           "Discarding message", "Adding Header(s) to message"};
+    if (code < 0 || code > 4) code = Result::Accept;  // an unknown code must not lose the message
+    qdl::logline(n) << logTexts[code];
+    qdl::outline reply;
+    reply << n;
+    switch (code) {
+    case Result::Accept: reply << " OK"; break;
+    case Result::Postpone: reply << " REJECTED \"" << text << "\""; break;
+    case Result::Reject: reply << " ERROR \"" << text << "\""; break;
+    case Result::Discard: reply << " DISCARD"; break;
+    case Result::AddHeader: reply << " ADDHEADER \"" << text << "\""; break;
+    }
+}
+
+}  // namespace cgp

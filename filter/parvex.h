@@ -1,0 +1,42 @@
+#pragma once
+// The TNEF filter: filter mode over the server protocol, and batch mode.
+#include <istream>
+#include <ostream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "filter/attachment.h"
+#include "filter/extfilter.h"
+
+class Parvex : public cgp::ExtFilter {
+public:
+    Parvex();
+    ~Parvex() override;
+
+    // Program entry: command line, start-up, then the loop or the batch.
+    int run(int argc, char** argv);
+
+    Result processMessage(int seqID, const std::string& path) override;
+
+    // The walk: true when the message is to be rewritten from `records`.
+    bool convertMessage(std::istream& in, std::vector<AttachmentRecord>& records);
+    void unpackParts(std::istream& in, std::vector<AttachmentRecord>& records, bool& found, int depth = 0);
+
+    // Copies the message from `in` to `out`, each recorded part replaced by
+    // its extracted files; inserted files are deleted once written.
+    void writeConvertedMessage(std::istream& in, std::ostream& out, const std::vector<AttachmentRecord>& records);
+
+    // Batch mode over an mdir tree.
+    void convertMdirFile(const std::string& path);
+    void convertMdirTree(const std::string& path);
+
+    std::string programDir;  // with its trailing "/"
+    // This instance's own unpacking directory: programDir + "pvx_temp/" + pid + "/".
+    std::string tempDir;
+    bool noRecurse = false;
+    bool keepWinmail = false;
+    bool noRtfAlternative = false;
+    bool ignoreRtfBody = false;
+    bool alwaysRemoveWinmail = false;
+};
