@@ -566,3 +566,16 @@ TEST_F(TnefTool, OwnTruncatedStreamBehavesLikeTheTruncatedSample) {
     EXPECT_EQ(testsupport::listDir(theirDir), std::vector<std::string>{"AUTHORS"});
     EXPECT_EQ(written(), std::vector<std::string>{"AUTHORS"});
 }
+
+// tnef prints the attachment's name raw, so a crafted name can forge list
+// lines; only the PATH column is sanitised ("%XX" for TAB, "|", "/", LF...).
+TEST_F(TnefTool, CraftedNameForgesVerboseListLines) {
+    TnefWriter w;
+    w.addAttachment("a\nzz\t|\t/etc/passwd\n", "data", "EVIL.TXT");
+    const ProgramResult r = unpack(w.bytes());
+    EXPECT_EQ(r.exitCode, 0);
+    const std::string sanitised = "a%0Azz%09%7C%09%2Fetc%2Fpasswd%0A";
+    EXPECT_EQ(r.out, "a\nzz\t|\t/etc/passwd\n\t|\t" + outFile(sanitised) + "\t|\tunknown\t|\t\n");
+    EXPECT_EQ(written(), std::vector<std::string>{sanitised});
+    EXPECT_EQ(testsupport::readFile(outFile(sanitised)), "data");
+}
