@@ -11,7 +11,6 @@
 #include <utime.h>
 
 #include <algorithm>
-#include <regex>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -413,7 +412,11 @@ TEST_F(FilesTest, MakeBackupNameMovesTheFileAside) {
         }
         if (qdl::DateTime::now().format(".YYYYMMDD-hhmmss") != before) continue;
         EXPECT_EQ(names[0], ".bak" + before);
-        EXPECT_TRUE(std::regex_match(names[0], std::regex(R"(\.bak\.20\d{6}-\d{6})"))) << names[0];
+        ASSERT_EQ(names[0].size(), std::string(".bak.YYYYMMDD-hhmmss").size()) << names[0];
+        for (size_t i = 0; i < names[0].size(); ++i) {
+            char c = names[0][i];
+            EXPECT_TRUE(i == 13 ? c == '-' : i < 5 ? c == ".bak."[i] : (c >= '0' && c <= '9')) << names[0];
+        }
         EXPECT_EQ(names[1], names[0] + ".1");
         EXPECT_EQ(names[2], names[0] + ".1.1");
         EXPECT_FALSE(fs::exists(f));
