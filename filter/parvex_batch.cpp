@@ -69,18 +69,19 @@ void Parvex::convertMdirTree(const std::string& path) {
 }
 
 void Parvex::convertMdirFile(const std::string& path) {
-    qdl::ifstream in(path);
     if (qdl::baseName(path).find('.') != std::string::npos) {
         progress("* Skipping non-mdir file " + path);
         return;
     }
     progress("* Processing " + path);
-    if (in.fail() || in.bad()) {
+    // Only a regular file is opened: opening a FIFO would wait for a writer.
+    struct stat original;
+    if (::stat(path.c_str(), &original) != 0 || !S_ISREG(original.st_mode)) {
         progress("* Unable to open file " + path);
         return;
     }
-    struct stat original;
-    if (::stat(path.c_str(), &original) != 0 || !S_ISREG(original.st_mode)) {
+    qdl::ifstream in(path);
+    if (in.fail() || in.bad()) {
         progress("* Unable to open file " + path);
         return;
     }
