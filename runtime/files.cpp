@@ -1,15 +1,298 @@
 #include "runtime/files.h"
 
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
+#include <vector>
+
+#include "runtime/stream.h"
+
 namespace qdl {
+
+namespace {
+
+int openRetry(const char* path, int flags, mode_t mode = 0) {
+    int fd;
+    do {
+        fd = ::open(path, flags | O_CLOEXEC, mode);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+bool writeAll(int fd, const char* data, size_t n) {
+    while (n > 0) {
+        ssize_t w = ::write(fd, data, n);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += w;
+        n -= static_cast<size_t>(w);
+    }
+    return true;
+}
+
+// Every entry name but "." and "..", read before anything is changed.
+std::vector<std::string> allEntries(const std::string& path) {
+    std::vector<std::string> names;
+    DIR* dir = ::opendir(path.c_str());
+    if (dir == nullptr) return names;
+    while (struct dirent* e = ::readdir(dir)) {
+        if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+        names.emplace_back(e->d_name);
+    }
+    ::closedir(dir);
+    return names;
+}
+
+bool isRealDirectory(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool syncPath(const std::string& path, int flags) {
+    int fd = openRetry(path.c_str(), flags);
+    if (fd < 0) return false;
+    bool ok = ::fsync(fd) == 0;
+    if (::close(fd) != 0 && errno != EINTR) ok = false;
+    return ok;
+}
+
+}  // namespace
 
 bool isDirectory(const std::string& path) {
     struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && (st.st_mode & 0040000) != 0;
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 bool isFile(const std::string& path) { return ::access(path.c_str(), F_OK) == 0 && !isDirectory(path); }
+
+bool isReadable(const std::string& path) { return ::access(path.c_str(), R_OK) == 0; }
+
+bool isWritable(const std::string& path) {
+    if (!isReadable(path)) return false;
+    qdl::ofstream f(path, std::ios::app | std::ios::binary);
+    bool ok = f.is_open();
+    f.close();
+    return ok;
+}
+
+long long fileSize(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return -1;
+    return static_cast<long long>(st.st_size);
+}
+
+long long fileSize(FILE* f) {
+    if (f == nullptr) return -1;
+    struct stat st;
+    if (::fstat(::fileno(f), &st) != 0) return -1;
+    return static_cast<long long>(st.st_size);
+}
+
+time_t fileModificationTime(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return -1;
+    return st.st_mtime;
+}
+
+time_t fileModificationTime(FILE* f) {
+    if (f == nullptr) return -1;
+    struct stat st;
+    if (::fstat(::fileno(f), &st) != 0) return -1;
+    return st.st_mtime;
+}
+
+bool renameFile(const std::string& from, const std::string& to) {
+    return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool removeFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+int openFile(const std::string& path, int flags) { return openRetry(path.c_str(), flags, 0666); }
+
+void closeFile(int fd) { ::close(fd); }
+
+bool syncFile(const std::string& path) { return syncPath(path, O_RDONLY); }
+
+bool syncDirectory(const std::string& path) { return syncPath(path, O_RDONLY | O_DIRECTORY); }
+
+std::string& normalizeSlashes(std::string& path) {
+    for (char& c : path)
+        if (c == '\\') c = '/';
+    return path;
+}
+
+std::string baseName(const std::string& path) {
+    std::string::size_type slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string directoryOf(const std::string& path) {
+    std::string p = path;
+    normalizeSlashes(p);
+    std::string::size_type slash = p.rfind('/');
+    return slash == std::string::npos ? std::string("./") : p.substr(0, slash + 1);
+}
+
+std::string absolutePath(const std::string& path) {
+    if (!path.empty() && path[0] == '/') return path;
+    std::vector<char> buffer(1024);
+    while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
+        if (errno != ERANGE || buffer.size() > (1u << 20)) return std::string();
+        buffer.resize(buffer.size() * 2);
+    }
+    std::string dir(buffer.data());
+    if (dir.empty()) return std::string();
+    return dir + "/" + path;
+}
+
+bool makeDirectory(std::string& path, bool recursive) {
+    normalizeSlashes(path);
+    // "/" itself keeps its slash.
+    if (path.size() > 1 && path[path.size() - 1] == '/') path.erase(path.size() - 1);
+    if (isDirectory(path)) return true;
+    if (recursive) {
+        std::string::size_type slash = path.rfind('/');
+        if (slash != std::string::npos && slash > 0) {
+            std::string parent = path.substr(0, slash);
+            if (!makeDirectory(parent, true)) return false;
+        }
+    }
+    if (::mkdir(path.c_str(), 0755) != 0) return false;
+    // Only what we made changes owner; an existing object is left alone.
+    if (::chown(path.c_str(), ::getuid(), ::getgid()) != 0) {
+    }
+    return true;
+}
+
+bool removeDirectory(const std::string& path, bool recursive) {
+    if (recursive) {
+        // Hidden entries go too, else the final rmdir could never succeed;
+        // symbolic links are removed, never followed.
+        for (const std::string& name : allEntries(path)) {
+            std::string full = path + "/" + name;
+            if (isRealDirectory(full))
+                removeDirectory(full, true);
+            else
+                removeFile(full);
+        }
+    }
+    return ::rmdir(path.c_str()) == 0;
+}
+
+void clearDirectory(const std::string& path) {
+    for (const std::string& name : allEntries(path)) removeFile(path + "/" + name);
+}
+
+void copyDirectory(const std::string& src, const std::string& dst) {
+    Directory dir(src);
+    struct stat st;
+    std::memset(&st, 0, sizeof st);
+    mode_t mode = ::stat(src.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0755;
+    if (!dst.empty()) ::mkdir(dst.substr(0, dst.size() - 1).c_str(), mode);
+    std::vector<char> chunk(4096);
+    while (dir.next()) {
+        std::string name = dir.name();
+        std::string from = src + name;
+        std::string to = dst + name;
+        // Only real directories are descended into, so a link cannot loop.
+        if (isRealDirectory(from)) {
+            copyDirectory(from + "/", to + "/");
+            continue;
+        }
+        if (::stat(from.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        int in = openRetry(from.c_str(), O_RDONLY);
+        int out = in >= 0 ? openRetry(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC, st.st_mode & 0777) : -1;
+        if (in >= 0 && out >= 0) {
+            for (;;) {
+                ssize_t n = ::read(in, chunk.data(), chunk.size());
+                if (n < 0 && errno == EINTR) continue;
+                if (n <= 0) break;
+                if (!writeAll(out, chunk.data(), static_cast<size_t>(n))) break;
+            }
+        }
+        if (in >= 0) ::close(in);
+        if (out >= 0) ::close(out);
+    }
+}
+
+void copyPath(const std::string& src, const std::string& dst) {
+    std::string s = src, d = dst;
+    normalizeSlashes(s);
+    normalizeSlashes(d);
+    if (s.empty() || s[s.size() - 1] != '/') s += "/";
+    if (d.empty() || d[d.size() - 1] != '/') d += "/";
+    copyDirectory(s, d);
+}
+
+bool wildcardMatch(const char* pattern, const char* name) {
+    const char* p = pattern;
+    const char* n = name;
+    while (*n && *p != '*') {
+        if (*p != *n && *p != '?') return false;
+        ++p;
+        ++n;
+    }
+    const char* starP = nullptr;
+    const char* starN = nullptr;
+    while (*n) {
+        if (*p == '*') {
+            if (!*++p) return true;
+            starP = p;
+            starN = n + 1;
+        } else if (*p == *n || *p == '?') {
+            ++p;
+            ++n;
+        } else {
+            p = starP;
+            n = starN++;
+        }
+    }
+    while (*p == '*') ++p;
+    return !*p;
+}
+
+struct Directory::Record {
+    DIR* handle = nullptr;
+    struct dirent* current = nullptr;
+    std::string pattern;
+};
+
+Directory::Directory(const std::string& path) : record_(new Record) {
+    record_->handle = ::opendir(path.c_str());
+}
+
+Directory::Directory(const std::string& path, const std::string& pattern) : Directory(path) {
+    if (pattern != "*.*" && pattern != "*") record_->pattern = pattern;
+}
+
+Directory::~Directory() {
+    if (record_->handle != nullptr) ::closedir(record_->handle);
+    delete record_;
+}
+
+bool Directory::next() {
+    if (record_->handle == nullptr) return false;
+    while ((record_->current = ::readdir(record_->handle)) != nullptr) {
+        const char* name = record_->current->d_name;
+        if (name[0] == '.') continue;
+        if (record_->pattern.empty() || wildcardMatch(record_->pattern.c_str(), name)) return true;
+    }
+    return false;
+}
+
+std::string Directory::name() const {
+    return record_->current != nullptr ? std::string(record_->current->d_name) : std::string();
+}
+
+void Directory::rewind() {
+    record_->current = nullptr;
+    if (record_->handle != nullptr) ::rewinddir(record_->handle);
+}
 
 }  // namespace qdl

@@ -1,11 +1,66 @@
 #pragma once
 // File and directory utilities over path texts. Nothing throws or logs:
 // failures show in the results.
+#include <cstdio>
+#include <ctime>
 #include <string>
+
+#include "runtime/mutex.h"
 
 namespace qdl {
 
-bool isFile(const std::string& path);
-bool isDirectory(const std::string& path);
+// Tests and attributes.
+bool isFile(const std::string& path);       // exists and is not a directory
+bool isDirectory(const std::string& path);  // follows symbolic links
+bool isReadable(const std::string& path);
+bool isWritable(const std::string& path);   // readable and opens for appending
+long long fileSize(const std::string& path);  // -1 when stat fails
+long long fileSize(FILE* f);                  // -1 for a null stream
+time_t fileModificationTime(const std::string& path);  // -1 when stat fails
+time_t fileModificationTime(FILE* f);
+
+// Plain operations.
+bool renameFile(const std::string& from, const std::string& to);
+bool removeFile(const std::string& path);
+int openFile(const std::string& path, int flags);  // close-on-exec; -1 on failure
+void closeFile(int fd);
+
+// Durability: flush a file's data, or a directory's entries (after a rename).
+bool syncFile(const std::string& path);
+bool syncDirectory(const std::string& path);
+
+// Path texts.
+std::string& normalizeSlashes(std::string& path);  // backslashes to "/", in place
+std::string baseName(const std::string& path);     // after the last "/"
+std::string directoryOf(const std::string& path);  // up to the last "/", else "./"
+std::string absolutePath(const std::string& path); // empty on failure
+
+// Directories. makeDirectory normalizes the caller's string and drops one
+// trailing "/".
+bool makeDirectory(std::string& path, bool recursive = false);
+bool removeDirectory(const std::string& path, bool recursive = false);
+void clearDirectory(const std::string& path);
+void copyDirectory(const std::string& src, const std::string& dst);  // both end with "/"
+void copyPath(const std::string& src, const std::string& dst);
+
+// "*" any run, "?" one character, everything else itself (case matters).
+bool wildcardMatch(const char* pattern, const char* name);
+
+// Reads one directory's entries, skipping names that begin with "." and,
+// with a pattern, names that do not match it. Entries come unsorted.
+class Directory : private noncopyable {
+public:
+    explicit Directory(const std::string& path);
+    Directory(const std::string& path, const std::string& pattern);
+    ~Directory();
+
+    bool next();
+    std::string name() const;
+    void rewind();
+
+private:
+    struct Record;
+    Record* record_;
+};
 
 }  // namespace qdl

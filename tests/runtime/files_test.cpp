@@ -1,0 +1,397 @@
+#include "runtime/files.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+#include <utime.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Each test gets its own directory, removed afterwards; the working
+// directory is restored in case a test moves into it.
+class FilesTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/files_test_XXXXXX";
+        ASSERT_NE(::mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+        char cwd[4096];
+        ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
+        cwd_ = cwd;
+    }
+    void TearDown() override {
+        ASSERT_EQ(::chdir(cwd_.c_str()), 0);
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
+    }
+
+    std::string path(const std::string& name) const { return dir_ + "/" + name; }
+
+    void write(const std::string& name, const std::string& content) const {
+        std::ofstream f(path(name), std::ios::binary);
+        f << content;
+    }
+
+    std::string read(const std::string& name) const {
+        std::ifstream f(path(name), std::ios::binary);
+        std::ostringstream s;
+        s << f.rdbuf();
+        return s.str();
+    }
+
+    void enter() const { ASSERT_EQ(::chdir(dir_.c_str()), 0); }
+
+    std::string dir_;
+    std::string cwd_;
+};
+
+std::set<std::string> listAll(qdl::Directory& d) {
+    std::set<std::string> names;
+    while (d.next()) names.insert(d.name());
+    return names;
+}
+
+TEST(WildcardMatch, Table) {
+    struct Case {
+        const char* pattern;
+        const char* name;
+        bool match;
+    } cases[] = {
+        {"*.txt", "a.txt", true},   {"*.txt", "a.txt.bak", false}, {"a?c", "abc", true},
+        {"a?c", "ac", false},       {"*", "", true},               {"", "", true},
+        {"", "a", false},           {"a*b*c", "aXbYbZc", true},    {"A*", "abc", false},
+        {"abc", "abc", true},       {"abc", "abcd", false},        {"abcd", "abc", false},
+        {"*a", "bbba", true},       {"*a", "bbab", false},         {"**", "x", true},
+        {"a*", "a", true},          {"?", "", false},              {"*?*", "q", true},
+        {"*.*", "noext", false},    {"x*yz", "xyyz", true},        {"*ab", "aab", true},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(qdl::wildcardMatch(c.pattern, c.name), c.match) << c.pattern << " vs " << c.name;
+}
+
+TEST(PathTexts, BaseNameDirectoryOfAndSlashes) {
+    struct Case {
+        const char* path;
+        const char* base;
+        const char* dir;
+    } cases[] = {
+        {"dir/sub/", "", "dir/sub/"},
+        {"file", "file", "./"},
+        {"a\\b\\c", "a\\b\\c", "a/b/"},
+        {"/abs/name.txt", "name.txt", "/abs/"},
+        {"/", "", "/"},
+        {"", "", "./"},
+    };
+    for (const Case& c : cases) {
+        std::string p = c.path;
+        EXPECT_EQ(qdl::baseName(p), c.base) << c.path;
+        EXPECT_EQ(qdl::directoryOf(p), c.dir) << c.path;
+        EXPECT_EQ(p, c.path) << "argument changed";
+    }
+    std::string s = "a\\\\b\\c/d";
+    EXPECT_EQ(&qdl::normalizeSlashes(s), &s);
+    EXPECT_EQ(s, "a//b/c/d");
+}
+
+TEST_F(FilesTest, AbsolutePath) {
+    EXPECT_EQ(qdl::absolutePath("/etc"), "/etc");
+    ASSERT_EQ(::chdir("/tmp"), 0);
+    EXPECT_EQ(qdl::absolutePath("x"), "/tmp/x");
+    enter();
+    char cwd[4096];
+    ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
+    EXPECT_EQ(qdl::absolutePath("a/b"), std::string(cwd) + "/a/b");
+}
+
+TEST_F(FilesTest, FileAndDirectoryTests) {
+    write("f", "x");
+    ASSERT_EQ(::mkdir(path("d").c_str(), 0755), 0);
+    ASSERT_EQ(::symlink(path("d").c_str(), path("linkdir").c_str()), 0);
+    ASSERT_EQ(::symlink(path("f").c_str(), path("linkfile").c_str()), 0);
+    ASSERT_EQ(::symlink(path("missing").c_str(), path("dangling").c_str()), 0);
+
+    EXPECT_TRUE(qdl::isFile(path("f")));
+    EXPECT_FALSE(qdl::isDirectory(path("f")));
+    EXPECT_TRUE(qdl::isDirectory(path("d")));
+    EXPECT_FALSE(qdl::isFile(path("d")));
+    EXPECT_TRUE(qdl::isDirectory(path("linkdir")));
+    EXPECT_TRUE(qdl::isFile(path("linkfile")));
+    EXPECT_FALSE(qdl::isFile(path("dangling")));
+    EXPECT_FALSE(qdl::isFile(path("missing")));
+    EXPECT_FALSE(qdl::isDirectory(path("missing")));
+    EXPECT_TRUE(qdl::isReadable(path("f")));
+    EXPECT_FALSE(qdl::isReadable(path("missing")));
+}
+
+// A socket's type code shares the directory bit; it must not count as one.
+TEST_F(FilesTest, SocketIsNotADirectory) {
+    int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(s, 0);
+    struct sockaddr_un addr {};
+    addr.sun_family = AF_UNIX;
+    std::string p = path("sock");
+    ASSERT_LT(p.size(), sizeof addr.sun_path);
+    std::strcpy(addr.sun_path, p.c_str());
+    ASSERT_EQ(::bind(s, reinterpret_cast<struct sockaddr*>(&addr), sizeof addr), 0);
+    EXPECT_FALSE(qdl::isDirectory(p));
+    EXPECT_TRUE(qdl::isFile(p));
+    ::close(s);
+}
+
+TEST_F(FilesTest, IsWritableNeitherTruncatesNorCreates) {
+    write("f", "content");
+    EXPECT_TRUE(qdl::isWritable(path("f")));
+    EXPECT_EQ(read("f"), "content");
+    EXPECT_FALSE(qdl::isWritable(path("missing")));
+    EXPECT_FALSE(fs::exists(path("missing")));
+    ASSERT_EQ(::mkdir(path("d").c_str(), 0755), 0);
+    EXPECT_FALSE(qdl::isWritable(path("d")));
+}
+
+TEST_F(FilesTest, SizesAndTimes) {
+    write("f", std::string(1234, 'z'));
+    EXPECT_EQ(qdl::fileSize(path("f")), 1234);
+    EXPECT_EQ(qdl::fileSize(path("missing")), -1);
+    EXPECT_EQ(qdl::fileSize(static_cast<FILE*>(nullptr)), -1);
+    FILE* f = std::fopen(path("f").c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(qdl::fileSize(f), 1234);
+
+    struct utimbuf t;
+    t.actime = t.modtime = 1000000000;
+    ASSERT_EQ(::utime(path("f").c_str(), &t), 0);
+    EXPECT_EQ(qdl::fileModificationTime(path("f")), 1000000000);
+    EXPECT_EQ(qdl::fileModificationTime(f), 1000000000);
+    EXPECT_EQ(qdl::fileModificationTime(path("missing")), -1);
+    EXPECT_EQ(qdl::fileModificationTime(static_cast<FILE*>(nullptr)), -1);
+    std::fclose(f);
+}
+
+// Sizes past 4 GiB are reported whole, not cut to 32 bits.
+TEST_F(FilesTest, SizeOfLargeSparseFile) {
+    int fd = ::open(path("big").c_str(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    const long long size = 5LL * 1024 * 1024 * 1024 + 7;
+    if (::ftruncate(fd, size) != 0) {
+        ::close(fd);
+        GTEST_SKIP() << "file system refuses a sparse file";
+    }
+    ::close(fd);
+    EXPECT_EQ(qdl::fileSize(path("big")), size);
+}
+
+TEST_F(FilesTest, RenameRemoveOpen) {
+    write("a", "1");
+    EXPECT_TRUE(qdl::renameFile(path("a"), path("b")));
+    EXPECT_FALSE(fs::exists(path("a")));
+    EXPECT_EQ(read("b"), "1");
+    EXPECT_FALSE(qdl::renameFile(path("a"), path("c")));
+    EXPECT_TRUE(qdl::removeFile(path("b")));
+    EXPECT_FALSE(qdl::removeFile(path("b")));
+
+    EXPECT_EQ(qdl::openFile(path("missing"), O_RDONLY), -1);
+    int fd = qdl::openFile(path("new"), O_WRONLY | O_CREAT);
+    ASSERT_GE(fd, 0);
+    // Never inherited by a child program.
+    EXPECT_NE(::fcntl(fd, F_GETFD) & FD_CLOEXEC, 0);
+    ASSERT_EQ(::write(fd, "hi", 2), 2);
+    qdl::closeFile(fd);
+    EXPECT_EQ(read("new"), "hi");
+}
+
+TEST_F(FilesTest, Sync) {
+    write("f", "data");
+    ASSERT_EQ(::mkdir(path("d").c_str(), 0755), 0);
+    EXPECT_TRUE(qdl::syncFile(path("f")));
+    EXPECT_TRUE(qdl::syncDirectory(path("d")));
+    EXPECT_TRUE(qdl::syncDirectory(dir_));
+    EXPECT_FALSE(qdl::syncFile(path("missing")));
+    EXPECT_FALSE(qdl::syncDirectory(path("missing")));
+    EXPECT_FALSE(qdl::syncDirectory(path("f")));
+}
+
+TEST_F(FilesTest, DirectorySkipsHiddenNamesAndFilters) {
+    write("a", "");
+    write(".hidden", "");
+    write("b", "");
+    write("c.txt", "");
+    {
+        qdl::Directory d(dir_);
+        EXPECT_EQ(d.name(), "");
+        EXPECT_EQ(listAll(d), (std::set<std::string>{"a", "b", "c.txt"}));
+        EXPECT_EQ(d.name(), "");
+        EXPECT_FALSE(d.next());
+        d.rewind();
+        EXPECT_EQ(listAll(d), (std::set<std::string>{"a", "b", "c.txt"}));
+    }
+    for (const char* all : {"*.*", "*"}) {
+        qdl::Directory d(dir_, all);
+        EXPECT_EQ(listAll(d), (std::set<std::string>{"a", "b", "c.txt"})) << all;
+    }
+    qdl::Directory txt(dir_, "*.txt");
+    EXPECT_EQ(listAll(txt), (std::set<std::string>{"c.txt"}));
+    qdl::Directory one(dir_, "?");
+    EXPECT_EQ(listAll(one), (std::set<std::string>{"a", "b"}));
+}
+
+TEST_F(FilesTest, DirectoryThatCannotBeOpened) {
+    qdl::Directory d(path("missing"));
+    EXPECT_FALSE(d.next());
+    EXPECT_EQ(d.name(), "");
+    d.rewind();
+    EXPECT_FALSE(d.next());
+}
+
+TEST_F(FilesTest, MakeDirectory) {
+    enter();
+    std::string existing = ".";
+    EXPECT_TRUE(qdl::makeDirectory(existing));
+
+    std::string withSlash = "new/";
+    EXPECT_TRUE(qdl::makeDirectory(withSlash));
+    EXPECT_EQ(withSlash, "new");
+    EXPECT_TRUE(qdl::isDirectory("new"));
+    struct stat st;
+    ASSERT_EQ(::stat("new", &st), 0);
+    EXPECT_EQ(st.st_uid, ::getuid());
+
+    std::string deep = "x/y/z";
+    EXPECT_FALSE(qdl::makeDirectory(deep, false));
+    EXPECT_FALSE(qdl::isDirectory("x"));
+    EXPECT_TRUE(qdl::makeDirectory(deep, true));
+    EXPECT_TRUE(qdl::isDirectory("x/y/z"));
+
+    std::string solo = "solo";
+    EXPECT_TRUE(qdl::makeDirectory(solo, true));
+    EXPECT_TRUE(qdl::isDirectory("solo"));
+
+    std::string back = "p\\q\\";
+    EXPECT_TRUE(qdl::makeDirectory(back, true));
+    EXPECT_EQ(back, "p/q");
+    EXPECT_TRUE(qdl::isDirectory("p/q"));
+
+    std::string absolute = path("abs/one");
+    EXPECT_TRUE(qdl::makeDirectory(absolute, true));
+    EXPECT_TRUE(qdl::isDirectory(path("abs/one")));
+
+    std::string root = "/";
+    EXPECT_TRUE(qdl::makeDirectory(root));
+
+    write("plain", "");
+    std::string onFile = "plain/sub";
+    EXPECT_FALSE(qdl::makeDirectory(onFile, true));
+    std::string file = "plain";
+    EXPECT_FALSE(qdl::makeDirectory(file));
+}
+
+// A failed mkdir must not take over the object that stood in the way.
+TEST_F(FilesTest, MakeDirectoryLeavesOwnerOfExistingFile) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to hand a file to another user";
+    write("theirs", "");
+    ASSERT_EQ(::chown(path("theirs").c_str(), 12345, 12345), 0);
+    std::string p = path("theirs");
+    EXPECT_FALSE(qdl::makeDirectory(p));
+    struct stat st;
+    ASSERT_EQ(::stat(path("theirs").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 12345u);
+    EXPECT_EQ(st.st_gid, 12345u);
+}
+
+TEST_F(FilesTest, RemoveDirectory) {
+    ASSERT_EQ(::mkdir(path("t").c_str(), 0755), 0);
+    write("t/f", "1");
+    EXPECT_FALSE(qdl::removeDirectory(path("t"), false));
+    EXPECT_EQ(read("t/f"), "1");
+
+    ASSERT_EQ(::mkdir(path("t/sub").c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir(path("t/.hiddendir").c_str(), 0755), 0);
+    write("t/sub/g", "2");
+    write("t/.hidden", "3");
+    write("t/.hiddendir/h", "4");
+    EXPECT_TRUE(qdl::removeDirectory(path("t"), true));
+    EXPECT_FALSE(fs::exists(path("t")));
+
+    ASSERT_EQ(::mkdir(path("empty").c_str(), 0755), 0);
+    EXPECT_TRUE(qdl::removeDirectory(path("empty")));
+    EXPECT_FALSE(qdl::removeDirectory(path("missing"), true));
+}
+
+// A link inside the tree is removed; what it points to is not touched.
+TEST_F(FilesTest, RecursiveRemoveDoesNotFollowLinks) {
+    ASSERT_EQ(::mkdir(path("keep").c_str(), 0755), 0);
+    write("keep/precious", "p");
+    write("keepfile", "k");
+    ASSERT_EQ(::mkdir(path("t").c_str(), 0755), 0);
+    ASSERT_EQ(::symlink(path("keep").c_str(), path("t/link").c_str()), 0);
+    ASSERT_EQ(::symlink(path("keepfile").c_str(), path("t/flink").c_str()), 0);
+    EXPECT_TRUE(qdl::removeDirectory(path("t"), true));
+    EXPECT_FALSE(fs::exists(path("t")));
+    EXPECT_EQ(read("keep/precious"), "p");
+    EXPECT_EQ(read("keepfile"), "k");
+}
+
+TEST_F(FilesTest, ClearDirectoryRemovesFilesOnly) {
+    ASSERT_EQ(::mkdir(path("t").c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir(path("t/sub").c_str(), 0755), 0);
+    write("t/a", "");
+    write("t/.b", "");
+    write("t/sub/c", "");
+    qdl::clearDirectory(path("t"));
+    EXPECT_TRUE(qdl::isDirectory(path("t")));
+    EXPECT_FALSE(fs::exists(path("t/a")));
+    EXPECT_FALSE(fs::exists(path("t/.b")));
+    EXPECT_TRUE(fs::exists(path("t/sub/c")));
+    qdl::clearDirectory(path("missing"));
+}
+
+TEST_F(FilesTest, CopyPath) {
+    ASSERT_EQ(::mkdir(path("src").c_str(), 0750), 0);
+    ASSERT_EQ(::mkdir(path("src/sub").c_str(), 0755), 0);
+    std::string big;
+    for (int i = 0; i < 20000; ++i) big += static_cast<char>(i * 7);
+    write("src/big", big);
+    write("src/sub/small", "small");
+    write("src/.hidden", "h");
+    ASSERT_EQ(::chmod(path("src/sub/small").c_str(), 0640), 0);
+
+    qdl::copyPath(path("src"), path("dst"));
+    EXPECT_EQ(read("dst/big"), big);
+    EXPECT_EQ(read("dst/sub/small"), "small");
+    EXPECT_FALSE(fs::exists(path("dst/.hidden")));
+    struct stat st;
+    ASSERT_EQ(::stat(path("dst/sub/small").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    ASSERT_EQ(::stat(path("dst").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+
+    // Copying again over a longer file leaves exactly the source's bytes.
+    write("dst/sub/small", "a much longer old content");
+    qdl::copyPath(path("src") + "/", path("dst") + "/");
+    EXPECT_EQ(read("dst/sub/small"), "small");
+}
+
+TEST_F(FilesTest, CopyDoesNotLoopThroughLinks) {
+    ASSERT_EQ(::mkdir(path("src").c_str(), 0755), 0);
+    write("src/f", "f");
+    ASSERT_EQ(::symlink(path("src").c_str(), path("src/self").c_str()), 0);
+    qdl::copyPath(path("src"), path("dst"));
+    EXPECT_EQ(read("dst/f"), "f");
+    EXPECT_FALSE(fs::exists(path("dst/self/f")));
+}
+
+}  // namespace
