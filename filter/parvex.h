@@ -16,6 +16,9 @@ public:
 
     // Program entry: command line, start-up, then the loop or the batch.
     int run(int argc, char** argv);
+    // Sets the flags and the batch path; prints the usage, an error or the
+    // banner. False means the run ends here.
+    bool parseCommandLine(int argc, char** argv, const std::string& title, std::string& path);
 
     Result processMessage(int seqID, const std::string& path) override;
 
