@@ -170,4 +170,148 @@ TEST_F(BatchTest, MissingTreeReportsNothing) {
     EXPECT_TRUE(runTree().empty());
 }
 
+// Conversions with the system's tnef, through a program directory that links to it.
+class BatchTnefTest : public BatchTest {
+protected:
+    void SetUp() override {
+        BatchTest::SetUp();
+        if (!qdl::isFile("/usr/bin/tnef")) GTEST_SKIP() << "tnef is not installed";
+        ASSERT_EQ(0, ::symlink("/usr/bin/tnef", (prog / "tnef").c_str()));
+        std::string temp = prog.path() + "/pvx_temp/" + std::to_string(::getpid()) + "/";
+        ASSERT_TRUE(qdl::makeDirectory(temp, true));
+        filter.tempDir = temp + "/";
+        tnefData = testsupport::readFile(std::string(PARVEX_FIXTURES_DIR) + "/attach1-AUTHORS.tnef");
+        ASSERT_FALSE(tnefData.empty());
+        // What tnef itself extracts from it.
+        const std::string dat = reference / "winmail.dat";
+        testsupport::writeFile(dat, tnefData);
+        const testsupport::ProgramResult r = testsupport::runProgram(
+            {"/usr/bin/tnef", "-f", dat, "--directory=" + reference.path()}, "");
+        ASSERT_EQ(0, r.exitCode) << r.err;
+        authors = testsupport::readFile(reference / "AUTHORS");
+        ASSERT_EQ(244u, authors.size());
+    }
+
+    std::string message(const std::string& eol = "\n", const std::string& extraHeader = "",
+                        const std::string& padding = "") {
+        std::string body = qdl::base64EncodeString(tnefData);
+        std::string b64;
+        for (std::size_t i = 0; i < body.size(); i += 76) b64 += body.substr(i, 76) + eol;
+        std::string m = "P I 10-01-2025 10:00:00 0000 ____ ____ <s@example.com>" + eol +
+                        "R W 10-01-2025 10:00:00 0000 ____ ____ <r@example.com>" + eol + eol + extraHeader +
+                        "From: s@example.com" + eol + "Content-Type: multipart/mixed; boundary=\"XX\"" + eol + eol +
+                        "--XX" + eol + "Content-Type: text/plain" + eol + eol + "Hello" + eol + padding + "--XX" + eol +
+                        "Content-Type: application/ms-tnef; name=\"winmail.dat\"" + eol +
+                        "Content-Transfer-Encoding: base64" + eol + eol + b64 + eol + "--XX--" + eol;
+        return m;
+    }
+
+    // The base64 text of the part named `name` in a converted message.
+    static std::string attachmentData(const std::string& converted, const std::string& name) {
+        const std::string marker = "   filename=\"" + name + "\"\n\n";
+        const std::string::size_type from = converted.find(marker);
+        if (from == std::string::npos) return std::string();
+        const std::string::size_type start = from + marker.size();
+        const std::string::size_type end = converted.find("\n\n", start);
+        return qdl::base64DecodeString(converted.substr(start, end - start + 1));
+    }
+
+    TempDir reference;
+    std::string tnefData;
+    std::string authors;
+};
+
+TEST_F(BatchTnefTest, MessageIsRewrittenInPlace) {
+    put("1001", message());
+    ASSERT_EQ(0, ::chmod((root + "/1001").c_str(), 0600));
+    const std::vector<std::string> out = runTree();
+
+    EXPECT_TRUE(contains(out, "* Processing " + root + "/1001"));
+    EXPECT_EQ(std::vector<std::string>{"1001"}, testsupport::listDir(root)) << "no .tmp or .old is left";
+    const std::string converted = get("1001");
+    EXPECT_EQ(0u, converted.find("From: s@example.com\nContent-Type: multipart/mixed; boundary=\"XX\"\n\n--XX\n"))
+        << "no envelope carried over";
+    EXPECT_EQ(std::string::npos, converted.find("X-Parvex:"));
+    EXPECT_EQ(std::string::npos, converted.find("X-ExtScanner:"));
+    EXPECT_EQ(std::string::npos, converted.find("application/ms-tnef"));
+    EXPECT_NE(std::string::npos, converted.find("Content-Disposition: attachment;\n   filename=\"AUTHORS\"\n"));
+    EXPECT_EQ(authors, attachmentData(converted, "AUTHORS"));
+    EXPECT_EQ(converted.size() - 8, converted.rfind("\n--XX--\n")) << "the closing delimiter stays";
+
+    struct stat st;
+    ASSERT_EQ(0, ::stat((root + "/1001").c_str(), &st));
+    EXPECT_EQ(0600u, st.st_mode & 07777) << "the copy keeps the message's mode";
+    EXPECT_FALSE(qdl::isFile(filter.tempDir + "AUTHORS")) << "inserted files are deleted";
+
+    // Nothing is left to convert in the copy: a second run leaves it alone.
+    runTree();
+    EXPECT_EQ(converted, get("1001"));
+}
+
+TEST_F(BatchTnefTest, CrLfMessageIsWrittenWithLf) {
+    put("1002", message("\r\n"));
+    runTree();
+    const std::string converted = get("1002");
+    EXPECT_EQ(std::string::npos, converted.find('\r'));
+    EXPECT_EQ(authors, attachmentData(converted, "AUTHORS"));
+}
+
+TEST_F(BatchTnefTest, KeepWinmailKeepsThePartAfterTheFiles) {
+    filter.keepWinmail = true;
+    put("1003", message());
+    runTree();
+    const std::string converted = get("1003");
+    const std::string::size_type file = converted.find("filename=\"AUTHORS\"");
+    const std::string::size_type part = converted.find("Content-Type: application/ms-tnef");
+    ASSERT_NE(std::string::npos, file);
+    ASSERT_NE(std::string::npos, part);
+    EXPECT_LT(file, part);
+}
+
+TEST_F(BatchTnefTest, AlreadyProcessedMessageIsLeftAlone) {
+    const std::string original = message("\n", "X-Parvex: 1 attachments extracted.\n");
+    put("1004", original);
+    const std::vector<std::string> out = runTree();
+    EXPECT_TRUE(contains(out, "* This file has already been processed, skipping"));
+    EXPECT_EQ(original, get("1004"));
+}
+
+// A name for the copy that is taken already is not overwritten; the
+// message stays as it was.
+TEST_F(BatchTnefTest, ExistingTmpIsNotOverwritten) {
+    const std::string original = message();
+    put("1005", original);
+    put("1005.tmp", "not ours");
+    const std::vector<std::string> out = runTree();
+    EXPECT_TRUE(contains(out, "* Unable to write the converted copy of " + root + "/1005, file left unchanged"));
+    EXPECT_EQ(original, get("1005"));
+    EXPECT_EQ("not ours", get("1005.tmp"));
+}
+
+// The disk fills up (here: the file-size limit) while the copy is written:
+// the half copy is removed, the message is untouched, and a line says so.
+TEST_F(BatchTnefTest, FailedWriteLeavesOriginal) {
+    const std::string original = message("\n", "", std::string(40, 'x') + "\n" + std::string(8000, 'y') + "\n");
+    put("1006", original);
+    struct rlimit saved;
+    ASSERT_EQ(0, ::getrlimit(RLIMIT_FSIZE, &saved));
+    struct sigaction ignore = {}, old = {};
+    ignore.sa_handler = SIG_IGN;
+    ASSERT_EQ(0, ::sigaction(SIGXFSZ, &ignore, &old));
+    struct rlimit small = saved;
+    small.rlim_cur = 6000;  // room for the decoded TNEF data, not for the copy
+    ASSERT_EQ(0, ::setrlimit(RLIMIT_FSIZE, &small));
+    std::vector<std::string> out;
+    {
+        StdoutCapture capture;
+        filter.convertMdirTree(root);
+        out = lines(capture.text());
+    }
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    ::sigaction(SIGXFSZ, &old, nullptr);
+    EXPECT_TRUE(contains(out, "* Unable to write the converted copy of " + root + "/1006, file left unchanged"));
+    EXPECT_EQ(original, get("1006"));
+    EXPECT_EQ(std::vector<std::string>{"1006"}, testsupport::listDir(root));
+}
+
 }  // namespace
