@@ -6,8 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 #include <algorithm>
 #include <fstream>
 #include <memory>
