@@ -7,8 +7,10 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <sstream>
 #include <vector>
 
+#include "runtime/datetime.h"
 #include "runtime/stream.h"
 
 namespace qdl {
@@ -255,6 +257,53 @@ bool wildcardMatch(const char* pattern, const char* name) {
     }
     while (*p == '*') ++p;
     return !*p;
+}
+
+std::string makeBackupName(const std::string& path, const std::string& tag) {
+    std::string name = tag + DateTime::now().format(".YYYYMMDD-hhmmss");
+    // Any object under the name counts, so a directory is not renamed onto.
+    struct stat st;
+    while (::lstat((path + name).c_str(), &st) == 0) name += ".1";
+    return renameFile(path, path + name) ? name : std::string();
+}
+
+bool listBackups(const std::string& path, const std::string& tag, std::set<std::string>& out) {
+    out.clear();
+    const std::string full = path + tag;
+    std::string::size_type slash = full.rfind('/');
+    // Without a "/" the names are listed as they stand, in the working
+    // directory, so that they still begin with path + tag.
+    std::string lead = slash == std::string::npos ? std::string() : full.substr(0, slash + 1);
+    std::string prefix = slash == std::string::npos ? full : full.substr(slash + 1);
+    std::string where = lead.empty() ? std::string(".") : lead;
+    Directory dir(where);
+    while (dir.next()) {
+        std::string name = dir.name();
+        if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
+        std::istringstream in(name.substr(prefix.size() + 1));
+        int date = 0;
+        if (!(in >> date)) date = 0;
+        if (date > 20000000) out.insert(lead + name);
+    }
+    return !out.empty();
+}
+
+bool removeOldBackups(const std::string& path, const std::string& tag, unsigned days) {
+    time_t then = DateTime::now().toTime() - static_cast<time_t>(days) * 86400;
+    int cutoff = 0;
+    std::istringstream(DateTime(then).format("YYYYMMDD")) >> cutoff;
+    std::set<std::string> names;
+    listBackups(path, tag, names);
+    bool removed = false;
+    const size_t skip = path.size() + tag.size() + 1;
+    for (const std::string& name : names) {
+        if (name.size() <= skip) continue;
+        std::istringstream in(name.substr(skip));
+        unsigned long date = 0;
+        if (!(in >> date)) continue;
+        if (date < static_cast<unsigned long>(cutoff) && removeFile(name)) removed = true;
+    }
+    return removed;
 }
 
 struct Directory::Record {

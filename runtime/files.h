@@ -3,6 +3,7 @@
 // failures show in the results.
 #include <cstdio>
 #include <ctime>
+#include <set>
 #include <string>
 
 #include "runtime/mutex.h"
@@ -45,6 +46,15 @@ void copyPath(const std::string& src, const std::string& dst);
 
 // "*" any run, "?" one character, everything else itself (case matters).
 bool wildcardMatch(const char* pattern, const char* name);
+
+// Backups: the file moved to path + tag + ".YYYYMMDD-hhmmss" (UTC), with
+// ".1" appended while that name is taken. makeBackupName returns what was
+// appended to the path, or "" when the move failed. listBackups fills out with
+// the backups' paths (a path without "/" lists the working directory);
+// removeOldBackups removes those dated before today minus days.
+std::string makeBackupName(const std::string& path, const std::string& tag);
+bool listBackups(const std::string& path, const std::string& tag, std::set<std::string>& out);
+bool removeOldBackups(const std::string& path, const std::string& tag, unsigned days);
 
 // Reads one directory's entries, skipping names that begin with "." and,
 // with a pattern, names that do not match it. Entries come unsorted.

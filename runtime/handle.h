@@ -21,6 +21,13 @@ protected:
     ptr_interface() : value_(nullptr), deleter_(nullptr), next_(this), prev_(this) {}
     ptr_interface(T* value, Deleter deleter) : value_(value), deleter_(deleter), next_(this), prev_(this) {}
 
+    static void destroyValue(T* value, Deleter deleter) {
+        if (deleter)
+            deleter(value);
+        else
+            delete value;
+    }
+
     // Leaves the ring; deletes the value when this was its last handle.
     void releaseHandle() {
         if (value_ != nullptr) {
@@ -28,10 +35,7 @@ protected:
                 T* value = value_;
                 Deleter deleter = deleter_;
                 value_ = nullptr;
-                if (deleter)
-                    deleter(value);
-                else
-                    delete value;
+                destroyValue(value, deleter);
             } else {
                 next_->prev_ = prev_;
                 prev_->next_ = next_;
@@ -39,6 +43,22 @@ protected:
         }
         prev_ = next_ = nullptr;
         value_ = nullptr;
+    }
+
+    // Release, then join src's ring. When this was the last handle of its
+    // value, the value goes only after the join: it may own src (a = a->next).
+    void assignHandle(const ptr_interface& src) {
+        if (value_ != nullptr && value_ != src.value_ && isUnique()) {
+            T* value = value_;
+            Deleter deleter = deleter_;
+            value_ = nullptr;
+            prev_ = next_ = nullptr;
+            joinHandle(src);
+            destroyValue(value, deleter);
+        } else {
+            releaseHandle();
+            joinHandle(src);
+        }
     }
 
     // Joins src's ring just before src.
@@ -73,8 +93,7 @@ public:
     ptr(const ptr& src) : base() { this->joinHandle(src); }
     ptr& operator=(const ptr& src) {
         if (&src == this) return *this;
-        this->releaseHandle();
-        this->joinHandle(src);
+        this->assignHandle(src);
         return *this;
     }
     ~ptr() override { this->releaseHandle(); }
@@ -102,8 +121,7 @@ public:
     thread_safe_ptr& operator=(const thread_safe_ptr& src) {
         if (&src == this) return *this;
         qdl::ScopedLock guard(mutex());
-        this->releaseHandle();
-        this->joinHandle(src);
+        this->assignHandle(src);
         return *this;
     }
     ~thread_safe_ptr() override {

@@ -1,5 +1,7 @@
 #include "runtime/files.h"
 
+#include "runtime/datetime.h"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -9,6 +11,7 @@
 #include <utime.h>
 
 #include <algorithm>
+#include <regex>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -392,6 +395,75 @@ TEST_F(FilesTest, CopyDoesNotLoopThroughLinks) {
     qdl::copyPath(path("src"), path("dst"));
     EXPECT_EQ(read("dst/f"), "f");
     EXPECT_FALSE(fs::exists(path("dst/self/f")));
+}
+
+TEST_F(FilesTest, MakeBackupNameMovesTheFileAside) {
+    const std::string f = path("f");
+    EXPECT_EQ(qdl::makeBackupName(f, ".bak"), "");  // nothing to move
+    // Three backups within one second get ".1" and ".1.1"; retried if the
+    // clock's second turns in between.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        fs::remove_all(dir_);
+        fs::create_directory(dir_);
+        std::string before = qdl::DateTime::now().format(".YYYYMMDD-hhmmss");
+        std::vector<std::string> names;
+        for (int i = 0; i < 3; ++i) {
+            write("f", std::to_string(i));
+            names.push_back(qdl::makeBackupName(f, ".bak"));
+        }
+        if (qdl::DateTime::now().format(".YYYYMMDD-hhmmss") != before) continue;
+        EXPECT_EQ(names[0], ".bak" + before);
+        EXPECT_TRUE(std::regex_match(names[0], std::regex(R"(\.bak\.20\d{6}-\d{6})"))) << names[0];
+        EXPECT_EQ(names[1], names[0] + ".1");
+        EXPECT_EQ(names[2], names[0] + ".1.1");
+        EXPECT_FALSE(fs::exists(f));
+        for (int i = 0; i < 3; ++i) EXPECT_EQ(read("f" + names[i]), std::to_string(i));
+        return;
+    }
+    FAIL() << "clock kept turning";
+}
+
+TEST_F(FilesTest, ListBackups) {
+    for (const char* name : {"f.bak.20030603-090507", "f.bak.20030604-000000.1", "f.bakX20100101", "f.bak.junk",
+                             "f.bak.19991231-000000", "f.bak", "g.bak.20030603-090507", "f.bak."})
+        write(name, "");
+    ASSERT_EQ(::mkdir(path("sub").c_str(), 0755), 0);
+    std::set<std::string> out = {"stale"};
+    EXPECT_TRUE(qdl::listBackups(path("f"), ".bak", out));
+    EXPECT_EQ(out, (std::set<std::string>{path("f.bak.20030603-090507"), path("f.bak.20030604-000000.1"),
+                                          path("f.bakX20100101")}));
+    EXPECT_FALSE(qdl::listBackups(path("h"), ".bak", out));
+    EXPECT_TRUE(out.empty());
+    EXPECT_FALSE(qdl::listBackups(path("sub/f"), ".bak", out));
+
+    // A bare name lists the working directory, names as they stand.
+    enter();
+    EXPECT_TRUE(qdl::listBackups("g", ".bak", out));
+    EXPECT_EQ(out, (std::set<std::string>{"g.bak.20030603-090507"}));
+}
+
+TEST_F(FilesTest, RemoveOldBackups) {
+    const std::string today = qdl::DateTime::now().format(".YYYYMMDD-hhmmss");
+    const std::string yesterday =
+        qdl::DateTime(qdl::DateTime::now().toTime() - 86400).format(".YYYYMMDD-hhmmss");
+    for (std::string name : {"f.bak.20030603-090507", "f.bak.20030603-090507.1", "f.bak.junk"}) write(name, "");
+    write("f.bak" + today, "");
+    write("f.bak" + yesterday, "");
+    write("f", "current");
+
+    EXPECT_TRUE(qdl::removeOldBackups(path("f"), ".bak", 30));
+    EXPECT_FALSE(fs::exists(path("f.bak.20030603-090507")));
+    EXPECT_FALSE(fs::exists(path("f.bak.20030603-090507.1")));
+    EXPECT_TRUE(fs::exists(path("f.bak.junk")));
+    EXPECT_TRUE(fs::exists(path("f.bak" + today)));
+    EXPECT_TRUE(fs::exists(path("f.bak" + yesterday)));
+    EXPECT_EQ(read("f"), "current");
+    EXPECT_FALSE(qdl::removeOldBackups(path("f"), ".bak", 30));
+
+    // Zero days keeps today's and drops yesterday's.
+    EXPECT_TRUE(qdl::removeOldBackups(path("f"), ".bak", 0));
+    EXPECT_TRUE(fs::exists(path("f.bak" + today)));
+    EXPECT_FALSE(fs::exists(path("f.bak" + yesterday)));
 }
 
 }  // namespace

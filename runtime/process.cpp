@@ -1,0 +1,317 @@
+#include "runtime/process.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <climits>
+
+#include "runtime/files.h"
+
+namespace qdl {
+
+namespace {
+
+std::atomic<int> gReleaseTimeoutMs{60000};
+
+typedef std::chrono::steady_clock Clock;
+
+void closeQuietly(int& fd) {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+}
+
+// One waitpid, retried when a signal interrupts it. Records the status when
+// the child is reaped. Returns waitpid's result.
+pid_t waitOnce(_process& p, int options) {
+    if (p.reaped || p.pid <= 0) return -1;
+    int status = 0;
+    pid_t r;
+    do {
+        r = ::waitpid(p.pid, &status, options);
+    } while (r < 0 && errno == EINTR);
+    if (r == p.pid) {
+        p.status = status;
+        p.reaped = true;
+    } else if (r < 0 && errno == ECHILD) {
+        // Reaped elsewhere (or never ours): its id must not be signalled again.
+        p.reaped = true;
+    }
+    return r;
+}
+
+void sleepMs(int ms) {
+    struct timespec ts;
+    ts.tv_sec = ms / 1000;
+    ts.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
+    while (::nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+    }
+}
+
+int remainingMs(Clock::time_point deadline) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) return 0;
+    return left > INT_MAX ? INT_MAX : static_cast<int>(left);
+}
+
+// Polls for the end of the child until the deadline; true when reaped.
+bool waitUntil(_process& p, Clock::time_point deadline) {
+    int pause = 1;
+    for (;;) {
+        if (p.reaped) return true;
+        pid_t r = waitOnce(p, WNOHANG);
+        if (p.reaped) return true;
+        if (r < 0) return false;
+        int left = remainingMs(deadline);
+        if (left == 0) return false;
+        sleepMs(pause < left ? pause : left);
+        if (pause < 20) pause *= 2;
+    }
+}
+
+void killAndReap(_process& p) {
+    if (p.reaped || p.pid <= 0) return;
+    ::kill(p.pid, SIGKILL);
+    // SIGKILL cannot be caught, so this ends promptly.
+    waitOnce(p, 0);
+}
+
+void setNonBlocking(FILE* f, bool on) {
+    int fd = ::fileno(f);
+    int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0) return;
+    ::fcntl(fd, F_SETFL, on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK));
+}
+
+// Everything the child does between fork and execv: only async-signal-safe
+// calls, nothing allocated.
+void closeDescriptorsAbove2(long openMax) {
+#ifdef SYS_close_range
+    if (::syscall(SYS_close_range, 3u, ~0u, 0u) == 0) return;
+#endif
+    for (long fd = 3; fd < openMax; ++fd) ::close(static_cast<int>(fd));
+}
+
+[[noreturn]] void runChild(int childEnds[3], const char* path, char* const argv[], long openMax) {
+    // Lift each end above 2 first, so that putting one in place cannot
+    // overwrite another that happens to sit on 0, 1 or 2.
+    for (int i = 0; i < 3; ++i) {
+        if (childEnds[i] < 3) {
+            int moved = ::fcntl(childEnds[i], F_DUPFD, 3);
+            if (moved < 0) ::_exit(127);
+            childEnds[i] = moved;
+        }
+    }
+    for (int i = 0; i < 3; ++i) {
+        if (::dup2(childEnds[i], i) < 0) ::_exit(127);
+    }
+    closeDescriptorsAbove2(openMax);
+
+    // The program starts with default signal handling and nothing blocked.
+    ::signal(SIGPIPE, SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+
+    ::execv(path, argv);
+    // Never exit(): that would flush a copy of the parent's stdio buffers.
+    ::_exit(127);
+}
+
+}  // namespace
+
+_process::~_process() {
+    if (in != nullptr) std::fclose(in);
+    if (out != nullptr) std::fclose(out);
+    if (err != nullptr) std::fclose(err);
+    in = out = err = nullptr;
+    if (pid > 0 && !reaped) {
+        int timeout = gReleaseTimeoutMs.load();
+        if (!waitUntil(*this, Clock::now() + std::chrono::milliseconds(timeout < 0 ? 0 : timeout)))
+            killAndReap(*this);
+    }
+}
+
+void setCloseOnExec(int fd) {
+    int flags = ::fcntl(fd, F_GETFD);
+    if (flags < 0) return;
+    ::fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
+}
+
+Process Process::launch(const std::string& path, std::vector<std::string>& args) {
+    if (!isFile(path)) throw FileNotFoundException();
+
+    // All pipes are close-on-exec: no child inherits another child's ends.
+    int pipes[3][2] = {{-1, -1}, {-1, -1}, {-1, -1}};
+    for (auto& p : pipes) {
+        if (::pipe2(p, O_CLOEXEC) != 0) {
+            for (auto& q : pipes) {
+                closeQuietly(q[0]);
+                closeQuietly(q[1]);
+            }
+            throw Exception("Unknown Error", 0);
+        }
+    }
+    int childEnds[3] = {pipes[0][0], pipes[1][1], pipes[2][1]};
+    int parentEnds[3] = {pipes[0][1], pipes[1][0], pipes[2][0]};
+
+    // Built before fork: the child must not allocate.
+    std::vector<std::string> argStore;
+    argStore.reserve(args.size() + 1);
+    argStore.push_back(path);
+    argStore.insert(argStore.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    argv.reserve(argStore.size() + 1);
+    for (std::string& a : argStore) argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    long openMax = ::sysconf(_SC_OPEN_MAX);
+    if (openMax < 0 || openMax > (1L << 20)) openMax = 1L << 20;
+
+    _process* record = new _process;
+    Process handle(record);
+
+    pid_t pid = ::fork();
+    if (pid == 0) runChild(childEnds, path.c_str(), argv.data(), openMax);
+    for (int fd : childEnds) ::close(fd);
+    if (pid < 0) {
+        for (int fd : parentEnds) ::close(fd);
+        throw Exception("Unknown Error", 0);
+    }
+    record->pid = pid;
+
+    const char* modes[3] = {"wb", "rb", "rb"};
+    FILE** streams[3] = {&record->in, &record->out, &record->err};
+    for (int i = 0; i < 3; ++i) {
+        *streams[i] = ::fdopen(parentEnds[i], modes[i]);
+        if (*streams[i] == nullptr) ::close(parentEnds[i]);
+    }
+
+    args.insert(args.begin(), path);
+    return handle;
+}
+
+FILE* Process::in() const { return get() != nullptr ? get()->in : nullptr; }
+FILE* Process::out() const { return get() != nullptr ? get()->out : nullptr; }
+FILE* Process::err() const { return get() != nullptr ? get()->err : nullptr; }
+
+pid_t Process::pid() const { return get() != nullptr ? get()->pid : 0; }
+
+int Process::exitStatus() const { return get() != nullptr && get()->reaped ? get()->status : -1; }
+
+bool Process::isRunning() {
+    _process* p = get();
+    if (p == nullptr || p->pid <= 0 || p->reaped) return false;
+    return waitOnce(*p, WNOHANG) == 0;
+}
+
+void Process::wait() {
+    _process* p = get();
+    if (p != nullptr) waitOnce(*p, 0);
+}
+
+bool Process::exists() {
+    _process* p = get();
+    if (p == nullptr || p->pid <= 0 || p->reaped) return false;
+    return waitOnce(*p, WNOHANG) >= 0;
+}
+
+int Process::kill() {
+    _process* p = get();
+    if (p == nullptr || p->pid <= 0 || p->reaped) {
+        errno = ESRCH;
+        return -1;
+    }
+    return ::kill(p->pid, SIGKILL);
+}
+
+bool Process::waitFor(int timeoutMs) {
+    _process* p = get();
+    if (p == nullptr || p->pid <= 0) return false;
+    return waitUntil(*p, Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs));
+}
+
+bool Process::communicate(std::string& out, std::string& err, int timeoutMs) {
+    _process* p = get();
+    if (p == nullptr || p->pid <= 0) return false;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+
+    if (p->in != nullptr) {
+        std::fclose(p->in);
+        p->in = nullptr;
+    }
+
+    FILE* streams[2] = {p->out, p->err};
+    std::string* dest[2] = {&out, &err};
+    bool open[2];
+    for (int i = 0; i < 2; ++i) {
+        open[i] = streams[i] != nullptr && !std::feof(streams[i]);
+        // Non-blocking reads through the stream itself, so that whatever the
+        // caller's earlier reads left in its buffer is not lost.
+        if (open[i]) setNonBlocking(streams[i], true);
+    }
+
+    bool timedOut = false;
+    char buffer[65536];
+    while (open[0] || open[1]) {
+        for (int i = 0; i < 2; ++i) {
+            if (!open[i]) continue;
+            // A bounded number of full reads, so a busy stream cannot
+            // starve the other or run past the deadline.
+            for (int round = 0; round < 16; ++round) {
+                errno = 0;
+                size_t n = std::fread(buffer, 1, sizeof buffer, streams[i]);
+                dest[i]->append(buffer, n);
+                if (n == sizeof buffer) continue;
+                if (std::feof(streams[i])) {
+                    open[i] = false;
+                } else if (std::ferror(streams[i])) {
+                    bool again = errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+                    std::clearerr(streams[i]);
+                    if (!again) open[i] = false;
+                }
+                break;
+            }
+        }
+        if (!open[0] && !open[1]) break;
+
+        int left = remainingMs(deadline);
+        if (left == 0) {
+            timedOut = true;
+            break;
+        }
+        struct pollfd fds[2];
+        nfds_t count = 0;
+        for (int i = 0; i < 2; ++i) {
+            if (!open[i]) continue;
+            fds[count].fd = ::fileno(streams[i]);
+            fds[count].events = POLLIN;
+            fds[count].revents = 0;
+            ++count;
+        }
+        if (::poll(fds, count, left) < 0 && errno != EINTR) {
+            // Nothing sensible left to wait on.
+            timedOut = true;
+            break;
+        }
+    }
+
+    for (int i = 0; i < 2; ++i)
+        if (streams[i] != nullptr) setNonBlocking(streams[i], false);
+
+    bool ended = !timedOut && waitUntil(*p, deadline);
+    if (!ended) killAndReap(*p);
+    return ended;
+}
+
+void Process::setReleaseTimeout(int ms) { gReleaseTimeoutMs.store(ms); }
+
+int Process::releaseTimeout() { return gReleaseTimeoutMs.load(); }
+
+}  // namespace qdl
