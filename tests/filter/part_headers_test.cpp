@@ -76,6 +76,8 @@ const HeaderCase headerCases[] = {
      "\nbody\n", "", "", "", "", false, "body\n"},
 };
 
+void PrintTo(const HeaderCase& c, std::ostream* os) { *os << c.label; }
+
 class ReadPartHeadersTable : public ::testing::TestWithParam<HeaderCase> {};
 
 TEST_P(ReadPartHeadersTable, FillsFieldsAndStopsAfterBlankLine) {

@@ -4,33 +4,13 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 #include <string>
 #include <vector>
 
 #include "support/run_program.h"
+#include "support/tool_path.h"
 
 namespace {
-
-bool fileExists(const std::string& path) {
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0;
-}
-
-// Full path of a program found on PATH; empty when there is none.
-std::string findInPath(const std::string& name) {
-    const char* env = std::getenv("PATH");
-    std::string path = env != nullptr ? env : "/usr/bin:/bin";
-    std::size_t pos = 0;
-    for (;;) {
-        const std::size_t colon = path.find(':', pos);
-        const std::string candidate = path.substr(pos, colon == std::string::npos ? std::string::npos : colon - pos) + "/" + name;
-        if (::access(candidate.c_str(), X_OK) == 0) return candidate;
-        if (colon == std::string::npos) return std::string();
-        pos = colon + 1;
-    }
-}
 
 const std::string program = PARVEX_BINARY_DIR "/filter/rtf2html";
 const char* const sampleRtf = "{\\rtf1\\ansi{\\fonttbl\\f0\\fswiss Helvetica;}\\f0\\pard Hello {\\b bold} world.\\par}";
@@ -59,7 +39,7 @@ protected:
 };
 
 TEST_F(Rtf2HtmlTest, ConvertsWithUnrtf) {
-    if (findInPath("unrtf").empty()) GTEST_SKIP() << "unrtf is not installed";
+    if (testsupport::findInPath("unrtf").empty()) GTEST_SKIP() << "unrtf is not installed";
     const std::string rtf = dir_ / ("body with spaces.rtf");
     const std::string html = dir_ / ("body with spaces.html");
     testsupport::writeFile(rtf, sampleRtf);
@@ -105,15 +85,15 @@ TEST_F(Rtf2HtmlTest, FailuresLeaveNoHtml) {
         if (c.unrtfScript != nullptr) path = c.unrtfScript[0] == '\0' ? dir_ / ("nowhere") : fakeUnrtf(c.unrtfScript);
         testsupport::ProgramResult r = run(args, path);
         EXPECT_NE(r.exitCode, 0);
-        EXPECT_FALSE(fileExists(dir_ / ("out.html")));
-        EXPECT_FALSE(fileExists(dir_ / ("nodir")));
+        EXPECT_FALSE(testsupport::pathExists(dir_ / ("out.html")));
+        EXPECT_FALSE(testsupport::pathExists(dir_ / ("nodir")));
         for (const std::string& name : testsupport::listDir(dir_.path()))
             EXPECT_EQ(name.find("out.html"), std::string::npos) << name;
     }
 }
 
 TEST_F(Rtf2HtmlTest, UnrtfFailureKeepsAnExistingTarget) {
-    if (findInPath("unrtf").empty()) GTEST_SKIP() << "unrtf is not installed";
+    if (testsupport::findInPath("unrtf").empty()) GTEST_SKIP() << "unrtf is not installed";
     testsupport::writeFile(dir_ / ("empty.rtf"), "");
     testsupport::writeFile(dir_ / ("out.html"), "previous");
     testsupport::ProgramResult r = run({dir_ / ("empty.rtf"), dir_ / ("out.html")});
@@ -128,7 +108,7 @@ TEST_F(Rtf2HtmlTest, ArgumentsReachUnrtfUnchanged) {
     testsupport::ProgramResult r = run({odd, dir_ / ("out.html")}, path);
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(testsupport::readFile(dir_ / ("out.html")), "[--html]\n[" + odd + "]\n");
-    EXPECT_FALSE(fileExists(dir_ / ("x")));
+    EXPECT_FALSE(testsupport::pathExists(dir_ / ("x")));
 }
 
 }  // namespace

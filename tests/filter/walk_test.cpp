@@ -6,8 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 #include <algorithm>
 #include <fstream>
 #include <memory>
@@ -22,63 +20,50 @@
 #include "runtime/stream.h"
 #include "support/capture.h"
 #include "support/run_program.h"
+#include "support/message_builder.h"
 #include "support/tnef_writer.h"
+#include "support/tool_path.h"
 
 namespace {
 
-// Full path of a program found on PATH; empty when there is none.
-std::string findInPath(const std::string& name) {
-    const char* env = std::getenv("PATH");
-    std::string path = env != nullptr ? env : "/usr/bin:/bin";
+using testsupport::TnefWriter;
+
+using testsupport::Part;
+
+// Base64 lines, each ended by LF.
+std::string base64Lines(const std::string& data, std::size_t width = 76) {
+    return testsupport::base64Lines(data, width) + "\n";
+}
+
+// A part written out as text: header lines, an empty line, the body.
+Part raw(const std::string& text) {
+    Part p;
     std::size_t pos = 0;
     for (;;) {
-        const std::size_t colon = path.find(':', pos);
-        const std::string candidate = path.substr(pos, colon == std::string::npos ? std::string::npos : colon - pos) + "/" + name;
-        if (::access(candidate.c_str(), X_OK) == 0) return candidate;
-        if (colon == std::string::npos) return std::string();
-        pos = colon + 1;
+        const std::size_t nl = text.find('\n', pos);
+        if (nl == std::string::npos || nl == pos) {
+            p.body = nl == std::string::npos ? std::string() : text.substr(nl + 1);
+            break;
+        }
+        p.headers.push_back(text.substr(pos, nl - pos));
+        pos = nl + 1;
     }
+    return p;
 }
 
-using support::TnefWriter;
+Part text() { return testsupport::textPart("Hello there."); }
+Part tnef(const std::string& data) { return testsupport::tnefPart(data); }
 
-// The body of a base64 part, cut into lines of `width` characters.
-std::string base64Lines(const std::string& data, std::size_t width = 76, const std::string& eol = "\n") {
-    const std::string text = qdl::base64EncodeString(data);
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); i += width) out += text.substr(i, width) + eol;
-    return out;
+Part withHeader(Part p, const std::string& header) {
+    p.headers.push_back(header);
+    return p;
 }
 
-std::string tnefPart(const std::string& data, const std::string& headers = "Content-Type: application/ms-tnef; name=\"winmail.dat\"\nContent-Transfer-Encoding: base64\n") {
-    return headers + "\n" + base64Lines(data);
-}
-
-const char* const textPart = "Content-Type: text/plain\n\nHello there.\n";
-
-// A multipart body: headers of the container, then each part after a
-// boundary line, then the closing delimiter.
-std::string multipart(const std::string& type, const std::string& boundary, const std::vector<std::string>& parts,
-                      const std::string& extraHeaders = "") {
-    std::string m = extraHeaders + "Content-Type: " + type + "; boundary=\"" + boundary + "\"\n\n";
-    m += "This is a multi-part message in MIME format.\n\n";
-    for (const std::string& p : parts) m += "--" + boundary + "\n" + p + "\n";
-    m += "--" + boundary + "--\n";
-    return m;
-}
-
-std::string message(const std::vector<std::string>& parts, const std::string& extraHeaders = "") {
-    return "From: a@example.com\nTo: b@example.com\nSubject: test\nMIME-Version: 1.0\n" +
-           multipart("multipart/mixed", "=_outer", parts, extraHeaders);
-}
-
-std::string toCrlf(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        if (c == '\n') out += '\r';
-        out += c;
-    }
-    return out;
+// A whole message whose multipart/mixed body holds `parts`.
+std::string mail(std::vector<Part> parts, const std::string& extraHeader = "") {
+    Part m = testsupport::message("test", testsupport::multipart("mixed", "=_outer", std::move(parts)));
+    if (!extraHeader.empty()) m.headers.push_back(extraHeader);
+    return testsupport::render(m);
 }
 
 std::string twoAttachments() {
@@ -104,7 +89,7 @@ struct WalkResult {
 class WalkTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        systemTnef_ = findInPath("tnef");
+        systemTnef_ = testsupport::findInPath("tnef");
         if (systemTnef_.empty()) GTEST_SKIP() << "tnef is not installed";
         root_ = std::make_unique<testsupport::TempDir>();
         filter_.programDir = root_->path() + "/";
@@ -167,14 +152,14 @@ TEST_F(WalkTest, MixedBodyWithTwoAttachmentsGivesTnefsOwnFiles) {
     const std::string tnefHead = "--b\n";
     const std::string body = "Content-Type: application/ms-tnef\nContent-Transfer-Encoding: base64\n\n" +
                              base64Lines(data) + "\n";
-    const std::string text = head + "--b\n" + textPart + "\n" + tnefHead + body + "--b--\n";
-    WalkResult r = walk(text);
+    const std::string msg = head + "--b\nContent-Type: text/plain\n\nHello there.\n\n" + tnefHead + body + "--b--\n";
+    WalkResult r = walk(msg);
     ASSERT_TRUE(r.converted) << r.log;
     ASSERT_EQ(r.records.size(), 1u);
     const AttachmentRecord& rec = r.records[0];
     EXPECT_EQ(rec.boundaryLine, "--b");
     EXPECT_FALSE(rec.keepPart);
-    const std::size_t partStart = text.find(tnefHead + "Content-Type: application/ms-tnef") + tnefHead.size();
+    const std::size_t partStart = msg.find(tnefHead + "Content-Type: application/ms-tnef") + tnefHead.size();
     EXPECT_EQ(static_cast<std::streamoff>(rec.start), static_cast<std::streamoff>(partStart));
     // The blank line after the base64 lines ends the body.
     EXPECT_EQ(static_cast<std::streamoff>(rec.end), static_cast<std::streamoff>(partStart + body.size()));
@@ -199,16 +184,16 @@ TEST_F(WalkTest, MixedBodyWithTwoAttachmentsGivesTnefsOwnFiles) {
 }
 
 TEST_F(WalkTest, CrlfMessageGivesTheSameEntries) {
-    const std::string lf = message({textPart, tnefPart(twoAttachments())});
+    const std::string lf = mail({text(), tnef(twoAttachments())});
     WalkResult a = walk(lf);
     ASSERT_EQ(a.records.size(), 1u);
     const std::vector<std::string> lfNames = baseNames(a.records[0]);
-    WalkResult b = walk(toCrlf(lf));
+    WalkResult b = walk(testsupport::toCrlf(lf));
     ASSERT_EQ(b.records.size(), 1u) << b.log;
     EXPECT_EQ(baseNames(b.records[0]), lfNames);
     EXPECT_EQ(b.records[0].boundaryLine, "--=_outer");
     // Positions count the CR bytes.
-    const std::string crlf = toCrlf(lf);
+    const std::string crlf = testsupport::toCrlf(lf);
     const std::string open = "--=_outer\r\nContent-Type: application/ms-tnef";
     EXPECT_EQ(static_cast<std::streamoff>(b.records[0].start),
               static_cast<std::streamoff>(crlf.find(open) + std::string("--=_outer\r\n").size()));
@@ -219,7 +204,7 @@ TEST_F(WalkTest, OddBase64LineLengthsDecodeTheSame) {
     const std::string data = twoAttachments();
     const std::string body =
         "Content-Type: application/ms-tnef\nContent-Transfer-Encoding: base64\n\n" + base64Lines(data, 57);
-    WalkResult r = walk(message({body}));
+    WalkResult r = walk(mail({raw(body)}));
     ASSERT_EQ(r.records.size(), 1u) << r.log;
     EXPECT_EQ(r.records[0].entries.size(), 2u);
     EXPECT_EQ(r.log.find("unable to decode"), std::string::npos);
@@ -227,7 +212,7 @@ TEST_F(WalkTest, OddBase64LineLengthsDecodeTheSame) {
 
 TEST_F(WalkTest, InvalidBase64LineIsLoggedAndDecodingGoesOn) {
     const std::string body = "Content-Type: application/ms-tnef\n\n" + base64Lines(twoAttachments()) + "%%%%\n";
-    WalkResult r = walk(message({body}));
+    WalkResult r = walk(mail({raw(body)}));
     EXPECT_NE(r.log.find("* unable to decode the attachment, data is corrupted\n"), std::string::npos);
     ASSERT_EQ(r.records.size(), 1u);
     EXPECT_EQ(r.records[0].entries.size(), 2u);
@@ -250,7 +235,7 @@ TEST_F(WalkTest, WhichPartsAreTnef) {
         {"X-Parvex: 1 attachments extracted.\nContent-Type: application/ms-tnef\n", true},
     };
     for (const TnefPartCase& c : cases) {
-        WalkResult r = walk(message({textPart, tnefPart(twoAttachments(), c.headers)}));
+        WalkResult r = walk(mail({text(), raw(c.headers + std::string("\n") + base64Lines(twoAttachments()))}));
         EXPECT_EQ(r.converted, c.isTnef) << c.headers;
         EXPECT_EQ(r.records.size(), c.isTnef ? 1u : 0u) << c.headers;
     }
@@ -261,21 +246,21 @@ TEST_F(WalkTest, NotMultipartOrTnefAsWholeMessageIsNotConverted) {
     WalkResult r = walk(whole);
     EXPECT_FALSE(r.converted);
     EXPECT_EQ(r.log.find("Found a winmail.dat"), std::string::npos);
-    WalkResult noBoundary = walk("Content-Type: multipart/mixed\n\n--x\n" + tnefPart(twoAttachments()));
+    WalkResult noBoundary = walk("Content-Type: multipart/mixed\n\n--x\n" + testsupport::render(tnef(twoAttachments()), false));
     EXPECT_FALSE(noBoundary.converted);
 }
 
 TEST_F(WalkTest, AlreadyProcessedMarks) {
-    const std::string tnef = tnefPart(twoAttachments());
-    WalkResult top = walk(message({textPart, tnef}, "x-PARVEX: 1 attachments extracted.\n"));
+    const Part part = tnef(twoAttachments());
+    WalkResult top = walk(mail({text(), part}, "x-PARVEX: 1 attachments extracted."));
     EXPECT_FALSE(top.converted);
     EXPECT_TRUE(top.records.empty());
     EXPECT_NE(top.log.find("* This file has already been processed, skipping\n"), std::string::npos);
 
     // A marked nested body is skipped; the rest of the message is still walked.
-    const std::string nested =
-        multipart("multipart/mixed", "inner", {tnef}, "X-Parvex: 1 attachments extracted.\n");
-    WalkResult inner = walk(message({nested, tnef}));
+    const Part nested =
+        withHeader(testsupport::multipart("mixed", "inner", {part}), "X-Parvex: 1 attachments extracted.");
+    WalkResult inner = walk(mail({nested, part}));
     ASSERT_EQ(inner.records.size(), 1u) << inner.log;
     EXPECT_EQ(inner.records[0].boundaryLine, "--=_outer");
     EXPECT_NE(inner.log.find("already been processed"), std::string::npos);
@@ -283,16 +268,15 @@ TEST_F(WalkTest, AlreadyProcessedMarks) {
 
 TEST_F(WalkTest, NonTnefDataGivesNoRecord) {
     const std::string junk = "This is plain text and no TNEF stream at all.\n";
-    const std::string part =
-        "Content-Type: application/octet-stream; name=\"winmail.dat\"\n\n" + base64Lines(junk);
-    WalkResult r = walk(message({textPart, part}));
+    const Part part = raw("Content-Type: application/octet-stream; name=\"winmail.dat\"\n\n" + base64Lines(junk));
+    WalkResult r = walk(mail({text(), part}));
     EXPECT_FALSE(r.converted);
     EXPECT_TRUE(r.records.empty());
     EXPECT_NE(r.log.find("* This winmail.dat doesn't contain extractable attachments\n"), std::string::npos);
     EXPECT_EQ(testsupport::listDir(filter_.tempDir), std::vector<std::string>{});
 
     filter_.alwaysRemoveWinmail = true;
-    WalkResult removed = walk(message({textPart, part}));
+    WalkResult removed = walk(mail({text(), part}));
     EXPECT_TRUE(removed.converted);
     ASSERT_EQ(removed.records.size(), 1u);
     EXPECT_TRUE(removed.records[0].entries.empty());
@@ -302,7 +286,7 @@ TEST_F(WalkTest, TruncatedTnefKeepsThePartBesideTheFirstFile) {
     TnefWriter w;
     w.addAttachment("AUTHORS", std::string(300, 'a'));
     w.addAttachment("README", std::string(2000, 'r'));
-    const std::size_t cut = w.span(support::tnef::attAttachData, 1).dataOffset + 100;
+    const std::size_t cut = w.span(testsupport::tnef::attAttachData, 1).dataOffset + 100;
     w.truncateAt(cut);
     const std::string data = w.bytes();
     testsupport::TempDir ref;
@@ -311,20 +295,20 @@ TEST_F(WalkTest, TruncatedTnefKeepsThePartBesideTheFirstFile) {
     ASSERT_NE(rc, 0);
     ASSERT_EQ(expected, std::vector<std::string>{"AUTHORS"});
 
-    WalkResult r = walk(message({textPart, tnefPart(data)}));
+    WalkResult r = walk(mail({text(), tnef(data)}));
     ASSERT_EQ(r.records.size(), 1u) << r.log;
     EXPECT_EQ(baseNames(r.records[0]), std::vector<std::string>{"AUTHORS"});
     EXPECT_TRUE(r.records[0].keepPart);
     EXPECT_NE(r.log.find("* tnef exited with status"), std::string::npos);
 
     filter_.alwaysRemoveWinmail = true;
-    WalkResult removed = walk(message({textPart, tnefPart(data)}));
+    WalkResult removed = walk(mail({text(), tnef(data)}));
     ASSERT_EQ(removed.records.size(), 1u);
     EXPECT_FALSE(removed.records[0].keepPart);
 }
 
 TEST_F(WalkTest, RtfBodyInMixedBecomesHtmlAttachment) {
-    WalkResult r = walk(message({textPart, tnefPart(withRtfBody())}));
+    WalkResult r = walk(mail({text(), tnef(withRtfBody())}));
     ASSERT_EQ(r.records.size(), 1u) << r.log;
     const std::vector<std::string>& e = r.records[0].entries;
     ASSERT_EQ(e.size(), 2u);
@@ -336,14 +320,14 @@ TEST_F(WalkTest, RtfBodyInMixedBecomesHtmlAttachment) {
 
 TEST_F(WalkTest, IgnoreRtfBodyLeavesTheBodyOut) {
     filter_.ignoreRtfBody = true;
-    WalkResult r = walk(message({textPart, tnefPart(withRtfBody())}));
+    WalkResult r = walk(mail({text(), tnef(withRtfBody())}));
     ASSERT_EQ(r.records.size(), 1u);
     EXPECT_EQ(baseNames(r.records[0]), std::vector<std::string>{"doc.txt"});
 }
 
 TEST_F(WalkTest, RtfWithoutConverterStaysRtf) {
     ::unlink((filter_.programDir + "rtf2html").c_str());
-    WalkResult r = walk(message({tnefPart(withRtfBody())}));
+    WalkResult r = walk(mail({tnef(withRtfBody())}));
     ASSERT_EQ(r.records.size(), 1u);
     EXPECT_EQ(r.records[0].entries.back(), filter_.tempDir + "saved_body.rtf");
     EXPECT_NE(r.log.find("* Unable to start the rtf2html binary. RTF attachments will not be decoded.\n"),
@@ -366,11 +350,11 @@ TEST_F(WalkTest, AlternativeBodies) {
     };
     for (const AlternativeCase& c : cases) {
         filter_.noRtfAlternative = c.noRtfAlternative;
-        std::vector<std::string> parts{textPart};
-        if (c.withHtml) parts.push_back("Content-Type: text/html\n\n<p>Hello</p>\n");
-        parts.push_back(tnefPart(withRtfBody()));
-        const std::string alt = multipart("multipart/alternative", "=_alt", parts);
-        WalkResult r = walk(message({alt, "Content-Type: text/plain\n\ntrailer\n"}));
+        std::vector<Part> parts{text()};
+        if (c.withHtml) parts.push_back(testsupport::textPart("<p>Hello</p>", "text/html"));
+        parts.push_back(tnef(withRtfBody()));
+        const Part alt = testsupport::multipart("alternative", "=_alt", parts);
+        WalkResult r = walk(mail({alt, testsupport::textPart("trailer")}));
         ASSERT_EQ(r.records.size(), 1u) << r.log;
         const AttachmentRecord& rec = r.records[0];
         EXPECT_EQ(rec.boundaryLine, "--=_alt");
@@ -389,8 +373,8 @@ TEST_F(WalkTest, AlternativeBodies) {
 
 TEST_F(WalkTest, NestedAndSiblingPartsLandInFileOrder) {
     const std::string data = twoAttachments();
-    const std::string alt = multipart("multipart/alternative", "=_alt", {textPart, tnefPart(data)});
-    WalkResult r = walk(message({tnefPart(data), alt, tnefPart(data)}));
+    const Part alt = testsupport::multipart("alternative", "=_alt", {text(), tnef(data)});
+    WalkResult r = walk(mail({tnef(data), alt, tnef(data)}));
     ASSERT_EQ(r.records.size(), 3u) << r.log;
     EXPECT_EQ(r.records[0].boundaryLine, "--=_outer");
     EXPECT_EQ(r.records[1].boundaryLine, "--=_alt");
@@ -413,53 +397,53 @@ TEST_F(WalkTest, TnefBodyEndingAtBoundaryLines) {
     const std::string data = twoAttachments();
     const std::string head = "Content-Type: application/ms-tnef\n\n";
     // No blank line: the next boundary line and the closing delimiter end the bodies.
-    const std::string text = "Content-Type: multipart/mixed; boundary=q\n\n--q\n" + head + base64Lines(data) + "--q\n" +
+    const std::string msg = "Content-Type: multipart/mixed; boundary=q\n\n--q\n" + head + base64Lines(data) + "--q\n" +
                              head + base64Lines(data) + "--q--\n";
-    WalkResult r = walk(text);
+    WalkResult r = walk(msg);
     ASSERT_EQ(r.records.size(), 2u) << r.log;
-    const std::size_t first = text.find("--q\n", text.find("--q\n") + 1) + 4;
+    const std::size_t first = msg.find("--q\n", msg.find("--q\n") + 1) + 4;
     EXPECT_EQ(static_cast<std::streamoff>(r.records[1].start), static_cast<std::streamoff>(first));
     EXPECT_EQ(static_cast<std::streamoff>(r.records[0].end), static_cast<std::streamoff>(first));
 
     // Closing delimiter of a nested level: the outer level goes on.
     const std::string inner = "Content-Type: multipart/mixed; boundary=in\n\n--in\n" + head + base64Lines(data) + "--in--";
-    WalkResult n = walk(message({inner, tnefPart(data)}));
+    WalkResult n = walk(mail({raw(inner), tnef(data)}));
     ASSERT_EQ(n.records.size(), 2u) << n.log;
 }
 
 // N multipart levels inside each other; the TNEF part sits in the innermost.
-std::string nestedMessage(int levels, const std::string& tnef) {
+std::string nestedMessage(int levels, const std::string& innermost) {
     std::string m;
     for (int i = 0; i < levels; ++i)
         m += "Content-Type: multipart/mixed; boundary=\"L" + std::to_string(i) + "\"\n\n--L" + std::to_string(i) + "\n";
-    m += tnef + "\n";
+    m += innermost + "\n";
     for (int i = levels - 1; i >= 0; --i) m += "--L" + std::to_string(i) + "--\n";
     return m;
 }
 
 TEST_F(WalkTest, NestingDepthIsBounded) {
-    const std::string tnef = tnefPart(twoAttachments());
-    WalkResult within = walk(nestedMessage(cgp::maxWalkDepth, tnef));
+    const std::string part = testsupport::render(tnef(twoAttachments()), false);
+    WalkResult within = walk(nestedMessage(cgp::maxWalkDepth, part));
     ASSERT_EQ(within.records.size(), 1u) << within.log.substr(0, 2000);
     EXPECT_EQ(within.records[0].boundaryLine, "--L" + std::to_string(cgp::maxWalkDepth - 1));
 
-    WalkResult beyond = walk(nestedMessage(cgp::maxWalkDepth + 1, tnef));
+    WalkResult beyond = walk(nestedMessage(cgp::maxWalkDepth + 1, part));
     EXPECT_TRUE(beyond.records.empty());
     EXPECT_NE(beyond.log.find("nested too deeply"), std::string::npos);
 
-    WalkResult deep = walk(nestedMessage(10000, tnef));
+    WalkResult deep = walk(nestedMessage(10000, part));
     EXPECT_FALSE(deep.converted);
 }
 
 TEST_F(WalkTest, MissingTnefIsLogged) {
     ::unlink((filter_.programDir + "tnef").c_str());
-    WalkResult r = walk(message({tnefPart(twoAttachments())}));
+    WalkResult r = walk(mail({tnef(twoAttachments())}));
     EXPECT_FALSE(r.converted);
     EXPECT_NE(r.log.find("* Unable to start the tnef binary, unable to extract winmail.dat attachments. Message "
                          "will be left unscanned\n"),
               std::string::npos);
     filter_.alwaysRemoveWinmail = true;
-    WalkResult removed = walk(message({tnefPart(twoAttachments())}));
+    WalkResult removed = walk(mail({tnef(twoAttachments())}));
     EXPECT_TRUE(removed.converted);
     EXPECT_TRUE(removed.records.empty());
 }
@@ -481,7 +465,7 @@ TEST_F(WalkTest, OnlyRegularFilesInsideTheTemporaryDirectoryCount) {
              "printf 'up\\t|\\t%s/../../outside.txt\\n' \"$DIR\"\n"
              "printf 'w\\t|\\t%s/winmail.dat\\n' \"$DIR\"\n"
              "printf 'again\\t|\\t%s/good.txt\\n' \"$DIR\"\n");
-    WalkResult r = walk(message({tnefPart("x")}));
+    WalkResult r = walk(mail({tnef("x")}));
     ASSERT_EQ(r.records.size(), 1u) << r.log;
     EXPECT_EQ(r.records[0].entries,
               (std::vector<std::string>{filter_.tempDir + "good.txt", filter_.tempDir + "bare.txt"}));
@@ -492,7 +476,7 @@ TEST_F(WalkTest, HangingTnefIsStoppedAndTheWalkGoesOn) {
     cgp::setChildTimeoutMs(1000);
     fakeTnef("if [ -e \"$DIR/ran\" ]; then echo ok > \"$DIR/second.txt\"; echo second.txt; exit 0; fi\n"
              ": > \"$DIR/ran\"; echo late > \"$DIR/late.txt\"; echo late.txt; exec sleep 30");
-    WalkResult r = walk(message({tnefPart("one"), tnefPart("two")}));
+    WalkResult r = walk(mail({tnef("one"), tnef("two")}));
     cgp::setChildTimeoutMs(60 * 1000);
     ASSERT_EQ(r.records.size(), 1u) << r.log;
     EXPECT_EQ(r.records[0].entries, std::vector<std::string>{filter_.tempDir + "second.txt"});
@@ -502,7 +486,7 @@ TEST_F(WalkTest, HangingTnefIsStoppedAndTheWalkGoesOn) {
 TEST_F(WalkTest, ChildFillingItsErrorPipeDoesNotBlock) {
     fakeTnef("head -c 1000000 /dev/zero | tr '\\0' 'e' >&2\n"
              "echo data > \"$DIR/a.txt\"; echo a.txt");
-    WalkResult r = walk(message({tnefPart("x")}));
+    WalkResult r = walk(mail({tnef("x")}));
     ASSERT_EQ(r.records.size(), 1u) << r.log.substr(0, 500);
     EXPECT_EQ(r.records[0].entries, std::vector<std::string>{filter_.tempDir + "a.txt"});
     // One log line with at most 4096 bytes of the error text.
@@ -515,7 +499,7 @@ TEST_F(WalkTest, ChildFillingItsErrorPipeDoesNotBlock) {
 
 TEST_F(WalkTest, TnefKilledBySignalKeepsThePart) {
     fakeTnef("echo data > \"$DIR/a.txt\"; echo a.txt; kill -SEGV $$");
-    WalkResult r = walk(message({tnefPart("x")}));
+    WalkResult r = walk(mail({tnef("x")}));
     ASSERT_EQ(r.records.size(), 1u) << r.log;
     EXPECT_TRUE(r.records[0].keepPart);
     EXPECT_NE(r.log.find("* tnef was killed by signal 11"), std::string::npos);
@@ -524,7 +508,7 @@ TEST_F(WalkTest, TnefKilledBySignalKeepsThePart) {
 TEST_F(WalkTest, ErrorLineDropsTheRecordsSoFar) {
     fakeTnef("if [ -e \"$DIR/ran\" ]; then echo 'ERROR: broken'; exit 1; fi\n"
              ": > \"$DIR/ran\"; echo data > \"$DIR/a.txt\"; echo a.txt");
-    WalkResult r = walk(message({tnefPart("one"), tnefPart("two")}));
+    WalkResult r = walk(mail({tnef("one"), tnef("two")}));
     EXPECT_TRUE(r.records.empty());
     EXPECT_FALSE(r.converted);
     EXPECT_NE(r.log.find("* ERROR: broken Winmail.dat file is probably corrupted, stopping conversion.\n"),
@@ -534,7 +518,7 @@ TEST_F(WalkTest, ErrorLineDropsTheRecordsSoFar) {
 TEST_F(WalkTest, RtfPathWithSpacesReachesTheConverterWhole) {
     fakeTnef("printf '{\\\\rtf1 spaced}' > \"$DIR/my body file.rtf\"\n"
              "printf 'my body file.rtf\\t|\\t%s/my body file.rtf\\t|\\ttext/rtf\\t|\\t\\n' \"$DIR\"");
-    WalkResult r = walk(message({tnefPart("x")}));
+    WalkResult r = walk(mail({tnef("x")}));
     ASSERT_EQ(r.records.size(), 1u) << r.log;
     EXPECT_EQ(r.records[0].entries, std::vector<std::string>{filter_.tempDir + "my body file.html"});
     EXPECT_NE(testsupport::readFile(filter_.tempDir + "my body file.html").find("spaced"), std::string::npos);
@@ -543,7 +527,7 @@ TEST_F(WalkTest, RtfPathWithSpacesReachesTheConverterWhole) {
 TEST_F(WalkTest, ConvertedRtfNeverReplacesAnExtractedHtmlFile) {
     fakeTnef("printf '{\\\\rtf1 from rtf}' > \"$DIR/note.rtf\"; echo '<p>attached</p>' > \"$DIR/note.html\"\n"
              "echo note.html; echo note.rtf");
-    WalkResult r = walk(message({tnefPart("x")}));
+    WalkResult r = walk(mail({tnef("x")}));
     ASSERT_EQ(r.records.size(), 1u) << r.log;
     ASSERT_EQ(r.records[0].entries.size(), 2u);
     EXPECT_EQ(r.records[0].entries[0], filter_.tempDir + "note.html");
@@ -554,7 +538,7 @@ TEST_F(WalkTest, ConvertedRtfNeverReplacesAnExtractedHtmlFile) {
 TEST_F(WalkTest, TemporaryDirectoryIsEmptiedPerMessageAndUsedForTnef) {
     testsupport::writeFile(filter_.tempDir + "stale.txt", "left over");
     fakeTnef("for a in \"$@\"; do echo \"$a\"; done > \"$DIR/args.txt\"; echo args.txt");
-    WalkResult r = walk(message({tnefPart("x")}));
+    WalkResult r = walk(mail({tnef("x")}));
     EXPECT_FALSE(qdl::isFile(filter_.tempDir + "stale.txt"));
     ASSERT_EQ(r.records.size(), 1u);
     const std::string dir = filter_.tempDir.substr(0, filter_.tempDir.size() - 1);
@@ -562,7 +546,7 @@ TEST_F(WalkTest, TemporaryDirectoryIsEmptiedPerMessageAndUsedForTnef) {
               "-f\n" + filter_.tempDir + "winmail.dat\n--save-body=saved_body\n--number-backups\n--directory=" + dir +
                   "\n--verbose\n");
     filter_.ignoreRtfBody = true;
-    walk(message({tnefPart("x")}));
+    walk(mail({tnef("x")}));
     EXPECT_EQ(testsupport::readFile(filter_.tempDir + "args.txt").find("--save-body"), std::string::npos);
 }
 
@@ -582,7 +566,7 @@ TEST_F(WalkTest, FixtureSamples) {
         testsupport::TempDir ref;
         int rc = -1;
         const std::vector<std::string> expected = referenceRun(data, ref, rc);
-        WalkResult r = walk(message({textPart, tnefPart(data)}));
+        WalkResult r = walk(mail({text(), tnef(data)}));
         if (expected.empty()) {
             EXPECT_TRUE(r.records.empty());
             EXPECT_FALSE(r.converted);
