@@ -31,7 +31,8 @@ std::streamoff positionOf(std::istream& in) {
 }
 
 // One line of the message at a time, with what the copy needs to know about
-// how the line ended.
+// how the line ended. Positions are asked of the stream only while `track`
+// is set: a file stream answers each such question with a system call.
 class LineReader {
 public:
     explicit LineReader(std::istream& in) : in_(in) {}
@@ -39,7 +40,6 @@ public:
     // False when nothing was left to read.
     bool next() {
         if (!in_.good()) return false;
-        const std::streamoff before = positionOf(in_);
         cgp::readLineAnyEol(in_, line);
         if (in_.fail()) {
             line.clear();
@@ -47,24 +47,30 @@ public:
             metEnd = true;
             return false;
         }
-        position = positionOf(in_);
+        position = track || in_.eof() ? positionOf(in_) : -1;
         // End-of-file after a line means either the line ran into the end,
         // or a line end was the last thing in the input. Only the first is
         // "met the end"; in the second case the next read finds nothing.
-        metEnd = false;
-        if (in_.eof()) {
-            const bool lineEnded = before >= 0 && position >= 0 &&
-                                   position - before > static_cast<std::streamoff>(line.size());
-            metEnd = !lineEnded;
-        }
+        metEnd = in_.eof() && !endsWithLineEnd();
         return true;
     }
 
     std::string line;
-    std::streamoff position = -1;  // just after the line
+    std::streamoff position = -1;  // just after the line, when tracked
     bool metEnd = false;           // the line ran into the end of the input
+    bool track = true;
 
 private:
+    // The last byte of the input is a line end (the reader stands at the end).
+    bool endsWithLineEnd() {
+        if (position <= 0) return false;
+        std::streambuf* sb = in_.rdbuf();
+        if (sb->pubseekpos(position - 1, std::ios::in) == std::streampos(-1)) return false;
+        const int c = sb->sgetc();
+        sb->pubseekpos(position, std::ios::in);
+        return c == '\n' || c == '\r';
+    }
+
     std::istream& in_;
 };
 
@@ -178,6 +184,7 @@ private:
             return Outcome::End;
         }
         for (;;) {
+            reader_.track = nextRecord_ < records_.size();
             while (nextRecord_ < records_.size() && reader_.position >= 0) {
                 const std::streamoff start = static_cast<std::streamoff>(records_[nextRecord_].start);
                 if (start < reader_.position) {
@@ -214,6 +221,7 @@ private:
     }
 
     Outcome passOver(const AttachmentRecord& record, bool keep) {
+        reader_.track = true;
         const std::string closing = record.boundaryLine + "--";
         const std::streamoff end = static_cast<std::streamoff>(record.end);
         for (;;) {
