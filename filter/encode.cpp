@@ -1,0 +1,89 @@
+#include "filter/encode.h"
+
+#include <string>
+
+#include "runtime/base64.h"
+
+namespace cgp {
+
+namespace {
+
+const std::size_t kBase64Slice = 57;
+const std::size_t kBase64Block = kBase64Slice * 64;
+const std::size_t kQpBlock = 4096;
+// Longest encoded line, the soft break's "=" included.
+const std::size_t kQpLineMax = 76;
+
+}  // namespace
+
+void encodeQuotedPrintable(std::istream& in, std::ostream& out) {
+    static const char hex[] = "0123456789ABCDEF";
+    char block[kQpBlock];
+    std::string text;
+    text.reserve(kQpBlock * 3 + kQpBlock / 25);
+    std::size_t column = 0;
+    while (in.good() && out.good()) {
+        in.read(block, sizeof block);
+        const std::streamsize n = in.gcount();
+        if (n <= 0) break;
+        text.clear();
+        for (std::streamsize i = 0; i < n; ++i) {
+            const unsigned char c = static_cast<unsigned char>(block[i]);
+            if (c == '\n' || c == '\r') {
+                text += static_cast<char>(c);
+                if (c == '\n') column = 0;
+                continue;
+            }
+            const bool plain = (c == ' ' || (c >= 33 && c <= 126)) && c != '=';
+            const std::size_t width = plain ? 1 : 3;
+            if (column + width > kQpLineMax - 1) {
+                // A token may take the last column only when the line ends
+                // right after it; otherwise that column is the soft break's.
+                int next;
+                if (i + 1 < n)
+                    next = static_cast<unsigned char>(block[i + 1]);
+                else
+                    next = in.peek();
+                const bool lineEnds = next == '\n' || next == '\r' || next == std::char_traits<char>::eof();
+                if (!lineEnds || column + width > kQpLineMax) {
+                    text += "=\n";
+                    column = 0;
+                }
+            }
+            if (plain) {
+                text += static_cast<char>(c);
+            } else {
+                text += '=';
+                text += hex[c >> 4];
+                text += hex[c & 15];
+            }
+            column += width;
+        }
+        out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    }
+}
+
+void encodeBase64Lines(std::istream& in, std::ostream& out) {
+    std::string block(kBase64Block, '\0');
+    std::string slice;
+    for (;;) {
+        in.read(&block[0], static_cast<std::streamsize>(block.size()));
+        const std::size_t n = static_cast<std::size_t>(in.gcount());
+        std::size_t done = 0;
+        while (done < n) {
+            const std::size_t len = n - done < kBase64Slice ? n - done : kBase64Slice;
+            slice.assign(block, done, len);
+            qdl::base64Encode(slice, out);
+            out << '\n';
+            done += len;
+        }
+        if (!in.good() || !out.good()) {
+            // The last read came up short of a whole slice only when the
+            // length is no multiple of 57; otherwise it read nothing.
+            if (n % kBase64Slice == 0 && !in.bad()) out << '\n';
+            return;
+        }
+    }
+}
+
+}  // namespace cgp

@@ -1,0 +1,372 @@
+// The walk over a message's MIME structure: finds TNEF parts, unpacks them
+// with tnef, turns RTF into HTML with rtf2html and records what replaces
+// each part. The message itself is not changed here.
+#include <dirent.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstring>
+#include <fstream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "filter/helper.h"
+#include "filter/parvex.h"
+#include "filter/part_headers.h"
+#include "filter/unpack.h"
+#include "runtime/base64.h"
+#include "runtime/files.h"
+#include "runtime/log.h"
+#include "runtime/process.h"
+
+using cgp::PartHeaders;
+using cgp::readLineAnyEol;
+
+namespace {
+
+void progress(const std::string& text) { qdl::writeOutput(text + "\n"); }
+
+bool endsWithRtf(const std::string& path) {
+    return path.size() >= 4 && ::strcasecmp(path.c_str() + path.size() - 4, ".rtf") == 0;
+}
+
+// Every name in a directory, hidden ones too.
+std::set<std::string> entryNames(const std::string& dir) {
+    std::set<std::string> names;
+    DIR* d = ::opendir(dir.c_str());
+    if (d == nullptr) return names;
+    while (struct dirent* e = ::readdir(d))
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.insert(e->d_name);
+    ::closedir(d);
+    return names;
+}
+
+bool pathExists(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+void trimTrailingBlanks(std::string& s) {
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.pop_back();
+}
+
+// How a child ended, for the log; empty for a clean exit.
+std::string abnormalEnd(int status) {
+    if (status == -1) return "ended in an unknown way";
+    if (WIFSIGNALED(status)) return "was killed by signal " + std::to_string(WTERMSIG(status));
+    if (WIFEXITED(status) && WEXITSTATUS(status) != 0) return "exited with status " + std::to_string(WEXITSTATUS(status));
+    if (!WIFEXITED(status)) return "ended in an unknown way";
+    return std::string();
+}
+
+// Base64 body lines into a file. Lines are normally whole groups of four;
+// a line that is not is carried over, so a body cut at odd places decodes
+// the same as one cut at 76 characters.
+class BodyDecoder {
+public:
+    explicit BodyDecoder(std::ostream& out) : out_(out) {}
+
+    void line(std::string text) {
+        trimTrailingBlanks(text);
+        carry_ += text;
+        const std::size_t whole = carry_.size() - carry_.size() % 4;
+        if (whole == 0) return;
+        const bool ok = qdl::base64Decode(carry_.substr(0, whole), out_);
+        carry_.erase(0, whole);
+        if (!ok) fail();
+    }
+
+    void finish() {
+        if (carry_.empty()) return;
+        // A short last group counts as padded.
+        const bool ok = qdl::base64Decode(carry_, out_);
+        carry_.clear();
+        if (!ok) fail();
+    }
+
+private:
+    void fail() {
+        carry_.clear();
+        progress("* unable to decode the attachment, data is corrupted");
+    }
+
+    std::ostream& out_;
+    std::string carry_;
+};
+
+// One run of a child program, both pipes read together and bounded in time.
+struct ChildRun {
+    bool finished = false;
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// Throws what the launcher throws; a child still running at the deadline is
+// killed and reported as not finished.
+ChildRun runChild(const std::string& path, std::vector<std::string> args) {
+    ChildRun run;
+    qdl::Process child = qdl::Process::launch(path, args);
+    run.finished = child.communicate(run.out, run.err, cgp::childTimeoutMs());
+    run.status = child.exitStatus();
+    return run;
+}
+
+}  // namespace
+
+bool Parvex::convertMessage(std::istream& in, std::vector<AttachmentRecord>& records) {
+    bool found = false;
+    unpackParts(in, records, found, 0);
+    if (!records.empty()) return true;
+    return found && alwaysRemoveWinmail;
+}
+
+namespace {
+
+// The per-part work, kept apart from the level loop so the loop stays readable.
+class PartConverter {
+public:
+    PartConverter(const Parvex& filter, const std::string& tempDir, std::vector<AttachmentRecord>& records)
+        : filter_(filter), tempDir_(tempDir), records_(records) {}
+
+    // False when tnef reported an error that ends the walk of this level.
+    bool convert(std::istream& in, std::streampos partStart, const std::string& boundaryLine, bool isAlternative,
+                 bool htmlSeen, std::string& line);
+
+private:
+    bool decode(std::istream& in, const std::string& boundaryLine, AttachmentRecord& record, std::string& line);
+    bool listed(const std::string& path, const AttachmentRecord& record) const;
+    void toHtml(std::string& entry, bool isAlternative);
+
+    const Parvex& filter_;
+    const std::string& tempDir_;
+    std::vector<AttachmentRecord>& records_;
+};
+
+bool PartConverter::decode(std::istream& in, const std::string& boundaryLine, AttachmentRecord& record,
+                           std::string& line) {
+    const std::string datPath = tempDir_ + "winmail.dat";
+    std::ofstream dat(datPath.c_str(), std::ios::binary | std::ios::trunc);
+    BodyDecoder decoder(dat);
+    for (;;) {
+        line.clear();
+        readLineAnyEol(in, line);
+        if (line.empty() || line == boundaryLine || line == boundaryLine + "--") {
+            record.end = in.tellg();
+            break;
+        }
+        decoder.line(line);
+        if (in.eof() || in.fail()) break;
+    }
+    decoder.finish();
+    dat.close();
+    return !dat.fail();
+}
+
+bool PartConverter::listed(const std::string& path, const AttachmentRecord& record) const {
+    for (const std::string& e : record.entries)
+        if (e == path) return true;
+    for (const AttachmentRecord& r : records_)
+        for (const std::string& e : r.entries)
+            if (e == path) return true;
+    return false;
+}
+
+void PartConverter::toHtml(std::string& entry, bool isAlternative) {
+    const std::string stem = entry.substr(0, entry.size() - 4);
+    // Never convert over a file tnef extracted, nor take it for our result.
+    std::string html = stem + ".html";
+    for (int n = 1; pathExists(html); ++n)
+        html = stem + "-" + std::to_string(n) + ".html";
+    ChildRun run;
+    try {
+        run = runChild(filter_.programDir + "rtf2html", {entry, html});
+    } catch (...) {
+        progress("* Unable to start the rtf2html binary. RTF attachments will not be decoded.");
+        return;
+    }
+    if (!run.finished) {
+        progress("* rtf2html did not finish in time and was stopped, the RTF file is attached as it is");
+        qdl::removeFile(html);
+        return;
+    }
+    if (!cgp::isRegularFileInside(html, tempDir_)) return;
+    qdl::removeFile(entry);
+    entry = isAlternative ? "*" + html : html;
+}
+
+bool PartConverter::convert(std::istream& in, std::streampos partStart, const std::string& boundaryLine,
+                            bool isAlternative, bool htmlSeen, std::string& line) {
+    progress("* Found a winmail.dat attachment, unpacking");
+    AttachmentRecord record;
+    record.start = partStart;
+    record.end = 0;
+    record.boundaryLine = boundaryLine;
+
+    const std::string datPath = tempDir_ + "winmail.dat";
+    if (!decode(in, boundaryLine, record, line)) {
+        progress("* Unable to write the decoded winmail.dat, the attachment is left unchanged");
+        qdl::removeFile(datPath);
+        return true;
+    }
+
+    std::vector<std::string> args;
+    args.push_back("-f");
+    args.push_back(datPath);
+    if (!filter_.ignoreRtfBody) args.push_back("--save-body=saved_body");
+    args.push_back("--number-backups");
+    args.push_back("--directory=" + tempDir_.substr(0, tempDir_.size() - 1));
+    args.push_back("--verbose");
+
+    const std::set<std::string> before = entryNames(tempDir_);
+    ChildRun run;
+    try {
+        run = runChild(filter_.programDir + "tnef", args);
+    } catch (...) {
+        progress(
+            "* Unable to start the tnef binary, unable to extract winmail.dat attachments. Message will be left "
+            "unscanned");
+        qdl::removeFile(datPath);
+        return true;
+    }
+    if (!run.finished) {
+        progress("* tnef did not finish in time and was stopped, the attachment is left unchanged");
+        qdl::removeFile(datPath);
+        return true;
+    }
+
+    if (!run.err.empty() && run.err[0] != '\0') {
+        std::string text = run.err.substr(0, 4096);
+        std::string joined;
+        for (char c : text) {
+            if (c == '\0') break;
+            if (c == '\r') continue;
+            joined += c == '\n' ? ' ' : c;
+        }
+        trimTrailingBlanks(joined);
+        progress("* " + joined + " Winmail.dat file is probably corrupted, stopping conversion.");
+    }
+
+    std::string text;
+    text.reserve(run.out.size());
+    for (char c : run.out)
+        if (c != '\r') text += c;
+    std::vector<std::string> lines;
+    if (text.size() >= 2) {
+        std::size_t pos = 0;
+        while (pos <= text.size()) {
+            std::size_t nl = text.find('\n', pos);
+            if (nl == std::string::npos) nl = text.size();
+            if (nl > pos) lines.push_back(text.substr(pos, nl - pos));
+            pos = nl + 1;
+        }
+    }
+
+    const std::string ending = abnormalEnd(run.status);
+    // Paths named by the listing; a tnef that died may not have flushed its
+    // listing, so then the files it left in the directory count as well.
+    std::vector<std::string> paths;
+    for (const std::string& outputLine : lines) {
+        if (outputLine.compare(0, 7, "ERROR: ") == 0) {
+            progress("* " + outputLine + " Winmail.dat file is probably corrupted, stopping conversion.");
+            if (!filter_.alwaysRemoveWinmail) records_.clear();
+            qdl::removeFile(datPath);
+            return false;
+        }
+        paths.push_back(cgp::tnefListingPath(outputLine, tempDir_));
+    }
+    if (!ending.empty())
+        for (const std::string& name : entryNames(tempDir_))
+            if (before.count(name) == 0) paths.push_back(tempDir_ + name);
+
+    std::size_t kept = 0;
+    for (std::string entry : paths) {
+        // Only files this run's tnef wrote into its own directory replace the
+        // part; messages such as "Seems not to be a TNEF file" do not.
+        if (!cgp::isRegularFileInside(entry, tempDir_) || entry == datPath || listed(entry, record)) continue;
+        ++kept;
+        if (endsWithRtf(entry)) {
+            if (!htmlSeen) {
+                toHtml(entry, isAlternative);
+            } else if (filter_.noRtfAlternative) {
+                entry = "\\*" + entry;
+                --kept;
+            }
+        }
+        record.entries.push_back(entry);
+    }
+
+    if (!ending.empty()) {
+        if (!record.entries.empty() && !filter_.alwaysRemoveWinmail) {
+            record.keepPart = true;
+            progress("* tnef " + ending + ", the winmail.dat attachment is kept beside the extracted files");
+        } else {
+            progress("* tnef " + ending);
+        }
+    }
+
+    if (!record.entries.empty()) {
+        const std::size_t count = record.entries.size();
+        std::string report = "* Extracted " + std::to_string(count) + " file(s) from winmail.dat";
+        if (kept != count) report += " (" + std::to_string(count - kept) + " ignored by the -r option)";
+        records_.push_back(record);
+        progress(report);
+    } else {
+        if (filter_.alwaysRemoveWinmail) records_.push_back(record);
+        progress("* This winmail.dat doesn't contain extractable attachments");
+    }
+    qdl::removeFile(datPath);
+    return true;
+}
+
+}  // namespace
+
+void Parvex::unpackParts(std::istream& in, std::vector<AttachmentRecord>& records, bool& found, int depth) {
+    PartHeaders headers;
+    cgp::readPartHeaders(in, headers);
+    if (headers.marked) {
+        progress("* This file has already been processed, skipping");
+        return;
+    }
+    const bool isAlternative = headers.contentType == "multipart/alternative";
+    if (headers.contentType.compare(0, 10, "multipart/") != 0 || headers.boundary.empty()) return;
+
+    const std::string boundaryLine = "--" + headers.boundary;
+    const std::string closingLine = boundaryLine + "--";
+    // Without a directory of its own the run would unpack into the current one.
+    std::string dir = tempDir.empty() ? programDir + "pvx_temp/" : tempDir;
+    if (dir.back() != '/') dir += '/';
+    std::string line;
+    readLineAnyEol(in, line);
+    if (depth == 0) qdl::clearDirectory(dir.substr(0, dir.size() - 1));
+    bool htmlSeen = false;
+    PartConverter converter(*this, dir, records);
+
+    while (!in.eof() && !in.fail()) {
+        if (line == boundaryLine) {
+            const std::streampos partStart = in.tellg();
+            PartHeaders part;
+            cgp::readPartHeaders(in, part);
+            if (part.contentType == "application/ms-tnef" || part.name == "winmail.dat") {
+                found = true;
+                if (!converter.convert(in, partStart, boundaryLine, isAlternative, htmlSeen, line)) return;
+                continue;
+            }
+            if (part.contentType.compare(0, 10, "multipart/") == 0 && partStart != std::streampos(-1)) {
+                if (depth + 1 < cgp::maxWalkDepth) {
+                    in.seekg(partStart);
+                    unpackParts(in, records, found, depth + 1);
+                } else {
+                    progress("* MIME structure nested too deeply, inner parts are left unscanned");
+                }
+            } else if (part.contentType == "text/html") {
+                htmlSeen = isAlternative;
+            }
+        } else if (line == closingLine) {
+            return;
+        }
+        readLineAnyEol(in, line);
+    }
+}

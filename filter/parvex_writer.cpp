@@ -1,0 +1,329 @@
+// The converted copy of a message: each recorded TNEF part gives way to the
+// files extracted from it. The message is copied line by line.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <iostream>
+#include <streambuf>
+#include <string>
+
+#include "filter/encode.h"
+#include "filter/helper.h"
+#include "filter/mime.h"
+#include "filter/parvex.h"
+#include "runtime/files.h"
+
+namespace {
+
+void progress(const std::string& text) { std::cout << text << std::endl; }
+
+// The real position of the stream's buffer, whatever the stream's state: the
+// reader sets end-of-file when it looks past a last line end, and tellg()
+// would then report no position at all. -1 when the stream cannot tell.
+std::streamoff positionOf(std::istream& in) {
+    std::streambuf* sb = in.rdbuf();
+    if (sb == nullptr || in.bad()) return -1;
+    return static_cast<std::streamoff>(sb->pubseekoff(0, std::ios::cur, std::ios::in));
+}
+
+// One line of the message at a time, with what the copy needs to know about
+// how the line ended. Positions are asked of the stream only while `track`
+// is set: a file stream answers each such question with a system call.
+class LineReader {
+public:
+    explicit LineReader(std::istream& in) : in_(in) {}
+
+    // False when nothing was left to read.
+    bool next() {
+        if (!in_.good()) return false;
+        cgp::readLineAnyEol(in_, line);
+        if (in_.fail()) {
+            line.clear();
+            position = -1;
+            metEnd = true;
+            return false;
+        }
+        position = track || in_.eof() ? positionOf(in_) : -1;
+        // End-of-file after a line means either the line ran into the end,
+        // or a line end was the last thing in the input. Only the first is
+        // "met the end"; in the second case the next read finds nothing.
+        metEnd = in_.eof() && !endsWithLineEnd();
+        return true;
+    }
+
+    std::string line;
+    std::streamoff position = -1;  // just after the line, when tracked
+    bool metEnd = false;           // the line ran into the end of the input
+    bool track = true;
+
+private:
+    // The last byte of the input is a line end (the reader stands at the end).
+    bool endsWithLineEnd() {
+        if (position <= 0) return false;
+        std::streambuf* sb = in_.rdbuf();
+        if (sb->pubseekpos(position - 1, std::ios::in) == std::streampos(-1)) return false;
+        const int c = sb->sgetc();
+        sb->pubseekpos(position, std::ios::in);
+        return c == '\n' || c == '\r';
+    }
+
+    std::istream& in_;
+};
+
+// Reads an extracted file through its descriptor, so that a read error is
+// told apart from the end of the file.
+class ExtractedFile : public std::streambuf {
+public:
+    explicit ExtractedFile(const std::string& path) {
+        // O_NONBLOCK keeps a FIFO from stalling the open; only regular files pass.
+        fd_ = qdl::openFile(path, O_RDONLY | O_NOCTTY | O_NONBLOCK);
+        if (fd_ < 0) return;
+        struct stat st;
+        if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+            qdl::closeFile(fd_);
+            fd_ = -1;
+            return;
+        }
+        int flags = ::fcntl(fd_, F_GETFL);
+        if (flags != -1) ::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK);
+    }
+    ~ExtractedFile() override {
+        if (fd_ >= 0) qdl::closeFile(fd_);
+    }
+    ExtractedFile(const ExtractedFile&) = delete;
+    ExtractedFile& operator=(const ExtractedFile&) = delete;
+
+    bool isOpen() const { return fd_ >= 0; }
+    bool failed() const { return failed_; }
+
+protected:
+    int_type underflow() override {
+        if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
+        if (fd_ < 0) return traits_type::eof();
+        ssize_t n;
+        do {
+            n = ::read(fd_, buffer_, sizeof buffer_);
+        } while (n < 0 && errno == EINTR);
+        if (n < 0) failed_ = true;
+        if (n <= 0) return traits_type::eof();
+        setg(buffer_, buffer_, buffer_ + n);
+        return traits_type::to_int_type(*gptr());
+    }
+
+private:
+    int fd_ = -1;
+    bool failed_ = false;
+    char buffer_[57 * 256];
+};
+
+// A file name as a quoted-string value: quotes and backslashes escaped, and
+// control bytes (a name from the TNEF data may hold a line end) replaced.
+std::string quotedName(const std::string& name) {
+    std::string out = "\"";
+    for (char ch : name) {
+        const unsigned char c = static_cast<unsigned char>(ch);
+        if (c < 32 || c == 127)
+            out += '_';
+        else if (c == '"' || c == '\\') {
+            out += '\\';
+            out += ch;
+        } else
+            out += ch;
+    }
+    out += '"';
+    return out;
+}
+
+std::string realPath(const std::string& path) {
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (resolved == nullptr) return std::string();
+    std::string result(resolved);
+    std::free(resolved);
+    return result;
+}
+
+bool isBelow(const std::string& path, const std::string& dir) {
+    if (dir.empty()) return false;
+    const std::string prefix = dir.back() == '/' ? dir : dir + "/";
+    return path.size() > prefix.size() && path.compare(0, prefix.size(), prefix) == 0;
+}
+
+enum class Outcome { Continue, End, Failed };
+
+class Writer {
+public:
+    Writer(const Parvex& filter, std::istream& in, std::ostream& out, const std::vector<AttachmentRecord>& records)
+        : filter_(filter), reader_(in), in_(in), out_(out), records_(records) {
+        const std::string programDir = filter.programDir.empty() ? std::string("./") : filter.programDir;
+        tempRoot_ = realPath(programDir + "pvx_temp");
+        if (!filter.tempDir.empty()) ownTemp_ = realPath(filter.tempDir);
+    }
+
+    void run() {
+        Outcome outcome = copy();
+        if (outcome != Outcome::Failed && in_.bad()) outcome = Outcome::Failed;
+        if (outcome == Outcome::Failed) {
+            // The copy is unusable: throw away what the rest would have used.
+            removeEntriesFrom(nextRecord_);
+            out_.setstate(std::ios::failbit);
+            return;
+        }
+        out_.flush();
+    }
+
+private:
+    void writeLine(const std::string& line) { out_ << line << '\n'; }
+
+    Outcome copy() {
+        if (!reader_.next()) {
+            writeLine(std::string());
+            return Outcome::End;
+        }
+        for (;;) {
+            reader_.track = nextRecord_ < records_.size();
+            while (nextRecord_ < records_.size() && reader_.position >= 0) {
+                const std::streamoff start = static_cast<std::streamoff>(records_[nextRecord_].start);
+                if (start < reader_.position) {
+                    // Never met (the walk and this copy disagree): left as it is.
+                    ++nextRecord_;
+                    continue;
+                }
+                if (start != reader_.position) break;
+                const Outcome outcome = replace(records_[nextRecord_]);
+                ++nextRecord_;
+                if (outcome != Outcome::Continue) return outcome;
+            }
+            writeLine(reader_.line);
+            if (!out_.good()) return Outcome::Failed;
+            if (reader_.metEnd) return Outcome::End;
+            if (!reader_.next()) {
+                writeLine(std::string());
+                return Outcome::End;
+            }
+        }
+    }
+
+    // The current line is the boundary line that opens the record's part.
+    Outcome replace(const AttachmentRecord& record) {
+        for (std::size_t i = 0; i < record.entries.size(); ++i) {
+            if (!insert(record, record.entries[i])) {
+                removeEntries(record, i + 1);
+                return Outcome::Failed;
+            }
+        }
+        const bool keep = filter_.keepWinmail || (record.keepPart && !filter_.alwaysRemoveWinmail);
+        if (keep) writeLine(reader_.line);
+        return passOver(record, keep);
+    }
+
+    Outcome passOver(const AttachmentRecord& record, bool keep) {
+        reader_.track = true;
+        const std::string closing = record.boundaryLine + "--";
+        const std::streamoff end = static_cast<std::streamoff>(record.end);
+        for (;;) {
+            if (!reader_.next()) return Outcome::End;
+            const bool delimiter = reader_.line == record.boundaryLine || reader_.line == closing;
+            const bool atEnd = reader_.position >= 0 && reader_.position == end;
+            // A delimiter that is the last line of the input ends the part
+            // too, even where the walk could not note its position.
+            if (delimiter && (atEnd || in_.eof())) return Outcome::Continue;
+            if (keep) {
+                writeLine(reader_.line);
+                if (!out_.good()) return Outcome::Failed;
+            }
+            if (reader_.metEnd) return Outcome::End;
+            if (atEnd) return reader_.next() ? Outcome::Continue : Outcome::End;
+        }
+    }
+
+    static bool isDropped(const std::string& entry) { return entry.size() >= 2 && entry[0] == '\\' && entry[1] == '*'; }
+
+    static std::string pathOf(const std::string& entry) { return !entry.empty() && entry[0] == '*' ? entry.substr(1) : entry; }
+
+    // Only what tnef or rtf2html wrote into our temporary directory is ever
+    // read into a message and deleted; a path from the TNEF data that points
+    // elsewhere is refused.
+    bool isOurs(const std::string& path) const {
+        const std::string real = realPath(path);
+        if (real.empty()) return false;
+        return isBelow(real, tempRoot_) || isBelow(real, ownTemp_);
+    }
+
+    bool insert(const AttachmentRecord& record, const std::string& entry) {
+        if (isDropped(entry)) return true;
+        const bool alternative = !entry.empty() && entry[0] == '*';
+        const std::string path = pathOf(entry);
+        const std::string base = qdl::baseName(path);
+        const std::string quoted = quotedName(base);
+        progress("* Inserting file " + quoted);
+
+        if (!isOurs(path)) {
+            progress("* Unable to read extracted file " + quoted + ", message is left unconverted");
+            return false;
+        }
+        ExtractedFile file(path);
+        if (!file.isOpen()) {
+            progress("* Unable to read extracted file " + quoted + ", message is left unconverted");
+            qdl::removeFile(path);
+            return false;
+        }
+
+        writeLine(record.boundaryLine);
+        writeLine("Content-Type: " + cgp::mimeTypeForFile(path) + (alternative ? "" : "; "));
+        if (alternative) {
+            writeLine("Content-Transfer-Encoding: quoted-printable");
+        } else {
+            writeLine("   name=" + quoted);
+            writeLine("Content-Transfer-Encoding: base64");
+            writeLine("Content-Disposition: attachment;");
+            writeLine("   filename=" + quoted);
+        }
+        writeLine(std::string());
+        std::istream content(&file);
+        if (alternative)
+            cgp::encodeQuotedPrintable(content, out_);
+        else
+            cgp::encodeBase64Lines(content, out_);
+        const bool readFailed = file.failed() || content.bad();
+        qdl::removeFile(path);
+        if (readFailed) {
+            progress("* Unable to read extracted file " + quoted + ", message is left unconverted");
+            return false;
+        }
+        writeLine(std::string());
+        return out_.good();
+    }
+
+    void removeEntries(const AttachmentRecord& record, std::size_t from) const {
+        for (std::size_t i = from; i < record.entries.size(); ++i) {
+            const std::string& entry = record.entries[i];
+            if (isDropped(entry)) continue;
+            const std::string path = pathOf(entry);
+            if (isOurs(path)) qdl::removeFile(path);
+        }
+    }
+
+    void removeEntriesFrom(std::size_t first) const {
+        for (std::size_t r = first; r < records_.size(); ++r) removeEntries(records_[r], 0);
+    }
+
+    const Parvex& filter_;
+    LineReader reader_;
+    std::istream& in_;
+    std::ostream& out_;
+    const std::vector<AttachmentRecord>& records_;
+    std::size_t nextRecord_ = 0;
+    std::string tempRoot_;
+    std::string ownTemp_;
+};
+
+}  // namespace
+
+void Parvex::writeConvertedMessage(std::istream& in, std::ostream& out, const std::vector<AttachmentRecord>& records) {
+    Writer writer(*this, in, out, records);
+    writer.run();
+}

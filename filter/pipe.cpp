@@ -1,0 +1,128 @@
+#include "filter/pipe.h"
+
+#include <fcntl.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <ctime>
+#include <sstream>
+
+#include "runtime/datetime.h"
+#include "runtime/files.h"
+#include "runtime/mutex.h"
+
+namespace cgp {
+
+namespace {
+
+const char kSubmitPrefix[] = "Submitted/vivoveruriruve_";
+
+qdl::SimpleMutex& pipeMutex() {
+    static qdl::SimpleMutex mutex;
+    return mutex;
+}
+
+// Signed 32 bits that wrap around on overflow; kept unsigned so the wrap is defined.
+std::uint32_t counterValue = 0;
+
+// Moves the counter on by the next random step; the caller holds pipeMutex.
+int stepCounter() {
+    counterValue += static_cast<std::uint32_t>(std::rand());
+    return static_cast<std::int32_t>(counterValue);
+}
+
+std::string secondsNow() {
+    std::ostringstream text;
+    text << static_cast<unsigned long long>(std::time(nullptr));
+    return text.str();
+}
+
+}  // namespace
+
+std::string Pipe::newSubmitFile() {
+    for (;;) {
+        const std::string seconds = secondsNow();
+        qdl::ScopedLock guard(pipeMutex());
+        std::ostringstream name;
+        name << kSubmitPrefix << seconds << "_" << stepCounter() << ".tmp";
+        // O_EXCL: a name that exists, also one made by another process at
+        // the same moment, is never handed out twice.
+        const int fd = qdl::openFile(name.str(), O_WRONLY | O_CREAT | O_EXCL);
+        if (fd >= 0) {
+            qdl::closeFile(fd);
+            return name.str();
+        }
+        if (errno != EEXIST) return name.str();
+    }
+}
+
+bool Pipe::submitFile(const std::string& name) {
+    const std::string submitted = name + ".sub";
+    if (!qdl::syncFile(name) || !qdl::renameFile(name, submitted)) {
+        qdl::removeFile(name);
+        return false;
+    }
+    // The file is the server's now; a failed directory sync cannot undo that.
+    qdl::syncDirectory(qdl::directoryOf(name));
+    return true;
+}
+
+bool Pipe::submitFile(const std::string& name, std::ofstream& out) {
+    out.flush();
+    bool written = out.good();
+    out.close();
+    if (out.fail()) written = false;
+    if (!written) {
+        qdl::removeFile(name);
+        return false;
+    }
+    return submitFile(name);
+}
+
+void Pipe::cancelSubmitFile(const std::string& name) { qdl::removeFile(name); }
+
+std::string Pipe::makeMessageId() {
+    const std::string seconds = secondsNow();
+    qdl::ScopedLock guard(pipeMutex());
+    std::ostringstream id;
+    id << "<" << seconds << "." << stepCounter() << "@vivoveruriruve>";
+    return id.str();
+}
+
+int Pipe::counter() {
+    qdl::ScopedLock guard(pipeMutex());
+    return static_cast<std::int32_t>(counterValue);
+}
+
+bool Pipe::writeMessage(const std::string& sender, const std::set<std::string>& recipients,
+                        const std::string& message) {
+    const std::string name = newSubmitFile();
+    qdl::ofstream out(name);
+    if (!out.is_open()) {
+        cancelSubmitFile(name);
+        return false;
+    }
+    out << Envelope(sender, recipients);
+    out.write(message.data(), static_cast<std::streamsize>(message.size()));
+    return submitFile(name, out);
+}
+
+std::ostream& Pipe::Envelope::operator()(std::ostream& out) const {
+    out << "Return-Path: " << sender << std::endl;
+    for (const std::string& recipient : recipients) out << "Envelope-To: " << recipient << std::endl;
+    return out;
+}
+
+std::ostream& Pipe::Headers::operator()(std::ostream& out) const {
+    out << "Message-ID: " << messageId << std::endl;
+    out << "From: " << from << std::endl;
+    out << "To: " << to << std::endl;
+    out << "Subject: " << subject << std::endl;
+    // A zone of four digits, as mail dates require.
+    out << "Date: " << qdl::DateTime::now(false).format("w, DD MMM YYYY hh:mm:ss") << " +0000 (GMT)" << std::endl;
+    out << std::endl << std::endl;
+    return out;
+}
+
+}  // namespace cgp

@@ -1,0 +1,25 @@
+#pragma once
+// Pieces of the TNEF walk that stand on their own: reading tnef's listing,
+// checking what it names, and the time limit for the child programs.
+#include <string>
+
+namespace cgp {
+
+// The path one line of tnef's verbose listing names. A line holding the
+// TAB "|" TAB separator is NAME, PATH, media type, content id: its second
+// field is the path. Any other line is a bare name inside `tempDir` (which
+// ends with "/"). Nothing is checked here.
+std::string tnefListingPath(const std::string& line, const std::string& tempDir);
+
+// True when `path` is an existing regular file (not a symbolic link) that
+// lies inside `dir`, once both are resolved.
+bool isRegularFileInside(const std::string& path, const std::string& dir);
+
+// How long tnef and rtf2html may run before they are killed (milliseconds).
+int childTimeoutMs();
+void setChildTimeoutMs(int ms);
+
+// How many MIME levels the walk follows; deeper bodies are left as they are.
+const int maxWalkDepth = 64;
+
+}  // namespace cgp

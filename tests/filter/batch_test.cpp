@@ -1,0 +1,321 @@
+// Batch mode over an mdir tree built in a temporary directory.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "filter/parvex.h"
+#include "runtime/base64.h"
+#include "runtime/files.h"
+#include "support/capture.h"
+#include "support/run_program.h"
+
+using testsupport::StdoutCapture;
+using testsupport::TempDir;
+
+namespace {
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) out.push_back(line);
+    return out;
+}
+
+bool contains(const std::vector<std::string>& v, const std::string& s) {
+    return std::find(v.begin(), v.end(), s) != v.end();
+}
+
+const char kPlainMessage[] =
+    "P I 10-01-2025 10:00:00 0000 ____ ____ <s@example.com>\n"
+    "R W 10-01-2025 10:00:00 0000 ____ ____ <r@example.com>\n"
+    "\n"
+    "From: s@example.com\n"
+    "Subject: plain\n"
+    "\n"
+    "Nothing to convert here.\n";
+
+class BatchTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        root = tree.path() + "/mail";
+        ASSERT_EQ(0, ::mkdir(root.c_str(), 0755));
+        ASSERT_EQ(0, ::mkdir((prog / "pvx_temp").c_str(), 0755));
+        filter.programDir = prog.path() + "/";
+    }
+
+    void makeDir(const std::string& relative) { ASSERT_EQ(0, ::mkdir((root + "/" + relative).c_str(), 0755)); }
+    void put(const std::string& relative, const std::string& text) {
+        testsupport::writeFile(root + "/" + relative, text);
+    }
+    std::string get(const std::string& relative) { return testsupport::readFile(root + "/" + relative); }
+
+    std::vector<std::string> runTree() {
+        StdoutCapture capture;
+        filter.convertMdirTree(root);
+        return lines(capture.text());
+    }
+
+    TempDir tree;
+    TempDir prog;
+    std::string root;
+    Parvex filter;
+};
+
+TEST_F(BatchTest, NamesWithADotAreSkippedAndDotNamesNeverVisited) {
+    put("1234", kPlainMessage);
+    for (const char* name : {"1234.msg", "a.tmp", "a.old"}) put(name, kPlainMessage);
+    put(".hidden", kPlainMessage);
+    makeDir(".dotdir");
+    put(".dotdir/5678", kPlainMessage);
+    const std::vector<std::string> out = runTree();
+
+    EXPECT_TRUE(contains(out, "* Processing " + root + "/1234"));
+    for (const char* name : {"1234.msg", "a.tmp", "a.old"})
+        EXPECT_TRUE(contains(out, "* Skipping non-mdir file " + root + "/" + name)) << name;
+    for (const std::string& line : out) {
+        EXPECT_EQ(std::string::npos, line.find(".hidden")) << line;
+        EXPECT_EQ(std::string::npos, line.find(".dotdir")) << line;
+    }
+    EXPECT_EQ(4u, out.size());
+    EXPECT_EQ(kPlainMessage, get("1234")) << "nothing to convert: untouched";
+}
+
+TEST_F(BatchTest, RecursesUnlessNoRecurse) {
+    put("1", kPlainMessage);
+    makeDir("sub");
+    put("sub/2", kPlainMessage);
+    makeDir("sub/deeper");
+    put("sub/deeper/3", kPlainMessage);
+
+    std::vector<std::string> out = runTree();
+    for (const char* name : {"/1", "/sub/2", "/sub/deeper/3"})
+        EXPECT_TRUE(contains(out, "* Processing " + root + name)) << name;
+    EXPECT_EQ(3u, out.size());
+
+    filter.noRecurse = true;
+    out = runTree();
+    EXPECT_EQ(std::vector<std::string>{"* Processing " + root + "/1"}, out);
+}
+
+TEST_F(BatchTest, DepthFirstSubdirectoryFinishedFirst) {
+    makeDir("sub");
+    put("sub/2", kPlainMessage);
+    put("sub/3", kPlainMessage);
+    put("1", kPlainMessage);
+    const std::vector<std::string> out = runTree();
+    ASSERT_EQ(3u, out.size());
+    // Whatever the listing order, the two lines of "sub" are adjacent.
+    const auto first = std::find_if(out.begin(), out.end(),
+                                    [](const std::string& l) { return l.find("/sub/") != std::string::npos; });
+    ASSERT_NE(out.end(), first);
+    ASSERT_NE(out.end(), first + 1);
+    EXPECT_NE(std::string::npos, (first + 1)->find("/sub/"));
+}
+
+// A link back up the tree must not make the walk go round for ever; a link
+// to a directory outside the tree is walked like the directory itself.
+TEST_F(BatchTest, LinkLoopsArePassedOver) {
+    put("1", kPlainMessage);
+    makeDir("sub");
+    put("sub/2", kPlainMessage);
+    ASSERT_EQ(0, ::symlink("..", (root + "/sub/up").c_str()));
+    ASSERT_EQ(0, ::symlink(root.c_str(), (root + "/self").c_str()));
+    const std::string outside = tree.path() + "/outside";
+    ASSERT_EQ(0, ::mkdir(outside.c_str(), 0755));
+    testsupport::writeFile(outside + "/9", kPlainMessage);
+    ASSERT_EQ(0, ::symlink(outside.c_str(), (root + "/linked").c_str()));
+
+    const std::vector<std::string> out = runTree();
+    int processing = 0;
+    for (const std::string& line : out)
+        if (line.compare(0, 13, "* Processing ") == 0) ++processing;
+    EXPECT_EQ(3, processing);
+    EXPECT_TRUE(contains(out, "* Processing " + root + "/linked/9"));
+    EXPECT_TRUE(contains(out, "* Skipping directory visited before " + root + "/sub/up"));
+    EXPECT_TRUE(contains(out, "* Skipping directory visited before " + root + "/self"));
+}
+
+TEST_F(BatchTest, UnreadableEntriesAreReportedAndWalkGoesOn) {
+    ASSERT_EQ(0, ::symlink("nowhere", (root + "/dangling").c_str()));
+    ASSERT_EQ(0, ::mkfifo((root + "/fifo").c_str(), 0644));
+    put("2", kPlainMessage);
+    std::vector<std::string> out;
+    {
+        StdoutCapture capture;
+        filter.convertMdirFile(root + "/dangling");
+        filter.convertMdirFile(root + "/fifo");
+        out = lines(capture.text());
+    }
+    EXPECT_EQ((std::vector<std::string>{"* Processing " + root + "/dangling", "* Unable to open file " + root + "/dangling",
+                                        "* Processing " + root + "/fifo", "* Unable to open file " + root + "/fifo"}),
+              out);
+    out = runTree();
+    EXPECT_TRUE(contains(out, "* Unable to open file " + root + "/dangling"));
+    EXPECT_TRUE(contains(out, "* Unable to open file " + root + "/fifo"));
+    EXPECT_TRUE(contains(out, "* Processing " + root + "/2"));
+}
+
+TEST_F(BatchTest, MissingTreeReportsNothing) {
+    root = tree.path() + "/no-such-dir";
+    EXPECT_TRUE(runTree().empty());
+}
+
+// Conversions with the system's tnef, through a program directory that links to it.
+class BatchTnefTest : public BatchTest {
+protected:
+    void SetUp() override {
+        BatchTest::SetUp();
+        if (!qdl::isFile("/usr/bin/tnef")) GTEST_SKIP() << "tnef is not installed";
+        ASSERT_EQ(0, ::symlink("/usr/bin/tnef", (prog / "tnef").c_str()));
+        std::string temp = prog.path() + "/pvx_temp/" + std::to_string(::getpid()) + "/";
+        ASSERT_TRUE(qdl::makeDirectory(temp, true));
+        filter.tempDir = temp + "/";
+        tnefData = testsupport::readFile(std::string(PARVEX_FIXTURES_DIR) + "/attach1-AUTHORS.tnef");
+        ASSERT_FALSE(tnefData.empty());
+        // What tnef itself extracts from it.
+        const std::string dat = reference / "winmail.dat";
+        testsupport::writeFile(dat, tnefData);
+        const testsupport::ProgramResult r = testsupport::runProgram(
+            {"/usr/bin/tnef", "-f", dat, "--directory=" + reference.path()}, "");
+        ASSERT_EQ(0, r.exitCode) << r.err;
+        authors = testsupport::readFile(reference / "AUTHORS");
+        ASSERT_EQ(244u, authors.size());
+    }
+
+    std::string message(const std::string& eol = "\n", const std::string& extraHeader = "",
+                        const std::string& padding = "") {
+        std::string body = qdl::base64EncodeString(tnefData);
+        std::string b64;
+        for (std::size_t i = 0; i < body.size(); i += 76) b64 += body.substr(i, 76) + eol;
+        std::string m = "P I 10-01-2025 10:00:00 0000 ____ ____ <s@example.com>" + eol +
+                        "R W 10-01-2025 10:00:00 0000 ____ ____ <r@example.com>" + eol + eol + extraHeader +
+                        "From: s@example.com" + eol + "Content-Type: multipart/mixed; boundary=\"XX\"" + eol + eol +
+                        "--XX" + eol + "Content-Type: text/plain" + eol + eol + "Hello" + eol + padding + "--XX" + eol +
+                        "Content-Type: application/ms-tnef; name=\"winmail.dat\"" + eol +
+                        "Content-Transfer-Encoding: base64" + eol + eol + b64 + eol + "--XX--" + eol;
+        return m;
+    }
+
+    // The base64 text of the part named `name` in a converted message.
+    static std::string attachmentData(const std::string& converted, const std::string& name) {
+        const std::string marker = "   filename=\"" + name + "\"\n\n";
+        const std::string::size_type from = converted.find(marker);
+        if (from == std::string::npos) return std::string();
+        const std::string::size_type start = from + marker.size();
+        const std::string::size_type end = converted.find("\n\n", start);
+        std::string text = converted.substr(start, end - start);
+        text.erase(std::remove(text.begin(), text.end(), '\n'), text.end());
+        return qdl::base64DecodeString(text);
+    }
+
+    TempDir reference;
+    std::string tnefData;
+    std::string authors;
+};
+
+TEST_F(BatchTnefTest, MessageIsRewrittenInPlace) {
+    put("1001", message());
+    ASSERT_EQ(0, ::chmod((root + "/1001").c_str(), 0600));
+    const std::vector<std::string> out = runTree();
+
+    EXPECT_TRUE(contains(out, "* Processing " + root + "/1001"));
+    EXPECT_EQ(std::vector<std::string>{"1001"}, testsupport::listDir(root)) << "no .tmp or .old is left";
+    const std::string converted = get("1001");
+    EXPECT_EQ(0u, converted.find("From: s@example.com\nContent-Type: multipart/mixed; boundary=\"XX\"\n\n--XX\n"))
+        << "no envelope carried over";
+    EXPECT_EQ(std::string::npos, converted.find("X-Parvex:"));
+    EXPECT_EQ(std::string::npos, converted.find("X-ExtScanner:"));
+    EXPECT_EQ(std::string::npos, converted.find("application/ms-tnef"));
+    EXPECT_NE(std::string::npos, converted.find("Content-Disposition: attachment;\n   filename=\"AUTHORS\"\n"));
+    EXPECT_EQ(authors, attachmentData(converted, "AUTHORS"));
+    // The closing delimiter stays; the copy of a message that ended with a
+    // line end gets one empty line more.
+    EXPECT_EQ(converted.size() - 9, converted.rfind("\n--XX--\n\n"));
+
+    struct stat st;
+    ASSERT_EQ(0, ::stat((root + "/1001").c_str(), &st));
+    EXPECT_EQ(0600u, st.st_mode & 07777) << "the copy keeps the message's mode";
+    EXPECT_FALSE(qdl::isFile(filter.tempDir + "AUTHORS")) << "inserted files are deleted";
+
+    // Nothing is left to convert in the copy: a second run leaves it alone.
+    runTree();
+    EXPECT_EQ(converted, get("1001"));
+}
+
+TEST_F(BatchTnefTest, CrLfMessageIsWrittenWithLf) {
+    put("1002", message("\r\n"));
+    runTree();
+    const std::string converted = get("1002");
+    EXPECT_EQ(std::string::npos, converted.find('\r'));
+    EXPECT_EQ(authors, attachmentData(converted, "AUTHORS"));
+}
+
+TEST_F(BatchTnefTest, KeepWinmailKeepsThePartAfterTheFiles) {
+    filter.keepWinmail = true;
+    put("1003", message());
+    runTree();
+    const std::string converted = get("1003");
+    const std::string::size_type file = converted.find("filename=\"AUTHORS\"");
+    const std::string::size_type part = converted.find("Content-Type: application/ms-tnef");
+    ASSERT_NE(std::string::npos, file);
+    ASSERT_NE(std::string::npos, part);
+    EXPECT_LT(file, part);
+}
+
+TEST_F(BatchTnefTest, AlreadyProcessedMessageIsLeftAlone) {
+    const std::string original = message("\n", "X-Parvex: 1 attachments extracted.\n");
+    put("1004", original);
+    const std::vector<std::string> out = runTree();
+    EXPECT_TRUE(contains(out, "* This file has already been processed, skipping"));
+    EXPECT_EQ(original, get("1004"));
+}
+
+// A name for the copy that is taken already is not overwritten; the
+// message stays as it was.
+TEST_F(BatchTnefTest, ExistingTmpIsNotOverwritten) {
+    const std::string original = message();
+    put("1005", original);
+    put("1005.tmp", "not ours");
+    const std::vector<std::string> out = runTree();
+    EXPECT_TRUE(contains(out, "* Unable to write the converted copy of " + root + "/1005, file left unchanged"));
+    EXPECT_EQ(original, get("1005"));
+    EXPECT_EQ("not ours", get("1005.tmp"));
+}
+
+// The disk fills up (here: the file-size limit) while the copy is written:
+// the half copy is removed, the message is untouched, and a line says so.
+TEST_F(BatchTnefTest, FailedWriteLeavesOriginal) {
+    const std::string original = message("\n", "", std::string(40, 'x') + "\n" + std::string(8000, 'y') + "\n");
+    put("1006", original);
+    struct rlimit saved;
+    ASSERT_EQ(0, ::getrlimit(RLIMIT_FSIZE, &saved));
+    struct sigaction ignore = {}, old = {};
+    ignore.sa_handler = SIG_IGN;
+    ASSERT_EQ(0, ::sigaction(SIGXFSZ, &ignore, &old));
+    struct rlimit small = saved;
+    small.rlim_cur = 6000;  // room for the decoded TNEF data, not for the copy
+    ASSERT_EQ(0, ::setrlimit(RLIMIT_FSIZE, &small));
+    std::vector<std::string> out;
+    {
+        StdoutCapture capture;
+        filter.convertMdirTree(root);
+        out = lines(capture.text());
+    }
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    ::sigaction(SIGXFSZ, &old, nullptr);
+    EXPECT_TRUE(contains(out, "* Unable to write the converted copy of " + root + "/1006, file left unchanged"));
+    EXPECT_EQ(original, get("1006"));
+    EXPECT_EQ(std::vector<std::string>{"1006"}, testsupport::listDir(root));
+}
+
+}  // namespace

@@ -1,0 +1,624 @@
+// The walk over real tnef: a private program directory with links to the
+// system's tnef and our rtf2html, or small stand-in scripts where a test
+// needs tnef to misbehave.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "filter/parvex.h"
+#include "filter/unpack.h"
+#include "runtime/base64.h"
+#include "runtime/files.h"
+#include "runtime/stream.h"
+#include "support/capture.h"
+#include "support/run_program.h"
+#include "support/message_builder.h"
+#include "support/tnef_writer.h"
+#include "support/tool_path.h"
+
+namespace {
+
+using testsupport::TnefWriter;
+
+using testsupport::Part;
+
+// Base64 lines, each ended by LF.
+std::string base64Lines(const std::string& data, std::size_t width = 76) {
+    return testsupport::base64Lines(data, width) + "\n";
+}
+
+// A part written out as text: header lines, an empty line, the body.
+Part raw(const std::string& text) {
+    Part p;
+    std::size_t pos = 0;
+    for (;;) {
+        const std::size_t nl = text.find('\n', pos);
+        if (nl == std::string::npos || nl == pos) {
+            p.body = nl == std::string::npos ? std::string() : text.substr(nl + 1);
+            break;
+        }
+        p.headers.push_back(text.substr(pos, nl - pos));
+        pos = nl + 1;
+    }
+    return p;
+}
+
+Part text() { return testsupport::textPart("Hello there."); }
+Part tnef(const std::string& data) { return testsupport::tnefPart(data); }
+
+Part withHeader(Part p, const std::string& header) {
+    p.headers.push_back(header);
+    return p;
+}
+
+// A whole message whose multipart/mixed body holds `parts`.
+std::string mail(std::vector<Part> parts, const std::string& extraHeader = "") {
+    Part m = testsupport::message("test", testsupport::multipart("mixed", "=_outer", std::move(parts)));
+    if (!extraHeader.empty()) m.headers.push_back(extraHeader);
+    return testsupport::render(m);
+}
+
+std::string twoAttachments() {
+    TnefWriter w;
+    w.addAttachment("first.txt", "first attachment\n");
+    w.addAttachment("second.bin", std::string("\x00\x01\x02\xff second", 11));
+    return w.bytes();
+}
+
+std::string withRtfBody() {
+    TnefWriter w;
+    w.setRtfBody("{\\rtf1\\ansi Hello {\\b bold} world}");
+    w.addAttachment("doc.txt", "document\n");
+    return w.bytes();
+}
+
+struct WalkResult {
+    bool converted = false;
+    std::vector<AttachmentRecord> records;
+    std::string log;
+};
+
+class WalkTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        systemTnef_ = testsupport::findInPath("tnef");
+        if (systemTnef_.empty()) GTEST_SKIP() << "tnef is not installed";
+        root_ = std::make_unique<testsupport::TempDir>();
+        filter_.programDir = root_->path() + "/";
+        ASSERT_EQ(::symlink(systemTnef_.c_str(), (filter_.programDir + "tnef").c_str()), 0);
+        ASSERT_EQ(::symlink(PARVEX_BINARY_DIR "/filter/rtf2html", (filter_.programDir + "rtf2html").c_str()), 0);
+        std::string temp = filter_.programDir + "pvx_temp/" + std::to_string(::getpid()) + "/";
+        ASSERT_TRUE(qdl::makeDirectory(temp, true));
+        filter_.tempDir = temp + "/";
+    }
+
+    WalkResult walk(const std::string& text) {
+        const std::string path = filter_.programDir + "message";
+        testsupport::writeFile(path, text);
+        qdl::ifstream in(path, std::ios::binary);
+        WalkResult r;
+        testsupport::StdoutCapture capture;
+        r.converted = filter_.convertMessage(in, r.records);
+        r.log = capture.text();
+        return r;
+    }
+
+    // Replaces tnef with a shell script; $DIR is its --directory argument.
+    void fakeTnef(const std::string& body) {
+        const std::string path = filter_.programDir + "tnef";
+        ::unlink(path.c_str());
+        testsupport::writeFile(path,
+                           "#!/bin/sh\nfor a in \"$@\"; do case \"$a\" in --directory=*) DIR=\"${a#--directory=}\";; "
+                           "esac; done\n" +
+                               body + "\n");
+        ASSERT_EQ(::chmod(path.c_str(), 0755), 0);
+    }
+
+    // What tnef writes by itself, with our arguments, for `data`.
+    std::vector<std::string> referenceRun(const std::string& data, testsupport::TempDir& out, int& exitCode) {
+        const std::string dat = out / ("input.dat");
+        testsupport::writeFile(dat, data);
+        const std::string dir = out.path() + "/files";
+        ::mkdir(dir.c_str(), 0755);
+        testsupport::ProgramResult r = testsupport::runProgram({systemTnef_, "-f", dat, "--save-body=saved_body",
+                                                        "--number-backups", "--directory=" + dir, "--verbose"},
+                                                                "");
+        exitCode = r.exitCode;
+        return testsupport::listDir(dir);
+    }
+
+    static std::vector<std::string> baseNames(const AttachmentRecord& record) {
+        std::vector<std::string> names;
+        for (const std::string& e : record.entries) names.push_back(qdl::baseName(e));
+        return names;
+    }
+
+    std::string systemTnef_;
+    std::unique_ptr<testsupport::TempDir> root_;
+    Parvex filter_;
+};
+
+TEST_F(WalkTest, MixedBodyWithTwoAttachmentsGivesTnefsOwnFiles) {
+    const std::string data = twoAttachments();
+    const std::string head = "From: a@example.com\nContent-Type: multipart/mixed; boundary=\"b\"\n\npreamble\n";
+    const std::string tnefHead = "--b\n";
+    const std::string body = "Content-Type: application/ms-tnef\nContent-Transfer-Encoding: base64\n\n" +
+                             base64Lines(data) + "\n";
+    const std::string msg = head + "--b\nContent-Type: text/plain\n\nHello there.\n\n" + tnefHead + body + "--b--\n";
+    WalkResult r = walk(msg);
+    ASSERT_TRUE(r.converted) << r.log;
+    ASSERT_EQ(r.records.size(), 1u);
+    const AttachmentRecord& rec = r.records[0];
+    EXPECT_EQ(rec.boundaryLine, "--b");
+    EXPECT_FALSE(rec.keepPart);
+    const std::size_t partStart = msg.find(tnefHead + "Content-Type: application/ms-tnef") + tnefHead.size();
+    EXPECT_EQ(static_cast<std::streamoff>(rec.start), static_cast<std::streamoff>(partStart));
+    // The blank line after the base64 lines ends the body.
+    EXPECT_EQ(static_cast<std::streamoff>(rec.end), static_cast<std::streamoff>(partStart + body.size()));
+
+    ASSERT_EQ(rec.entries.size(), 2u);
+    testsupport::TempDir ref;
+    int rc = -1;
+    std::vector<std::string> expected = referenceRun(data, ref, rc);
+    EXPECT_EQ(rc, 0);
+    std::vector<std::string> names = baseNames(rec);
+    EXPECT_EQ(names, (std::vector<std::string>{"first.txt", "second.bin"}));
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, expected);
+    for (const std::string& e : rec.entries) {
+        EXPECT_EQ(e.compare(0, filter_.tempDir.size(), filter_.tempDir), 0) << e;
+        EXPECT_EQ(testsupport::readFile(e), testsupport::readFile(ref.path() + "/files/" + qdl::baseName(e)));
+    }
+    EXPECT_EQ(testsupport::readFile(rec.entries[1]), std::string("\x00\x01\x02\xff second", 11));
+    EXPECT_NE(r.log.find("* Found a winmail.dat attachment, unpacking\n"), std::string::npos);
+    EXPECT_NE(r.log.find("* Extracted 2 file(s) from winmail.dat\n"), std::string::npos);
+    EXPECT_FALSE(qdl::isFile(filter_.tempDir + "winmail.dat"));
+}
+
+TEST_F(WalkTest, CrlfMessageGivesTheSameEntries) {
+    const std::string lf = mail({text(), tnef(twoAttachments())});
+    WalkResult a = walk(lf);
+    ASSERT_EQ(a.records.size(), 1u);
+    const std::vector<std::string> lfNames = baseNames(a.records[0]);
+    WalkResult b = walk(testsupport::toCrlf(lf));
+    ASSERT_EQ(b.records.size(), 1u) << b.log;
+    EXPECT_EQ(baseNames(b.records[0]), lfNames);
+    EXPECT_EQ(b.records[0].boundaryLine, "--=_outer");
+    // Positions count the CR bytes.
+    const std::string crlf = testsupport::toCrlf(lf);
+    const std::string open = "--=_outer\r\nContent-Type: application/ms-tnef";
+    EXPECT_EQ(static_cast<std::streamoff>(b.records[0].start),
+              static_cast<std::streamoff>(crlf.find(open) + std::string("--=_outer\r\n").size()));
+    EXPECT_EQ(testsupport::readFile(b.records[0].entries[0]), "first attachment\n");
+}
+
+TEST_F(WalkTest, OddBase64LineLengthsDecodeTheSame) {
+    const std::string data = twoAttachments();
+    const std::string body =
+        "Content-Type: application/ms-tnef\nContent-Transfer-Encoding: base64\n\n" + base64Lines(data, 57);
+    WalkResult r = walk(mail({raw(body)}));
+    ASSERT_EQ(r.records.size(), 1u) << r.log;
+    EXPECT_EQ(r.records[0].entries.size(), 2u);
+    EXPECT_EQ(r.log.find("unable to decode"), std::string::npos);
+}
+
+TEST_F(WalkTest, InvalidBase64LineIsLoggedAndDecodingGoesOn) {
+    const std::string body = "Content-Type: application/ms-tnef\n\n" + base64Lines(twoAttachments()) + "%%%%\n";
+    WalkResult r = walk(mail({raw(body)}));
+    EXPECT_NE(r.log.find("* unable to decode the attachment, data is corrupted\n"), std::string::npos);
+    ASSERT_EQ(r.records.size(), 1u);
+    EXPECT_EQ(r.records[0].entries.size(), 2u);
+}
+
+struct TnefPartCase {
+    const char* headers;
+    bool isTnef;
+};
+
+TEST_F(WalkTest, WhichPartsAreTnef) {
+    const TnefPartCase cases[] = {
+        {"Content-Type: application/ms-tnef; name=\"anything.bin\"\n", true},
+        {"Content-Type: APPLICATION/MS-TNEF\n", true},
+        {"Content-Type: application/octet-stream; name=\"winmail.dat\"\n", true},
+        {"Content-Type: application/octet-stream\nContent-Disposition: attachment; filename=winmail.dat\n", true},
+        {"Content-Type: application/octet-stream; name=\"WINMAIL.DAT\"\n", false},
+        {"Content-Type: application/octet-stream; name=\"winmail.dat.txt\"\n", false},
+        // Headers of an ordinary part are not looked at for the mark.
+        {"X-Parvex: 1 attachments extracted.\nContent-Type: application/ms-tnef\n", true},
+    };
+    for (const TnefPartCase& c : cases) {
+        WalkResult r = walk(mail({text(), raw(c.headers + std::string("\n") + base64Lines(twoAttachments()))}));
+        EXPECT_EQ(r.converted, c.isTnef) << c.headers;
+        EXPECT_EQ(r.records.size(), c.isTnef ? 1u : 0u) << c.headers;
+    }
+}
+
+TEST_F(WalkTest, NotMultipartOrTnefAsWholeMessageIsNotConverted) {
+    const std::string whole = "Content-Type: application/ms-tnef\n\n" + base64Lines(twoAttachments());
+    WalkResult r = walk(whole);
+    EXPECT_FALSE(r.converted);
+    EXPECT_EQ(r.log.find("Found a winmail.dat"), std::string::npos);
+    WalkResult noBoundary = walk("Content-Type: multipart/mixed\n\n--x\n" + testsupport::render(tnef(twoAttachments()), false));
+    EXPECT_FALSE(noBoundary.converted);
+}
+
+TEST_F(WalkTest, AlreadyProcessedMarks) {
+    const Part part = tnef(twoAttachments());
+    WalkResult top = walk(mail({text(), part}, "x-PARVEX: 1 attachments extracted."));
+    EXPECT_FALSE(top.converted);
+    EXPECT_TRUE(top.records.empty());
+    EXPECT_NE(top.log.find("* This file has already been processed, skipping\n"), std::string::npos);
+
+    // A marked nested body is skipped; the rest of the message is still walked.
+    const Part nested =
+        withHeader(testsupport::multipart("mixed", "inner", {part}), "X-Parvex: 1 attachments extracted.");
+    WalkResult inner = walk(mail({nested, part}));
+    ASSERT_EQ(inner.records.size(), 1u) << inner.log;
+    EXPECT_EQ(inner.records[0].boundaryLine, "--=_outer");
+    EXPECT_NE(inner.log.find("already been processed"), std::string::npos);
+}
+
+TEST_F(WalkTest, NonTnefDataGivesNoRecord) {
+    const std::string junk = "This is plain text and no TNEF stream at all.\n";
+    const Part part = raw("Content-Type: application/octet-stream; name=\"winmail.dat\"\n\n" + base64Lines(junk));
+    WalkResult r = walk(mail({text(), part}));
+    EXPECT_FALSE(r.converted);
+    EXPECT_TRUE(r.records.empty());
+    EXPECT_NE(r.log.find("* This winmail.dat doesn't contain extractable attachments\n"), std::string::npos);
+    EXPECT_EQ(testsupport::listDir(filter_.tempDir), std::vector<std::string>{});
+
+    filter_.alwaysRemoveWinmail = true;
+    WalkResult removed = walk(mail({text(), part}));
+    EXPECT_TRUE(removed.converted);
+    ASSERT_EQ(removed.records.size(), 1u);
+    EXPECT_TRUE(removed.records[0].entries.empty());
+}
+
+TEST_F(WalkTest, TruncatedTnefKeepsThePartBesideTheFirstFile) {
+    TnefWriter w;
+    w.addAttachment("AUTHORS", std::string(300, 'a'));
+    w.addAttachment("README", std::string(2000, 'r'));
+    const std::size_t cut = w.span(testsupport::tnef::attAttachData, 1).dataOffset + 100;
+    w.truncateAt(cut);
+    const std::string data = w.bytes();
+    testsupport::TempDir ref;
+    int rc = 0;
+    std::vector<std::string> expected = referenceRun(data, ref, rc);
+    ASSERT_NE(rc, 0);
+    ASSERT_EQ(expected, std::vector<std::string>{"AUTHORS"});
+
+    WalkResult r = walk(mail({text(), tnef(data)}));
+    ASSERT_EQ(r.records.size(), 1u) << r.log;
+    EXPECT_EQ(baseNames(r.records[0]), std::vector<std::string>{"AUTHORS"});
+    EXPECT_TRUE(r.records[0].keepPart);
+    EXPECT_NE(r.log.find("* tnef exited with status"), std::string::npos);
+
+    filter_.alwaysRemoveWinmail = true;
+    WalkResult removed = walk(mail({text(), tnef(data)}));
+    ASSERT_EQ(removed.records.size(), 1u);
+    EXPECT_FALSE(removed.records[0].keepPart);
+}
+
+TEST_F(WalkTest, RtfBodyInMixedBecomesHtmlAttachment) {
+    WalkResult r = walk(mail({text(), tnef(withRtfBody())}));
+    ASSERT_EQ(r.records.size(), 1u) << r.log;
+    const std::vector<std::string>& e = r.records[0].entries;
+    ASSERT_EQ(e.size(), 2u);
+    EXPECT_EQ(qdl::baseName(e[0]), "doc.txt");
+    EXPECT_EQ(e[1], filter_.tempDir + "saved_body.html");
+    EXPECT_NE(testsupport::readFile(e[1]).find("bold"), std::string::npos);
+    EXPECT_FALSE(qdl::isFile(filter_.tempDir + "saved_body.rtf"));
+}
+
+TEST_F(WalkTest, IgnoreRtfBodyLeavesTheBodyOut) {
+    filter_.ignoreRtfBody = true;
+    WalkResult r = walk(mail({text(), tnef(withRtfBody())}));
+    ASSERT_EQ(r.records.size(), 1u);
+    EXPECT_EQ(baseNames(r.records[0]), std::vector<std::string>{"doc.txt"});
+}
+
+TEST_F(WalkTest, RtfWithoutConverterStaysRtf) {
+    ::unlink((filter_.programDir + "rtf2html").c_str());
+    WalkResult r = walk(mail({tnef(withRtfBody())}));
+    ASSERT_EQ(r.records.size(), 1u);
+    EXPECT_EQ(r.records[0].entries.back(), filter_.tempDir + "saved_body.rtf");
+    EXPECT_NE(r.log.find("* Unable to start the rtf2html binary. RTF attachments will not be decoded.\n"),
+              std::string::npos);
+}
+
+struct AlternativeCase {
+    bool withHtml;
+    bool noRtfAlternative;
+    const char* bodyEntry;  // the entry for the RTF body, after tempDir
+    const char* reportTail;
+};
+
+TEST_F(WalkTest, AlternativeBodies) {
+    const AlternativeCase cases[] = {
+        {true, false, "saved_body.rtf", "* Extracted 2 file(s) from winmail.dat\n"},
+        {true, true, "\\*saved_body.rtf", "* Extracted 2 file(s) from winmail.dat (1 ignored by the -r option)\n"},
+        {false, false, "*saved_body.html", "* Extracted 2 file(s) from winmail.dat\n"},
+        {false, true, "*saved_body.html", "* Extracted 2 file(s) from winmail.dat\n"},
+    };
+    for (const AlternativeCase& c : cases) {
+        filter_.noRtfAlternative = c.noRtfAlternative;
+        std::vector<Part> parts{text()};
+        if (c.withHtml) parts.push_back(testsupport::textPart("<p>Hello</p>", "text/html"));
+        parts.push_back(tnef(withRtfBody()));
+        const Part alt = testsupport::multipart("alternative", "=_alt", parts);
+        WalkResult r = walk(mail({alt, testsupport::textPart("trailer")}));
+        ASSERT_EQ(r.records.size(), 1u) << r.log;
+        const AttachmentRecord& rec = r.records[0];
+        EXPECT_EQ(rec.boundaryLine, "--=_alt");
+        ASSERT_EQ(rec.entries.size(), 2u);
+        const std::string& body = rec.entries[1];
+        const std::string expected = c.bodyEntry[0] == '*'
+                                         ? std::string("*") + filter_.tempDir + (c.bodyEntry + 1)
+                                         : c.bodyEntry[0] == '\\' ? std::string("\\*") + filter_.tempDir + (c.bodyEntry + 2)
+                                                                  : filter_.tempDir + c.bodyEntry;
+        EXPECT_EQ(body, expected);
+        // With an HTML part before it, rtf2html is not run at all.
+        EXPECT_EQ(qdl::isFile(filter_.tempDir + "saved_body.html"), !c.withHtml);
+        EXPECT_NE(r.log.find(c.reportTail), std::string::npos) << r.log;
+    }
+}
+
+TEST_F(WalkTest, NestedAndSiblingPartsLandInFileOrder) {
+    const std::string data = twoAttachments();
+    const Part alt = testsupport::multipart("alternative", "=_alt", {text(), tnef(data)});
+    WalkResult r = walk(mail({tnef(data), alt, tnef(data)}));
+    ASSERT_EQ(r.records.size(), 3u) << r.log;
+    EXPECT_EQ(r.records[0].boundaryLine, "--=_outer");
+    EXPECT_EQ(r.records[1].boundaryLine, "--=_alt");
+    EXPECT_EQ(r.records[2].boundaryLine, "--=_outer");
+    EXPECT_LT(r.records[0].start, r.records[1].start);
+    EXPECT_LT(r.records[1].start, r.records[2].start);
+    // Later parts get numbered names instead of overwriting earlier files.
+    std::vector<std::string> all;
+    for (const AttachmentRecord& rec : r.records)
+        for (const std::string& e : rec.entries) {
+            EXPECT_TRUE(qdl::isFile(e)) << e;
+            all.push_back(e);
+        }
+    EXPECT_EQ(all.size(), 6u);
+    std::sort(all.begin(), all.end());
+    EXPECT_EQ(std::unique(all.begin(), all.end()), all.end());
+}
+
+TEST_F(WalkTest, TnefBodyEndingAtBoundaryLines) {
+    const std::string data = twoAttachments();
+    const std::string head = "Content-Type: application/ms-tnef\n\n";
+    // No blank line: the next boundary line and the closing delimiter end the bodies.
+    const std::string msg = "Content-Type: multipart/mixed; boundary=q\n\n--q\n" + head + base64Lines(data) + "--q\n" +
+                             head + base64Lines(data) + "--q--\n";
+    WalkResult r = walk(msg);
+    ASSERT_EQ(r.records.size(), 2u) << r.log;
+    const std::size_t first = msg.find("--q\n", msg.find("--q\n") + 1) + 4;
+    EXPECT_EQ(static_cast<std::streamoff>(r.records[1].start), static_cast<std::streamoff>(first));
+    EXPECT_EQ(static_cast<std::streamoff>(r.records[0].end), static_cast<std::streamoff>(first));
+
+    // Closing delimiter of a nested level: the outer level goes on.
+    const std::string inner = "Content-Type: multipart/mixed; boundary=in\n\n--in\n" + head + base64Lines(data) + "--in--";
+    WalkResult n = walk(mail({raw(inner), tnef(data)}));
+    ASSERT_EQ(n.records.size(), 2u) << n.log;
+}
+
+// N multipart levels inside each other; the TNEF part sits in the innermost.
+std::string nestedMessage(int levels, const std::string& innermost) {
+    std::string m;
+    for (int i = 0; i < levels; ++i)
+        m += "Content-Type: multipart/mixed; boundary=\"L" + std::to_string(i) + "\"\n\n--L" + std::to_string(i) + "\n";
+    m += innermost + "\n";
+    for (int i = levels - 1; i >= 0; --i) m += "--L" + std::to_string(i) + "--\n";
+    return m;
+}
+
+TEST_F(WalkTest, NestingDepthIsBounded) {
+    const std::string part = testsupport::render(tnef(twoAttachments()), false);
+    WalkResult within = walk(nestedMessage(cgp::maxWalkDepth, part));
+    ASSERT_EQ(within.records.size(), 1u) << within.log.substr(0, 2000);
+    EXPECT_EQ(within.records[0].boundaryLine, "--L" + std::to_string(cgp::maxWalkDepth - 1));
+
+    WalkResult beyond = walk(nestedMessage(cgp::maxWalkDepth + 1, part));
+    EXPECT_TRUE(beyond.records.empty());
+    EXPECT_NE(beyond.log.find("nested too deeply"), std::string::npos);
+
+    WalkResult deep = walk(nestedMessage(10000, part));
+    EXPECT_FALSE(deep.converted);
+}
+
+TEST_F(WalkTest, MissingTnefIsLogged) {
+    ::unlink((filter_.programDir + "tnef").c_str());
+    WalkResult r = walk(mail({tnef(twoAttachments())}));
+    EXPECT_FALSE(r.converted);
+    EXPECT_NE(r.log.find("* Unable to start the tnef binary, unable to extract winmail.dat attachments. Message "
+                         "will be left unscanned\n"),
+              std::string::npos);
+    filter_.alwaysRemoveWinmail = true;
+    WalkResult removed = walk(mail({tnef(twoAttachments())}));
+    EXPECT_TRUE(removed.converted);
+    EXPECT_TRUE(removed.records.empty());
+}
+
+// Stand-ins for tnef that misbehave in one way each.
+TEST_F(WalkTest, OnlyRegularFilesInsideTheTemporaryDirectoryCount) {
+    const std::string outside = (*root_) / ("outside.txt");
+    testsupport::writeFile(outside, "not ours");
+    fakeTnef("echo data > \"$DIR/good.txt\"\n"
+             "echo data > \"$DIR/bare.txt\"\n"
+             "ln -s " + outside + " \"$DIR/link.txt\"\n"
+             "mkdir \"$DIR/sub\"\n"
+             "printf 'good.txt\\t|\\t%s/good.txt\\t|\\ttext/plain\\t|\\t\\n' \"$DIR\"\n"
+             "echo bare.txt\n"
+             "echo 'Seems not to be a TNEF file'\n"
+             "printf 'o\\t|\\t%s\\t|\\tx\\t|\\t\\n' " + outside + "\n"
+             "printf 'l\\t|\\t%s/link.txt\\n' \"$DIR\"\n"
+             "printf 's\\t|\\t%s/sub\\n' \"$DIR\"\n"
+             "printf 'up\\t|\\t%s/../../outside.txt\\n' \"$DIR\"\n"
+             "printf 'w\\t|\\t%s/winmail.dat\\n' \"$DIR\"\n"
+             "printf 'again\\t|\\t%s/good.txt\\n' \"$DIR\"\n");
+    WalkResult r = walk(mail({tnef("x")}));
+    ASSERT_EQ(r.records.size(), 1u) << r.log;
+    EXPECT_EQ(r.records[0].entries,
+              (std::vector<std::string>{filter_.tempDir + "good.txt", filter_.tempDir + "bare.txt"}));
+    EXPECT_EQ(testsupport::readFile(outside), "not ours");
+}
+
+TEST_F(WalkTest, HangingTnefIsStoppedAndTheWalkGoesOn) {
+    cgp::setChildTimeoutMs(1000);
+    fakeTnef("if [ -e \"$DIR/ran\" ]; then echo ok > \"$DIR/second.txt\"; echo second.txt; exit 0; fi\n"
+             ": > \"$DIR/ran\"; echo late > \"$DIR/late.txt\"; echo late.txt; exec sleep 30");
+    WalkResult r = walk(mail({tnef("one"), tnef("two")}));
+    cgp::setChildTimeoutMs(60 * 1000);
+    ASSERT_EQ(r.records.size(), 1u) << r.log;
+    EXPECT_EQ(r.records[0].entries, std::vector<std::string>{filter_.tempDir + "second.txt"});
+    EXPECT_NE(r.log.find("tnef did not finish in time"), std::string::npos);
+}
+
+TEST_F(WalkTest, ChildFillingItsErrorPipeDoesNotBlock) {
+    fakeTnef("head -c 1000000 /dev/zero | tr '\\0' 'e' >&2\n"
+             "echo data > \"$DIR/a.txt\"; echo a.txt");
+    WalkResult r = walk(mail({tnef("x")}));
+    ASSERT_EQ(r.records.size(), 1u) << r.log.substr(0, 500);
+    EXPECT_EQ(r.records[0].entries, std::vector<std::string>{filter_.tempDir + "a.txt"});
+    // One log line with at most 4096 bytes of the error text.
+    const std::size_t at = r.log.find("* eeee");
+    ASSERT_NE(at, std::string::npos);
+    const std::string line = r.log.substr(at, r.log.find('\n', at) - at);
+    EXPECT_LT(line.size(), 4096u + 100u);
+    EXPECT_NE(line.find(" Winmail.dat file is probably corrupted, stopping conversion."), std::string::npos);
+}
+
+TEST_F(WalkTest, TnefKilledBySignalKeepsThePart) {
+    fakeTnef("echo data > \"$DIR/a.txt\"; echo a.txt; kill -SEGV $$");
+    WalkResult r = walk(mail({tnef("x")}));
+    ASSERT_EQ(r.records.size(), 1u) << r.log;
+    EXPECT_TRUE(r.records[0].keepPart);
+    EXPECT_NE(r.log.find("* tnef was killed by signal 11"), std::string::npos);
+}
+
+TEST_F(WalkTest, ErrorLineDropsTheRecordsSoFar) {
+    fakeTnef("if [ -e \"$DIR/ran\" ]; then echo 'ERROR: broken'; exit 1; fi\n"
+             ": > \"$DIR/ran\"; echo data > \"$DIR/a.txt\"; echo a.txt");
+    WalkResult r = walk(mail({tnef("one"), tnef("two")}));
+    EXPECT_TRUE(r.records.empty());
+    EXPECT_FALSE(r.converted);
+    EXPECT_NE(r.log.find("* ERROR: broken Winmail.dat file is probably corrupted, stopping conversion.\n"),
+              std::string::npos);
+}
+
+TEST_F(WalkTest, RtfPathWithSpacesReachesTheConverterWhole) {
+    fakeTnef("printf '{\\\\rtf1 spaced}' > \"$DIR/my body file.rtf\"\n"
+             "printf 'my body file.rtf\\t|\\t%s/my body file.rtf\\t|\\ttext/rtf\\t|\\t\\n' \"$DIR\"");
+    WalkResult r = walk(mail({tnef("x")}));
+    ASSERT_EQ(r.records.size(), 1u) << r.log;
+    EXPECT_EQ(r.records[0].entries, std::vector<std::string>{filter_.tempDir + "my body file.html"});
+    EXPECT_NE(testsupport::readFile(filter_.tempDir + "my body file.html").find("spaced"), std::string::npos);
+}
+
+TEST_F(WalkTest, ConvertedRtfNeverReplacesAnExtractedHtmlFile) {
+    fakeTnef("printf '{\\\\rtf1 from rtf}' > \"$DIR/note.rtf\"; echo '<p>attached</p>' > \"$DIR/note.html\"\n"
+             "echo note.html; echo note.rtf");
+    WalkResult r = walk(mail({tnef("x")}));
+    ASSERT_EQ(r.records.size(), 1u) << r.log;
+    ASSERT_EQ(r.records[0].entries.size(), 2u);
+    EXPECT_EQ(r.records[0].entries[0], filter_.tempDir + "note.html");
+    EXPECT_EQ(testsupport::readFile(filter_.tempDir + "note.html"), "<p>attached</p>\n");
+    EXPECT_EQ(r.records[0].entries[1], filter_.tempDir + "note-1.html");
+}
+
+TEST_F(WalkTest, TemporaryDirectoryIsEmptiedPerMessageAndUsedForTnef) {
+    testsupport::writeFile(filter_.tempDir + "stale.txt", "left over");
+    fakeTnef("for a in \"$@\"; do echo \"$a\"; done > \"$DIR/args.txt\"; echo args.txt");
+    WalkResult r = walk(mail({tnef("x")}));
+    EXPECT_FALSE(qdl::isFile(filter_.tempDir + "stale.txt"));
+    ASSERT_EQ(r.records.size(), 1u);
+    const std::string dir = filter_.tempDir.substr(0, filter_.tempDir.size() - 1);
+    EXPECT_EQ(testsupport::readFile(filter_.tempDir + "args.txt"),
+              "-f\n" + filter_.tempDir + "winmail.dat\n--save-body=saved_body\n--number-backups\n--directory=" + dir +
+                  "\n--verbose\n");
+    filter_.ignoreRtfBody = true;
+    walk(mail({tnef("x")}));
+    EXPECT_EQ(testsupport::readFile(filter_.tempDir + "args.txt").find("--save-body"), std::string::npos);
+}
+
+// Every real-world sample: no crash, no hang, and exactly the files tnef wrote.
+TEST_F(WalkTest, FixtureSamples) {
+    const std::string fixtures = PARVEX_FIXTURES_DIR;
+    if (!qdl::isDirectory(fixtures)) GTEST_SKIP() << "no fixtures at " << fixtures;
+    // Without rtf2html the entries are exactly what tnef wrote.
+    ::unlink((filter_.programDir + "rtf2html").c_str());
+    std::vector<std::string> samples;
+    for (const std::string& name : testsupport::listDir(fixtures))
+        if (name.size() > 5 && name.compare(name.size() - 5, 5, ".tnef") == 0) samples.push_back(name);
+    ASSERT_FALSE(samples.empty());
+    for (const std::string& name : samples) {
+        SCOPED_TRACE(name);
+        const std::string data = testsupport::readFile(fixtures + "/" + name);
+        testsupport::TempDir ref;
+        int rc = -1;
+        const std::vector<std::string> expected = referenceRun(data, ref, rc);
+        WalkResult r = walk(mail({text(), tnef(data)}));
+        if (expected.empty()) {
+            EXPECT_TRUE(r.records.empty());
+            EXPECT_FALSE(r.converted);
+            continue;
+        }
+        ASSERT_EQ(r.records.size(), 1u) << r.log;
+        std::vector<std::string> names = baseNames(r.records[0]);
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, expected);
+        for (const std::string& e : r.records[0].entries)
+            EXPECT_EQ(testsupport::readFile(e), testsupport::readFile(ref.path() + "/files/" + qdl::baseName(e)));
+        EXPECT_EQ(r.records[0].keepPart, rc != 0);
+    }
+}
+
+TEST(TnefListing, PathOfEachLineForm) {
+    const std::string temp = "/p/pvx_temp/7/";
+    struct Case {
+        const char* line;
+        const char* path;
+    } cases[] = {
+        {"AUTHORS\t|\t/p/pvx_temp/7/AUTHORS\t|\tapplication/octet-stream\t|\t", "/p/pvx_temp/7/AUTHORS"},
+        {"a b.pdf\t|\t/p/pvx_temp/7/a b.pdf\t|\tapplication/pdf\t|\t<cid@x>", "/p/pvx_temp/7/a b.pdf"},
+        {"name\t|\t/p/pvx_temp/7/name", "/p/pvx_temp/7/name"},
+        {"saved_body.rtf", "/p/pvx_temp/7/saved_body.rtf"},
+        {"Seems not to be a TNEF file", "/p/pvx_temp/7/Seems not to be a TNEF file"},
+        {"\t|\t/p/pvx_temp/7/x\t|\t", "/p/pvx_temp/7/x"},
+        {"a|b", "/p/pvx_temp/7/a|b"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(cgp::tnefListingPath(c.line, temp), c.path) << c.line;
+}
+
+TEST(TnefListing, RegularFileInsideDirectory) {
+    testsupport::TempDir dir;
+    const std::string d = dir.path() + "/";
+    testsupport::writeFile(d + "f", "x");
+    ::mkdir((d + "sub").c_str(), 0755);
+    testsupport::writeFile(d + "sub/g", "x");
+    testsupport::TempDir other;
+    testsupport::writeFile(other / ("o"), "x");
+    ::symlink((other / "o").c_str(), (d + "link").c_str());
+    ::symlink(other.path().c_str(), (d + "dirlink").c_str());
+    EXPECT_TRUE(cgp::isRegularFileInside(d + "f", d));
+    EXPECT_TRUE(cgp::isRegularFileInside(d + "sub/g", dir.path()));
+    EXPECT_TRUE(cgp::isRegularFileInside(d + "sub/../f", d));
+    EXPECT_FALSE(cgp::isRegularFileInside(d + "sub", d));
+    EXPECT_FALSE(cgp::isRegularFileInside(d + "missing", d));
+    EXPECT_FALSE(cgp::isRegularFileInside(d + "link", d));
+    EXPECT_FALSE(cgp::isRegularFileInside(d + "dirlink/o", d));
+    EXPECT_FALSE(cgp::isRegularFileInside(other / ("o"), d));
+    EXPECT_FALSE(cgp::isRegularFileInside(d + "../" + qdl::baseName(other.path()) + "/o", d));
+    EXPECT_FALSE(cgp::isRegularFileInside("", d));
+}
+
+}  // namespace
