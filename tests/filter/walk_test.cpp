@@ -622,3 +622,28 @@ TEST(TnefListing, RegularFileInsideDirectory) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(WalkTest, UnwritableTemporaryDirectoryLeavesThePart) {
+    ASSERT_TRUE(qdl::removeDirectory(filter_.tempDir.substr(0, filter_.tempDir.size() - 1), true));
+    WalkResult r = walk(mail({tnef(twoAttachments())}));
+    EXPECT_FALSE(r.converted);
+    EXPECT_NE(r.log.find("* Unable to write the decoded winmail.dat, the attachment is left unchanged\n"),
+              std::string::npos);
+}
+
+TEST_F(WalkTest, HangingConverterIsStoppedAndTheRtfStays) {
+    const std::string path = filter_.programDir + "rtf2html";
+    ::unlink(path.c_str());
+    testsupport::writeFile(path, "#!/bin/sh\nexec sleep 30\n");
+    ASSERT_EQ(::chmod(path.c_str(), 0755), 0);
+    cgp::setChildTimeoutMs(1000);
+    WalkResult r = walk(mail({tnef(withRtfBody())}));
+    cgp::setChildTimeoutMs(60 * 1000);
+    ASSERT_EQ(r.records.size(), 1u) << r.log;
+    EXPECT_EQ(r.records[0].entries.back(), filter_.tempDir + "saved_body.rtf");
+    EXPECT_NE(r.log.find("rtf2html did not finish in time"), std::string::npos);
+}
+
+}  // namespace
