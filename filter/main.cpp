@@ -1,20 +1,11 @@
-// The program entry: the protocol loop on standard input and output.
-#include "filter/helper.h"
+// The program entry: the filter object lives on the stack for the whole run.
+#include <csignal>
 
-namespace {
+#include "filter/parvex.h"
 
-// Stands in for the filter until it accepts FILE requests.
-class NoCommands : public cgp::Helper {
-public:
-    NoCommands() : cgp::Helper(false, "REJECTED") {}
-    void processRequest(int, const std::string&, const std::string&) override {}
-    bool acceptsCommand(const std::string&) override { return false; }
-};
-
-}  // namespace
-
-int main() {
-    NoCommands filter;
-    filter.run();
-    return 0;
+int main(int argc, char** argv) {
+    // A child that dies early must not take the filter down with a broken pipe.
+    std::signal(SIGPIPE, SIG_IGN);
+    Parvex filter;
+    return filter.run(argc, argv);
 }

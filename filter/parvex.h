@@ -42,4 +42,7 @@ public:
     bool noRtfAlternative = false;
     bool ignoreRtfBody = false;
     bool alwaysRemoveWinmail = false;
+
+private:
+    Result convertQueued(const std::string& path);
 };

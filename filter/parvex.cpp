@@ -1,0 +1,229 @@
+// The TNEF filter object: start-up, command line and the per-message step.
+#include "filter/parvex.h"
+
+#include <unistd.h>
+
+#include <boost/program_options.hpp>
+#include <iostream>
+
+#include "filter/pipe.h"
+#include "filter/part_headers.h"
+#include "runtime/files.h"
+#include "runtime/stream.h"
+#include "runtime/log.h"
+
+namespace po = boost::program_options;
+
+namespace {
+
+const char* const kTitle = "* Quandrel's Parvex filter 2.6 for Communigate Pro\n";
+
+// Start-up and progress lines: whole lines, flushed, outside the log mechanism.
+void say(const std::string& line) { qdl::writeOutput(line + "\n"); }
+
+}  // namespace
+
+Parvex::Parvex() : cgp::ExtFilter(false) {}
+
+Parvex::~Parvex() = default;
+
+bool Parvex::parseCommandLine(int argc, char** argv, const std::string& title, std::string& path) {
+    po::options_description options(title + "* Converts TNEF attachments into ordinary MIME parts\n\nUsage", 80);
+    options.add_options()
+        ("help,h", "Help. Shows this screen.")
+        ("keep-winmail,k", po::bool_switch(&keepWinmail),
+         "Keep the winmail.dat attachment along with the extracted attachment. The default behavior is to "
+         "discard winmail.dat.")
+        ("no-rtf-alternative,r", po::bool_switch(&noRtfAlternative),
+         "Ignore the rtf body when a text/html part is already present in the text/alternative section of the "
+         "message. The default behavior is to add a text/rtf alternative.")
+        ("ignore-rtf-body", po::bool_switch(&ignoreRtfBody), "Ignore the rtf body in ALL cases")
+        ("always-remove-winmail", po::bool_switch(&alwaysRemoveWinmail),
+         "Always remove the winmail.dat attachment, whether or not something was extracted from it. The default "
+         "behavior is to leave the winmail.dat part alone when nothing relevant can be extracted.")
+        ("path,p", po::value<std::string>(&path)->default_value(""),
+         "Specify the path of the mdir mailbox containing the emails to convert. This enables the batch mode.")
+        ("no-recurse,n", po::bool_switch(&noRecurse),
+         "In batch mode, do not recurse into subdirectories. The default behavior is to recurse into "
+         "subdirectories.");
+    po::options_description hidden("all visible and hidden options");
+    po::options_description all("all visible and hidden options");
+    all.add(options).add(hidden);
+
+    const std::string invokedAs = argc > 0 && argv[0] ? argv[0] : "parvex";
+    po::variables_map vm;
+    try {
+        po::store(po::parse_command_line(argc, argv, all), vm);
+        po::notify(vm);
+    } catch (const po::multiple_occurrences&) {
+        std::cerr << "\noption should only be specified once\n\n" << invokedAs << " --help for usage information"
+                  << std::endl;
+        return false;
+    } catch (const po::error& e) {
+        std::cerr << "\n" << e.what() << "\n\n" << invokedAs << " --help for usage information" << std::endl;
+        return false;
+    }
+    if (vm.count("help")) {
+        std::cout << all << "\n" << std::flush;
+        return false;
+    }
+    say("* Quandrel's Parvex filter 2.6");
+    say("* This filter will extract winmail.dat attachments from messages and ");
+    say("*    reinserts extracted content of winmail.dat into them.           ");
+    say("*");
+    return true;
+}
+
+int Parvex::run(int argc, char** argv) {
+    std::string batchPath;
+    if (!parseCommandLine(argc, argv, kTitle, batchPath)) return 0;
+
+    programDir = qdl::directoryOf(argc > 0 && argv[0] ? argv[0] : "");
+    // Each running instance (the filter, a batch) unpacks into a directory of
+    // its own, so two of them never remove each other's files.
+    std::string shared = programDir + "pvx_temp";
+    qdl::makeDirectory(shared, false);
+    tempDir = programDir + "pvx_temp/" + std::to_string(static_cast<long>(::getpid())) + "/";
+    std::string own = tempDir;
+    qdl::removeDirectory(tempDir, true);  // left over by an earlier process of the same id
+    qdl::makeDirectory(own, false);
+
+    const bool haveTnef = qdl::isFile(programDir + "tnef");
+    const bool haveRtf2html = qdl::isFile(programDir + "rtf2html");
+    if (batchPath.empty()) {
+        if (!qdl::isDirectory("Submitted")) {
+            std::string submitted = "Submitted";
+            qdl::makeDirectory(submitted, false);
+        }
+        if (keepWinmail) say("* -k specified, original winmail.dat will be kept with extracted attachments");
+        if (haveTnef) {
+            say("* Found tnef binary");
+        } else {
+            say("* ERROR: tnef binary not found, messages will be left unscanned");
+            say("* Please reinstall the filter and follow the INSTALL instructions");
+        }
+        if (!ignoreRtfBody) {
+            if (haveRtf2html) {
+                say("* Found rtf2html binary");
+            } else {
+                say("* ERROR: rtf2html binary not found, rtf bodies will not be decoded as html");
+                say("* Please reinstall the filter and follow the INSTALL instructions");
+            }
+        }
+        Helper::run();
+    } else if (!haveTnef) {
+        say("* ERROR: tnef binary not found, unable to contine.");
+        say("* Please reinstall the filter and follow the INSTALL instructions.");
+    } else {
+        say("* Found tnef binary");
+        if (haveRtf2html) {
+            say("* Found rtf2html binary");
+        } else {
+            say("* ERROR: rtf2html binary not found, rtf bodies will not be decoded as html");
+            say("* Please reinstall the filter and follow the INSTALL instructions");
+        }
+        convertMdirTree(batchPath);
+    }
+
+    qdl::removeDirectory(tempDir, true);
+    qdl::removeDirectory(shared, false);  // only once no other instance uses it
+    return 0;
+}
+
+namespace {
+
+// Removes what this message left in the unpacking directory, however the
+// step ends.
+struct TempCleaner {
+    const std::string& dir;
+    ~TempCleaner() {
+        if (!dir.empty()) qdl::clearDirectory(dir);
+    }
+};
+
+// The address between the first "<" at or after index 4 and the next ">".
+bool envelopeAddress(const std::string& line, std::string& address) {
+    if (line.size() < 5) return false;
+    const std::size_t lt = line.find('<', 4);
+    if (lt == std::string::npos) return false;
+    const std::size_t gt = line.find('>', lt);
+    if (gt == std::string::npos) return false;
+    address = line.substr(lt + 1, gt - lt - 1);
+    cgp::toLowerFrom(address, 0);
+    return true;
+}
+
+}  // namespace
+
+cgp::ExtFilter::Result Parvex::processMessage(int, const std::string& path) {
+    // Whatever goes wrong with one message, the server must go on delivering
+    // mail: the message then goes through unchanged.
+    try {
+        return convertQueued(path);
+    } catch (const std::exception& e) {
+        say(std::string("* Unexpected error (") + e.what() + "), message is delivered unchanged");
+    } catch (...) {
+        say("* Unexpected error, message is delivered unchanged");
+    }
+    return Result::OK;
+}
+
+cgp::ExtFilter::Result Parvex::convertQueued(const std::string& path) {
+    if (!qdl::isFile(programDir + "tnef")) {
+        say("* tnef binary not found, message is left unscanned");
+        return Result::OK;
+    }
+    qdl::ifstream in(path);
+    if (!in) {
+        say("* Unexpected error, contact Quandrel");
+        return Result::OK;
+    }
+    TempCleaner cleaner{tempDir};
+
+    std::string sender;
+    std::set<std::string> recipients;
+    if (hasEnvelope(in)) {
+        std::string line, address;
+        while (!in.eof()) {
+            cgp::readLineAnyEol(in, line);
+            if (in.fail() || line.empty()) break;
+            if ((line[0] == 'P' || line[0] == 'R') && envelopeAddress(line, address)) {
+                if (line[0] == 'P')
+                    sender = address;
+                else
+                    recipients.insert(address);
+            }
+        }
+    } else {
+        in.clear();
+        in.seekg(0);
+    }
+
+    std::vector<AttachmentRecord> records;
+    if (!convertMessage(in, records)) return Result::OK;
+
+    in.clear();
+    in.seekg(0);
+    skipEnvelope(in);
+
+    const std::string name = cgp::Pipe::newSubmitFile();
+    say("* Creating a new message with the extracted attachments");
+    qdl::ofstream out(name);
+    if (!out) {
+        cgp::Pipe::cancelSubmitFile(name);
+        say("* Unable to create the new message " + name + ", original message is delivered unchanged");
+        return Result::OK;
+    }
+    out << cgp::Pipe::Envelope(sender, recipients);
+    out << "X-Parvex: " << records.size() << " attachments extracted.\n";
+    out << "X-ExtScanner: Quandrel's Parvex filter\n";
+    writeConvertedMessage(in, out, records);
+    // The original is discarded only once its copy is whole on disk and
+    // handed to the server; otherwise the server delivers it unchanged.
+    if (!cgp::Pipe::submitFile(name, out)) {
+        say("* Unable to write the new message " + name + ", original message is delivered unchanged");
+        return Result::OK;
+    }
+    say("* Submitting new message and discarding original");
+    return Result::DISCARD;
+}

@@ -1,0 +1,263 @@
+// The built program in filter mode, run as the mail server runs it: request
+// lines on standard input, queued files in a temporary base directory, the
+// real tnef in the program directory.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <map>
+#include <sstream>
+
+#include "support/message_builder.h"
+#include "support/server_fixture.h"
+#include "support/tnef_writer.h"
+
+using namespace testsupport;
+
+namespace {
+
+const char* const kBanner =
+    "* Quandrel's Parvex filter 2.6\n"
+    "* This filter will extract winmail.dat attachments from messages and \n"
+    "*    reinserts extracted content of winmail.dat into them.           \n"
+    "*\n";
+
+std::string twoAttachmentTnef() {
+    TnefWriter w;
+    w.addAttachment("quarterly report.pdf", std::string("%PDF-1.4\n\x00\x01\x02\xff", 13) + std::string(5000, 'p'),
+                    "QUARTE~1.PDF");
+    w.addAttachment("notes.txt", "line one\nline two\n");
+    return w.bytes();
+}
+
+std::string mailWithTnef(const std::string& tnef, const std::string& from = "Sender@Example.COM") {
+    Part mail = message("Report", multipart("mixed", "outer-b", {textPart("See attached.\n"), tnefPart(tnef)}));
+    return envelope(from, {"b@example.com", "A@example.com", "a@EXAMPLE.com"}) + render(mail);
+}
+
+struct LeafPart {
+    std::string type, name, data;
+};
+
+// Parses a message with Python's standard MIME parser.
+std::vector<LeafPart> parseMime(const std::string& file) {
+    TempDir out;
+    auto r = runProgram({"/usr/bin/python3", std::string(PARVEX_SOURCE_DIR) + "/scripts/mime_summary.py", file,
+                         out.path()},
+                        "");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    std::vector<LeafPart> parts;
+    std::istringstream lines(r.out);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        std::string index, type, name;
+        std::getline(fields, index, '\t');
+        std::getline(fields, type, '\t');
+        std::getline(fields, name, '\t');
+        parts.push_back({type, name, readFile(out / index)});
+    }
+    return parts;
+}
+
+std::string afterReady(const std::string& out) {
+    const std::string ready = "* Ready to receive INTF command.\n";
+    size_t at = out.find(ready);
+    return at == std::string::npos ? "<no ready line>" + out : out.substr(at + ready.size());
+}
+
+}  // namespace
+
+class FilterEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!fx.haveTnef()) GTEST_SKIP() << "tnef is not installed";
+    }
+    ServerFixture fx;
+};
+
+TEST_F(FilterEndToEnd, TnefMessageIsSubmittedConvertedAndDiscarded) {
+    const std::string tnef = twoAttachmentTnef();
+    const std::string queued = fx.queue("1.msg", mailWithTnef(tnef));
+    auto r = fx.run("1 INTF 3\n2 FILE " + queued + "\n3 QUIT\n");
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out.substr(0, std::string(kBanner).size()), kBanner);
+    EXPECT_EQ(afterReady(r.out),
+              "1 INTF 3\n"
+              "* Found a winmail.dat attachment, unpacking\n"
+              "* Extracted 2 file(s) from winmail.dat\n"
+              "* Creating a new message with the extracted attachments\n"
+              "* Inserting file \"quarterly report.pdf\"\n"
+              "* Inserting file \"notes.txt\"\n"
+              "* Submitting new message and discarding original\n"
+              "* [2] Discarding message\n"
+              "2 DISCARD\n"
+              "* 3: Filter is shutting down...\n"
+              "3 OK \"Filter is shut down and waiting for standard output to be closed\"\n");
+
+    auto files = fx.submitted();
+    ASSERT_EQ(files.size(), 1u);
+    const std::string& name = files[0];
+    EXPECT_EQ(name.rfind("vivoveruriruve_", 0), 0u) << name;
+    EXPECT_EQ(name.substr(name.size() - 8), ".tmp.sub");
+    const std::string copy = readFile(fx.baseDir() + "Submitted/" + name);
+    const std::string head =
+        "Return-Path: sender@example.com\n"
+        "Envelope-To: a@example.com\n"
+        "Envelope-To: b@example.com\n"
+        "X-Parvex: 1 attachments extracted.\n"
+        "X-ExtScanner: Quandrel's Parvex filter\n"
+        "From: <sender@example.com>\n";
+    EXPECT_EQ(copy.substr(0, head.size()), head);
+    EXPECT_EQ(copy.find('\r'), std::string::npos);
+
+    // A standard MIME parser finds each extracted file as an attachment.
+    auto extracted = tnefExtract(fx.systemTnef(), tnef);
+    ASSERT_EQ(extracted.size(), 2u);
+    std::map<std::string, std::string> found;
+    for (const auto& p : parseMime(fx.baseDir() + "Submitted/" + name))
+        if (!p.name.empty()) found[p.name] = p.data;
+    EXPECT_EQ(found.count("winmail.dat"), 0u);
+    for (const auto& [fileName, bytes] : extracted) {
+        ASSERT_EQ(found.count(fileName), 1u) << fileName;
+        EXPECT_EQ(found[fileName], bytes) << fileName;
+    }
+    // Nothing is left behind in the program directory.
+    EXPECT_EQ(listDir(fx.programDir()), (std::vector<std::string>{"parvex", "rtf2html", "tnef"}));
+}
+
+TEST_F(FilterEndToEnd, MessagesWithoutTnefOrAlreadyProcessedAreAccepted) {
+    Part plain = message("Hi", multipart("mixed", "b", {textPart("hello\n"), attachmentPart("data", "text/plain",
+                                                                                              "a.txt")}));
+    const std::string q1 = fx.queue("plain.msg", envelope("s@x.org", {"r@x.org"}) + render(plain));
+    Part marked = message("Again", multipart("mixed", "b", {textPart("x\n"), tnefPart(twoAttachmentTnef())}));
+    marked.headers.insert(marked.headers.begin(), "X-Parvex: 1 attachments extracted.");
+    const std::string q2 = fx.queue("marked.msg", envelope("s@x.org", {"r@x.org"}) + render(marked));
+    auto r = fx.run("1 FILE " + q1 + "\n2 FILE " + q2 + "\n");
+    ASSERT_FALSE(r.timedOut);
+    const std::string tail = afterReady(r.out);
+    EXPECT_NE(tail.find("* [1] Accepting message\n1 OK\n"), std::string::npos) << tail;
+    EXPECT_NE(tail.find("* [2] Accepting message\n2 OK\n"), std::string::npos) << tail;
+    EXPECT_TRUE(fx.submitted().empty());
+}
+
+TEST_F(FilterEndToEnd, SubmittedCopyComesBackUnconverted) {
+    const std::string queued = fx.queue("1.msg", mailWithTnef(twoAttachmentTnef()));
+    fx.run("1 FILE " + queued + "\n");
+    auto files = fx.submitted();
+    ASSERT_EQ(files.size(), 1u);
+    // The server queues the submitted copy again; the filter leaves it alone.
+    const std::string again = fx.queue("2.msg", readFile(fx.baseDir() + "Submitted/" + files[0]));
+    auto r = fx.run("5 FILE " + again + "\n");
+    EXPECT_NE(afterReady(r.out).find("5 OK\n"), std::string::npos) << r.out;
+    EXPECT_EQ(fx.submitted().size(), 1u);
+}
+
+TEST_F(FilterEndToEnd, UnwritableSubmittedLosesNothing) {
+    const std::string original = mailWithTnef(twoAttachmentTnef());
+    const std::string queued = fx.queue("1.msg", original);
+    // Root may write anywhere a mode allows nothing; a proc directory refuses
+    // new files to everyone.
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::symlink("/proc/self/fdinfo", (fx.baseDir() + "Submitted").c_str()), 0);
+    } else {
+        ::mkdir((fx.baseDir() + "Submitted").c_str(), 0555);
+    }
+    auto r = fx.run("1 FILE " + queued + "\n");
+    ASSERT_FALSE(r.timedOut);
+    const std::string tail = afterReady(r.out);
+    EXPECT_NE(tail.find("* [1] Accepting message\n1 OK\n"), std::string::npos) << tail;
+    EXPECT_EQ(tail.find("DISCARD"), std::string::npos) << tail;
+    EXPECT_EQ(readFile(fx.baseDir() + queued), original);
+    EXPECT_EQ(listDir(fx.programDir()), (std::vector<std::string>{"parvex", "rtf2html", "tnef"}));
+}
+
+TEST_F(FilterEndToEnd, MissingFilesAndMalformedRequests) {
+    auto r = fx.run("12 FILE Queue/none.msg\n13 FILE\nx FILE Queue/none.msg\n");
+    EXPECT_EQ(afterReady(r.out),
+              "12 OK \"Error: File Not Found Queue/none.msg\"\n"
+              "13 FAILURE \"Missing parameter(s)\"\n"
+              "x REJECTED \"Error: seqID should be a number\"\n");
+}
+
+TEST(FilterStartUp, WithoutTnefEveryMessageIsLeftUnscanned) {
+    ServerFixture fx(false, false);
+    const std::string queued = fx.queue("1.msg", mailWithTnef("not really tnef"));
+    auto r = fx.run("1 FILE " + queued + "\n", {"-k"});
+    EXPECT_EQ(r.out, std::string(kBanner) +
+                         "* -k specified, original winmail.dat will be kept with extracted attachments\n"
+                         "* ERROR: tnef binary not found, messages will be left unscanned\n"
+                         "* Please reinstall the filter and follow the INSTALL instructions\n"
+                         "* ERROR: rtf2html binary not found, rtf bodies will not be decoded as html\n"
+                         "* Please reinstall the filter and follow the INSTALL instructions\n"
+                         "* Ready to receive INTF command.\n"
+                         "* tnef binary not found, message is left unscanned\n"
+                         "* [1] Accepting message\n"
+                         "1 OK\n");
+    EXPECT_TRUE(listDir(fx.baseDir() + "Submitted").empty());
+    EXPECT_EQ(listDir(fx.programDir()), std::vector<std::string>{"parvex"});  // pvx_temp removed at the end
+}
+
+TEST(FilterStartUp, FoundProgramsAndIgnoredRtfBody) {
+    ServerFixture fx;
+    if (!fx.haveTnef()) GTEST_SKIP() << "tnef is not installed";
+    EXPECT_EQ(fx.run("").out, std::string(kBanner) +
+                                  "* Found tnef binary\n"
+                                  "* Found rtf2html binary\n"
+                                  "* Ready to receive INTF command.\n");
+    EXPECT_EQ(fx.run("", {"--ignore-rtf-body"}).out,
+              std::string(kBanner) + "* Found tnef binary\n* Ready to receive INTF command.\n");
+}
+
+TEST(CommandLine, HelpPrintsTheOptionListOnly) {
+    ServerFixture fx;
+    auto r = fx.run("", {"-k", "--help"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out.rfind("all visible and hidden options:\n", 0), 0u) << r.out;
+    EXPECT_NE(r.out.find("* Quandrel's Parvex filter 2.6 for Communigate Pro\n"), std::string::npos);
+    EXPECT_NE(r.out.find("Usage:\n"), std::string::npos);
+    for (const char* option : {"-h [ --help ]", "-k [ --keep-winmail ]", "-r [ --no-rtf-alternative ]",
+                               "--ignore-rtf-body", "--always-remove-winmail", "-p [ --path ] arg",
+                               "-n [ --no-recurse ]", "Help. Shows this screen."})
+        EXPECT_NE(r.out.find(option), std::string::npos) << option;
+    EXPECT_EQ(r.out.find("Found tnef"), std::string::npos);
+    EXPECT_EQ(listDir(fx.programDir()), (std::vector<std::string>{"parvex", "rtf2html", "tnef"}));
+    EXPECT_FALSE(::access((fx.baseDir() + "Submitted").c_str(), F_OK) == 0);
+}
+
+TEST(CommandLine, OptionErrorsGoToStandardError) {
+    ServerFixture fx;
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {
+        {{"-k", "-k"}, "option should only be specified once"},
+        {{"--path", "a", "-p", "b"}, "option should only be specified once"},
+        {{"--frobnicate"}, "unrecognised option '--frobnicate'"},
+        {{"-p"}, "the required argument for option '--path' is missing"},
+    };
+    for (const auto& c : cases) {
+        auto r = fx.run("", c.args);
+        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "\n" + c.message + "\n\n" + fx.parvex() + " --help for usage information\n");
+        EXPECT_EQ(listDir(fx.programDir()), (std::vector<std::string>{"parvex", "rtf2html", "tnef"}));
+    }
+}
+
+TEST(BatchMode, WithoutTnefNothingIsTouched) {
+    ServerFixture fx(false);
+    TempDir tree;
+    const std::string original = mailWithTnef("x");
+    writeFile(tree / "1", original);
+    auto r = runProgram({fx.parvex(), "-p", tree.path()}, "");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, std::string(kBanner) +
+                         "* ERROR: tnef binary not found, unable to contine.\n"
+                         "* Please reinstall the filter and follow the INSTALL instructions.\n");
+    EXPECT_EQ(readFile(tree / "1"), original);
+    EXPECT_EQ(listDir(fx.programDir()), (std::vector<std::string>{"parvex", "rtf2html"}));
+}
