@@ -261,3 +261,61 @@ TEST(BatchMode, WithoutTnefNothingIsTouched) {
     EXPECT_EQ(readFile(tree / "1"), original);
     EXPECT_EQ(listDir(fx.programDir()), (std::vector<std::string>{"parvex", "rtf2html"}));
 }
+
+TEST(BatchMode, ConvertsAnMdirTreeInPlace) {
+    ServerFixture fx;
+    if (!fx.haveTnef()) GTEST_SKIP() << "tnef is not installed";
+    TempDir tree;
+    const std::string tnef = twoAttachmentTnef();
+    ::mkdir((tree / "sub").c_str(), 0755);
+    writeFile(tree / "1", mailWithTnef(tnef));
+    writeFile(tree / "sub/2", toCrlf(mailWithTnef(tnef)));
+    const std::string plain = render(message("Plain", textPart("nothing here\n")));
+    writeFile(tree / "3", plain);
+    writeFile(tree / "notes.txt", mailWithTnef(tnef));
+    ::symlink(tree.path().c_str(), (tree / "sub/loop").c_str());
+
+    auto r = runProgram({fx.parvex(), "--path", tree.path()}, "");
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_NE(r.out.find("* Found tnef binary\n* Found rtf2html binary\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("notes.txt"), std::string::npos) << "a name with a dot is reported: " << r.out;
+
+    const auto extracted = tnefExtract(fx.systemTnef(), tnef);
+    for (const char* name : {"1", "sub/2"}) {
+        const std::string converted = readFile(tree / name);
+        EXPECT_EQ(converted.rfind("From: <sender@example.com>\n", 0), 0u) << name << ": envelope left in";
+        EXPECT_EQ(converted.find("X-Parvex:"), std::string::npos) << name;
+        EXPECT_EQ(converted.find('\r'), std::string::npos) << name;
+        std::map<std::string, std::string> found;
+        for (const auto& p : parseMime(tree / name))
+            if (!p.name.empty()) found[p.name] = p.data;
+        for (const auto& [fileName, bytes] : extracted) EXPECT_EQ(found[fileName], bytes) << name << " " << fileName;
+        EXPECT_EQ(found.count("winmail.dat"), 0u) << name;
+    }
+    EXPECT_EQ(readFile(tree / "3"), plain);
+    EXPECT_EQ(readFile(tree / "notes.txt"), mailWithTnef(tnef));
+    EXPECT_EQ(listDir(tree.path()), (std::vector<std::string>{"1", "3", "notes.txt", "sub"}));
+    EXPECT_EQ(listDir(tree / "sub"), (std::vector<std::string>{"2", "loop"}));
+    EXPECT_EQ(listDir(fx.programDir()), (std::vector<std::string>{"parvex", "rtf2html", "tnef"}));
+
+    // A second run finds nothing more to do.
+    const std::string once = readFile(tree / "1");
+    runProgram({fx.parvex(), "--path", tree.path()}, "");
+    EXPECT_EQ(readFile(tree / "1"), once);
+}
+
+TEST(BatchMode, FilterAndBatchShareOneProgramDirectory) {
+    ServerFixture fx;
+    if (!fx.haveTnef()) GTEST_SKIP() << "tnef is not installed";
+    // A batch left running beside the filter keeps its own unpacking
+    // directory; the filter removes only its own.
+    ::mkdir((fx.programDir() + "pvx_temp").c_str(), 0755);
+    ::mkdir((fx.programDir() + "pvx_temp/999999").c_str(), 0755);
+    writeFile(fx.programDir() + "pvx_temp/999999/busy.bin", "in use");
+    const std::string queued = fx.queue("1.msg", mailWithTnef(twoAttachmentTnef()));
+    auto r = fx.run("1 FILE " + queued + "\n");
+    EXPECT_NE(afterReady(r.out).find("1 DISCARD\n"), std::string::npos) << r.out;
+    EXPECT_EQ(readFile(fx.programDir() + "pvx_temp/999999/busy.bin"), "in use");
+    EXPECT_EQ(listDir(fx.programDir() + "pvx_temp"), std::vector<std::string>{"999999"});
+}

@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
     Part mail = message("Quarterly figures",
                         multipart("mixed", "----=_NextPart_000_0001",
                                   {textPart("Hello,\n\nHere are the quarterly figures.\n"), tnefPart(w.bytes())}),
-                        "Alice Example <alice@example.com>", "bob@example.org");
+                        "alice@example.com", "bob@example.org");
     std::ofstream out(argv[1], std::ios::binary);
     out << envelope("alice@example.com", {"bob@example.org"}) << render(mail);
     out.close();
