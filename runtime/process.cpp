@@ -61,8 +61,30 @@ int remainingMs(Clock::time_point deadline) {
     return left > INT_MAX ? INT_MAX : static_cast<int>(left);
 }
 
-// Polls for the end of the child until the deadline; true when reaped.
+// Waits for the end of the child until the deadline; true when reaped.
+// A process descriptor wakes us the moment the child ends; without one
+// (older kernels) we poll with short, growing pauses.
 bool waitUntil(_process& p, Clock::time_point deadline) {
+    if (p.reaped) return true;
+#ifdef SYS_pidfd_open
+    int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, p.pid, 0));
+    if (pidfd >= 0) {
+        bool done = false;
+        for (;;) {
+            waitOnce(p, WNOHANG);
+            if (p.reaped) {
+                done = true;
+                break;
+            }
+            int left = remainingMs(deadline);
+            if (left == 0) break;
+            pollfd fd{pidfd, POLLIN, 0};
+            if (::poll(&fd, 1, left) < 0 && errno != EINTR) break;
+        }
+        ::close(pidfd);
+        if (done || remainingMs(deadline) == 0) return done;
+    }
+#endif
     int pause = 1;
     for (;;) {
         if (p.reaped) return true;
