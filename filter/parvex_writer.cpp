@@ -32,7 +32,8 @@ std::streamoff positionOf(std::istream& in) {
 
 // One line of the message at a time, with what the copy needs to know about
 // how the line ended. Positions are asked of the stream only while `track`
-// is set: a file stream answers each such question with a system call.
+// is set, and only for lines where a record can start or end: a file stream
+// answers each such question with a system call.
 class LineReader {
 public:
     explicit LineReader(std::istream& in) : in_(in) {}
@@ -47,7 +48,10 @@ public:
             metEnd = true;
             return false;
         }
-        position = track || in_.eof() ? positionOf(in_) : -1;
+        // A record starts just after a boundary line and ends just after an
+        // empty line or a boundary line; no other line needs its position.
+        const bool candidate = line.empty() || (line.size() >= 2 && line[0] == '-' && line[1] == '-');
+        position = (track && candidate) || in_.eof() ? positionOf(in_) : -1;
         // End-of-file after a line means either the line ran into the end,
         // or a line end was the last thing in the input. Only the first is
         // "met the end"; in the second case the next read finds nothing.
@@ -56,7 +60,7 @@ public:
     }
 
     std::string line;
-    std::streamoff position = -1;  // just after the line, when tracked
+    std::streamoff position = -1;  // just after the line, when tracked and a candidate
     bool metEnd = false;           // the line ran into the end of the input
     bool track = true;
 
