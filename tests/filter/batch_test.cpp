@@ -16,6 +16,7 @@
 #include "runtime/base64.h"
 #include "runtime/files.h"
 #include "support/capture.h"
+#include "support/limits.h"
 #include "support/run_program.h"
 
 using testsupport::StdoutCapture;
@@ -297,22 +298,15 @@ TEST_F(BatchTnefTest, ExistingTmpIsNotOverwritten) {
 TEST_F(BatchTnefTest, FailedWriteLeavesOriginal) {
     const std::string original = message("\n", "", std::string(40, 'x') + "\n" + std::string(8000, 'y') + "\n");
     put("1006", original);
-    struct rlimit saved;
-    ASSERT_EQ(0, ::getrlimit(RLIMIT_FSIZE, &saved));
-    struct sigaction ignore = {}, old = {};
-    ignore.sa_handler = SIG_IGN;
-    ASSERT_EQ(0, ::sigaction(SIGXFSZ, &ignore, &old));
-    struct rlimit small = saved;
-    small.rlim_cur = 6000;  // room for the decoded TNEF data, not for the copy
-    ASSERT_EQ(0, ::setrlimit(RLIMIT_FSIZE, &small));
     std::vector<std::string> out;
     {
+        // Room for the decoded TNEF data, not for the copy.
+        testsupport::ResourceLimit small(RLIMIT_FSIZE, 6000);
+        ASSERT_TRUE(small.ok());
         StdoutCapture capture;
         filter.convertMdirTree(root);
         out = lines(capture.text());
     }
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    ::sigaction(SIGXFSZ, &old, nullptr);
     EXPECT_TRUE(contains(out, "* Unable to write the converted copy of " + root + "/1006, file left unchanged"));
     EXPECT_EQ(original, get("1006"));
     EXPECT_EQ(std::vector<std::string>{"1006"}, testsupport::listDir(root));

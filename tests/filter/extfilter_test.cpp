@@ -9,6 +9,7 @@
 #include "filter/extfilter.h"
 #include "runtime/stream.h"
 #include "support/capture.h"
+#include "support/limits.h"
 #include "support/run_program.h"
 
 using cgp::ExtFilter;
@@ -100,13 +101,10 @@ TEST_F(ExtFilterTest, UnopenableFileIsAcceptedWithTheErrorText) {
     StdoutCapture cap;
     int probe = ::open("/dev/null", O_RDONLY);
     ::close(probe);
-    rlimit saved{};
-    ::getrlimit(RLIMIT_NOFILE, &saved);
-    rlimit tight = saved;
-    tight.rlim_cur = static_cast<rlim_t>(probe);
-    ::setrlimit(RLIMIT_NOFILE, &tight);
-    f.run(in);
-    ::setrlimit(RLIMIT_NOFILE, &saved);
+    {
+        testsupport::ResourceLimit none(RLIMIT_NOFILE, static_cast<rlim_t>(probe));
+        f.run(in);
+    }
     EXPECT_EQ(cap.text(), "* Ready to receive INTF command.\n3 OK \"Error: unable to open file " + message + "\"\n");
     EXPECT_TRUE(f.seen.empty());
 }

@@ -17,6 +17,7 @@
 #include "filter/pipe.h"
 #include "runtime/files.h"
 #include "runtime/stream.h"
+#include "support/limits.h"
 #include "support/run_program.h"
 
 using cgp::Pipe;
@@ -195,17 +196,12 @@ TEST_F(PipeTest, WriteMessageSubmitsEnvelopeAndText) {
 // A file too large for the disk (here: for the file-size limit) fails the
 // write; the half-written file must not reach the server.
 TEST_F(PipeTest, WriteMessageFailingMidwayLeavesNothing) {
-    struct rlimit saved;
-    ASSERT_EQ(0, ::getrlimit(RLIMIT_FSIZE, &saved));
-    struct sigaction ignore = {}, old = {};
-    ignore.sa_handler = SIG_IGN;
-    ASSERT_EQ(0, ::sigaction(SIGXFSZ, &ignore, &old));
-    struct rlimit small = saved;
-    small.rlim_cur = 4096;
-    ASSERT_EQ(0, ::setrlimit(RLIMIT_FSIZE, &small));
-    const bool ok = Pipe::writeMessage("a@b", {}, std::string(100000, 'x'));
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    ::sigaction(SIGXFSZ, &old, nullptr);
+    bool ok;
+    {
+        testsupport::ResourceLimit small(RLIMIT_FSIZE, 4096);
+        ASSERT_TRUE(small.ok());
+        ok = Pipe::writeMessage("a@b", {}, std::string(100000, 'x'));
+    }
     EXPECT_FALSE(ok);
     EXPECT_TRUE(submitted().empty());
 }
