@@ -17,30 +17,37 @@ void readLineAnyEol(std::istream& in, std::string& line) {
     line.clear();
     std::streambuf* sb = in.rdbuf();
     typedef std::char_traits<char> traits;
-    int c = sb->sgetc();
-    if (c == traits::eof()) {
-        in.setstate(std::ios::eofbit | std::ios::failbit);
-        return;
-    }
-    // The standard input has no read-ahead of its own: there a pair is joined
-    // only when its second half is already buffered.
-    const bool interactive = sb == std::cin.rdbuf();
-    for (;;) {
-        c = sb->sbumpc();
+    // A file buffer throws when the read itself fails (an I/O error). As the
+    // stream's own input functions do, that marks the stream bad instead of
+    // leaving the reader: callers tell a broken read by the state.
+    try {
+        int c = sb->sgetc();
         if (c == traits::eof()) {
-            in.setstate(std::ios::eofbit);
+            in.setstate(std::ios::eofbit | std::ios::failbit);
             return;
         }
-        if (c == '\n' || c == '\r') break;
-        line += static_cast<char>(c);
-    }
-    const int other = c == '\n' ? '\r' : '\n';
-    if (!interactive || sb->in_avail() > 0) {
-        int next = sb->sgetc();
-        if (next == other)
-            sb->sbumpc();
-        else if (next == traits::eof())
-            in.setstate(std::ios::eofbit);
+        // The standard input has no read-ahead of its own: there a pair is
+        // joined only when its second half is already buffered.
+        const bool interactive = sb == std::cin.rdbuf();
+        for (;;) {
+            c = sb->sbumpc();
+            if (c == traits::eof()) {
+                in.setstate(std::ios::eofbit);
+                return;
+            }
+            if (c == '\n' || c == '\r') break;
+            line += static_cast<char>(c);
+        }
+        const int other = c == '\n' ? '\r' : '\n';
+        if (!interactive || sb->in_avail() > 0) {
+            int next = sb->sgetc();
+            if (next == other)
+                sb->sbumpc();
+            else if (next == traits::eof())
+                in.setstate(std::ios::eofbit);
+        }
+    } catch (const std::ios_base::failure&) {
+        in.setstate(std::ios::badbit);
     }
 }
 

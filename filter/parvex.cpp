@@ -200,7 +200,12 @@ cgp::ExtFilter::Result Parvex::convertQueued(const std::string& path) {
     }
 
     std::vector<AttachmentRecord> records;
-    if (!convertMessage(in, records)) return Result::OK;
+    const bool convert = convertMessage(in, records);
+    if (in.bad()) {
+        say("* Unable to read " + path + ", message is delivered unchanged");
+        return Result::OK;
+    }
+    if (!convert) return Result::OK;
 
     in.clear();
     in.seekg(0);

@@ -88,7 +88,13 @@ void Parvex::convertMdirFile(const std::string& path) {
 
     skipEnvelope(in);
     std::vector<AttachmentRecord> records;
-    if (!convertMessage(in, records)) return;
+    const bool convert = convertMessage(in, records);
+    if (in.bad()) {
+        // A read error: what the walk saw is not the whole message.
+        progress("* Unable to open file " + path);
+        return;
+    }
+    if (!convert) return;
     in.clear();
     in.seekg(0);
     skipEnvelope(in);

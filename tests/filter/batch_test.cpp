@@ -166,6 +166,26 @@ TEST_F(BatchTest, UnreadableEntriesAreReportedAndWalkGoesOn) {
     EXPECT_TRUE(contains(out, "* Processing " + root + "/2"));
 }
 
+// A file that opens but cannot be read (an I/O error; reading this
+// process's memory from offset 0 fails the same way) is reported and the
+// walk goes on; the batch must not end there.
+TEST_F(BatchTest, ReadErrorIsReportedAndWalkGoesOn) {
+    if (!qdl::isFile("/proc/self/mem")) GTEST_SKIP() << "no /proc/self/mem";
+    ASSERT_EQ(0, ::symlink("/proc/self/mem", (root + "/mem").c_str()));
+    put("2", kPlainMessage);
+    std::vector<std::string> out;
+    {
+        StdoutCapture capture;
+        EXPECT_NO_THROW(filter.convertMdirFile(root + "/mem"));
+        out = lines(capture.text());
+    }
+    EXPECT_EQ((std::vector<std::string>{"* Processing " + root + "/mem", "* Unable to open file " + root + "/mem"}), out);
+    EXPECT_NO_THROW(out = runTree());
+    EXPECT_TRUE(contains(out, "* Processing " + root + "/2"));
+    EXPECT_EQ(kPlainMessage, get("2"));
+    EXPECT_EQ((std::vector<std::string>{"2", "mem"}), testsupport::listDir(root));
+}
+
 TEST_F(BatchTest, MissingTreeReportsNothing) {
     root = tree.path() + "/no-such-dir";
     EXPECT_TRUE(runTree().empty());

@@ -305,6 +305,26 @@ TEST(BatchMode, ConvertsAnMdirTreeInPlace) {
     EXPECT_EQ(readFile(tree / "1"), once);
 }
 
+// A message file that cannot be read must not end the batch: the other
+// files are still converted and the temporary directory is removed.
+TEST(BatchMode, UnreadableFileDoesNotEndTheRun) {
+    ServerFixture fx;
+    if (!fx.haveTnef()) GTEST_SKIP() << "tnef is not installed";
+    if (::access("/proc/self/mem", F_OK) != 0) GTEST_SKIP() << "no /proc/self/mem";
+    TempDir tree;
+    ::mkdir((tree / "a").c_str(), 0755);
+    ::mkdir((tree / "b").c_str(), 0755);
+    // Reading the program's own memory from offset 0 fails like a bad disk.
+    ASSERT_EQ(::symlink("/proc/self/mem", (tree / "a/mem").c_str()), 0);
+    writeFile(tree / "b/1", mailWithTnef(twoAttachmentTnef()));
+    auto r = runProgram({fx.parvex(), "--path", tree.path()}, "");
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("* Unable to open file " + tree.path() + "/a/mem\n"), std::string::npos) << r.out;
+    EXPECT_EQ(readFile(tree / "b/1").find("application/ms-tnef"), std::string::npos) << "b/1 was not converted";
+    EXPECT_EQ(listDir(fx.programDir()), (std::vector<std::string>{"parvex", "rtf2html", "tnef"}));
+}
+
 TEST(BatchMode, FilterAndBatchShareOneProgramDirectory) {
     ServerFixture fx;
     if (!fx.haveTnef()) GTEST_SKIP() << "tnef is not installed";

@@ -5,6 +5,7 @@
 #include "filter/helper.h"
 #include "runtime/log.h"
 #include "support/capture.h"
+#include "support/failing_stream.h"
 
 using testsupport::StdoutCapture;
 
@@ -129,4 +130,19 @@ TEST(ReadLineAnyEol, LastLineWithoutEndSetsOnlyEof) {
     EXPECT_EQ(line, "tail");
     EXPECT_TRUE(in.eof());
     EXPECT_FALSE(in.fail());
+}
+
+// A read that fails (an I/O error under a file stream) marks the stream bad;
+// it must not leave the reader as an exception.
+TEST(ReadLineAnyEol, ReadErrorMarksTheStreamBad) {
+    for (const char* text : {"", "whole line\n", "half a li"}) {
+        testsupport::FailingBuffer buffer(text);
+        std::istream in(&buffer);
+        std::string line;
+        EXPECT_NO_THROW({
+            for (int i = 0; i < 3 && !in.fail(); ++i) cgp::readLineAnyEol(in, line);
+        }) << text;
+        EXPECT_TRUE(in.bad()) << text;
+        EXPECT_FALSE(in.eof()) << text;
+    }
 }

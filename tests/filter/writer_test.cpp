@@ -12,6 +12,7 @@
 #include "filter/parvex.h"
 #include "runtime/files.h"
 #include "support/capture.h"
+#include "support/failing_stream.h"
 #include "support/run_program.h"
 
 using testsupport::StdoutCapture;
@@ -601,6 +602,24 @@ TEST_F(WriterTest, OwnTemporaryDirectoryIsAccepted) {
     testsupport::writeFile(path, std::string(100, 'A'));
     const Message m = mixedWithTnef();
     EXPECT_EQ(joinLines(concat({kHead, pdfPart(), {"--XX--", ""}})), convert(m, {recordFor(m, {path})}));
+}
+
+// The message file fails to read part way through (an I/O error): the copy
+// is incomplete, so the output must fail, and the extracted files go.
+TEST_F(WriterTest, ReadErrorFailsTheOutput) {
+    const Message m = mixedWithTnef();
+    const std::string text = m.text();
+    for (std::size_t cut : {std::size_t(0), std::size_t(30), text.size() - 3, text.size()}) {
+        const std::string path = extracted("doc.pdf", std::string(100, 'A'));
+        testsupport::FailingBuffer buffer(text.substr(0, cut));
+        std::istream in(&buffer);
+        std::ostringstream out;
+        StdoutCapture capture;
+        EXPECT_NO_THROW(filter.writeConvertedMessage(in, out, {recordFor(m, {path})})) << cut;
+        capture.text();
+        EXPECT_FALSE(out.good()) << cut;
+        EXPECT_FALSE(qdl::isFile(path)) << cut;
+    }
 }
 
 TEST_F(WriterTest, FailedOutputStreamStaysFailed) {
