@@ -1,5 +1,7 @@
 #include "filter/extfilter.h"
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <ctime>
 
@@ -65,6 +67,13 @@ void ExtFilter::processRequest(int seqID, const std::string&, const std::string&
     const unsigned n = static_cast<unsigned>(seqID);
     if (!qdl::isFile(path)) {
         qdl::outline() << n << " OK \"Error: File Not Found " << qdl::cgpEscape(path) << "\"";
+        return;
+    }
+    // Only a regular file can be a queued message: opening a FIFO would wait
+    // for a writer, and a device may never end.
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        qdl::outline() << n << " OK \"Error: unable to open file " << qdl::cgpEscape(path) << "\"";
         return;
     }
     {

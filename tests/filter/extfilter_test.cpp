@@ -2,9 +2,11 @@
 
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <sstream>
+#include <thread>
 
 #include "filter/extfilter.h"
 #include "runtime/stream.h"
@@ -107,6 +109,28 @@ TEST_F(ExtFilterTest, UnopenableFileIsAcceptedWithTheErrorText) {
     }
     EXPECT_EQ(cap.text(), "* Ready to receive INTF command.\n3 OK \"Error: unable to open file " + message + "\"\n");
     EXPECT_TRUE(f.seen.empty());
+}
+
+// A path that is no regular file is refused at once: a FIFO would stall the
+// open until someone writes, a device like /dev/zero never ends.
+TEST_F(ExtFilterTest, NonRegularFileIsRefusedWithoutWaiting) {
+    const std::string fifo = dir / "fifo";
+    ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0644));
+    // Should the filter open the FIFO, this writer lets the open finish, so
+    // the test fails instead of hanging.
+    std::thread writer([&fifo] {
+        const int fd = ::open(fifo.c_str(), O_WRONLY);
+        if (fd >= 0) ::close(fd);
+    });
+    for (const std::string& path : {fifo, std::string("/dev/zero")}) {
+        ScriptedFilter f;
+        EXPECT_EQ(serve(f, "4 FILE " + path + "\n"), "4 OK \"Error: unable to open file " + path + "\"\n");
+        EXPECT_TRUE(f.seen.empty()) << "processMessage called for " << path;
+    }
+    // Release the writer if nothing opened the FIFO.
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    writer.join();
+    if (reader >= 0) ::close(reader);
 }
 
 TEST_F(ExtFilterTest, EnvelopeTest) {
