@@ -22,12 +22,13 @@ void progress(const std::string& text) { std::cout << text << std::endl; }
 typedef std::set<std::pair<dev_t, ino_t>> VisitedSet;
 
 // Creates `path` afresh for the converted copy, with the mode (and, where
-// allowed, the owner) of the message it replaces. A file already there under
-// that name is not ours to overwrite.
+// allowed, the owner) of the message it replaces; the owner may write it
+// until it is complete (see finishCopy). A file already there under that
+// name is not ours to overwrite.
 bool createCopy(const std::string& path, const struct stat& original) {
     const int fd = qdl::openFile(path, O_WRONLY | O_CREAT | O_EXCL);
     if (fd < 0) return false;
-    bool ok = ::fchmod(fd, original.st_mode & 07777) == 0;
+    bool ok = ::fchmod(fd, (original.st_mode & 07777) | S_IWUSR) == 0;
     if (ok && (original.st_uid != ::geteuid() || original.st_gid != ::getegid())) {
         // Only root may give the file away; anyone else keeps it as theirs.
         if (::fchown(fd, original.st_uid, original.st_gid) != 0 && errno != EPERM) ok = false;
@@ -35,6 +36,13 @@ bool createCopy(const std::string& path, const struct stat& original) {
     qdl::closeFile(fd);
     if (!ok) qdl::removeFile(path);
     return ok;
+}
+
+// The written copy takes the message's own mode, also when that mode
+// denies writing.
+bool finishCopy(const std::string& path, const struct stat& original) {
+    if ((original.st_mode & S_IWUSR) != 0) return true;
+    return ::chmod(path.c_str(), original.st_mode & 07777) == 0;
 }
 
 void walk(Parvex& filter, const std::string& dir, VisitedSet& visited) {
@@ -108,7 +116,7 @@ void Parvex::convertMdirFile(const std::string& path) {
         written = out.good() && !in.bad();
         out.close();
         if (out.fail()) written = false;
-        if (written) written = qdl::syncFile(tmp);
+        if (written) written = finishCopy(tmp, original) && qdl::syncFile(tmp);
         if (!written) qdl::removeFile(tmp);
     }
     in.close();

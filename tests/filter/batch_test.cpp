@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -299,6 +300,42 @@ TEST_F(BatchTnefTest, AlreadyProcessedMessageIsLeftAlone) {
     const std::vector<std::string> out = runTree();
     EXPECT_TRUE(contains(out, "* This file has already been processed, skipping"));
     EXPECT_EQ(original, get("1004"));
+}
+
+// A message its owner may only read is still converted by that owner (the
+// directory allows the replacement), and the copy keeps the read-only mode.
+TEST_F(BatchTnefTest, ReadOnlyMessageIsConvertedByItsOwner) {
+    put("1007", message());
+    const std::string file = root + "/1007";
+    ASSERT_EQ(0, ::chmod(file.c_str(), 0444));
+    if (::geteuid() != 0) {
+        StdoutCapture capture;
+        filter.convertMdirFile(file);
+    } else {
+        // Root writes whatever the mode says; run as an ordinary owner.
+        const uid_t uid = 65534;
+        const gid_t gid = 65534;
+        for (const std::string& path : {tree.path(), root, file, prog.path(), prog / "pvx_temp", filter.tempDir})
+            ASSERT_EQ(0, ::chown(path.c_str(), uid, gid)) << path;
+        StdoutCapture capture;
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            if (::setgid(gid) != 0 || ::setuid(uid) != 0) ::_exit(2);
+            filter.convertMdirFile(file);
+            ::_exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(child, ::waitpid(child, &status, 0));
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+    const std::string converted = get("1007");
+    EXPECT_EQ(std::string::npos, converted.find("application/ms-tnef"));
+    EXPECT_EQ(authors, attachmentData(converted, "AUTHORS"));
+    struct stat st;
+    ASSERT_EQ(0, ::stat(file.c_str(), &st));
+    EXPECT_EQ(0444u, st.st_mode & 07777);
+    EXPECT_EQ(std::vector<std::string>{"1007"}, testsupport::listDir(root));
 }
 
 // A name for the copy that is taken already is not overwritten; the
