@@ -211,11 +211,19 @@ cgp::ExtFilter::Result Parvex::convertQueued(const std::string& path) {
     in.seekg(0);
     skipEnvelope(in);
 
-    const std::string name = cgp::Pipe::newSubmitFile();
+    // The reserved file goes again on every way out but a submission,
+    // exceptions included, so nothing half-written reaches the server later.
+    struct Reservation {
+        const std::string name = cgp::Pipe::newSubmitFile();
+        bool submitted = false;
+        ~Reservation() {
+            if (!submitted) cgp::Pipe::cancelSubmitFile(name);
+        }
+    } reservation;
+    const std::string& name = reservation.name;
     say("* Creating a new message with the extracted attachments");
     qdl::ofstream out(name);
     if (!out) {
-        cgp::Pipe::cancelSubmitFile(name);
         say("* Unable to create the new message " + name + ", original message is delivered unchanged");
         return Result::OK;
     }
@@ -229,6 +237,7 @@ cgp::ExtFilter::Result Parvex::convertQueued(const std::string& path) {
         say("* Unable to write the new message " + name + ", original message is delivered unchanged");
         return Result::OK;
     }
+    reservation.submitted = true;
     say("* Submitting new message and discarding original");
     return Result::DISCARD;
 }
