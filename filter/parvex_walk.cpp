@@ -165,12 +165,19 @@ bool PartConverter::decode(std::istream& in, const std::string& boundaryLine, At
     return !dat.fail();
 }
 
+// The file an entry names, without the mark of a body alternative or a
+// dropped RTF file.
+bool namesFile(const std::string& entry, const std::string& path) {
+    const std::size_t mark = entry.compare(0, 2, "\\*") == 0 ? 2 : entry.compare(0, 1, "*") == 0 ? 1 : 0;
+    return entry.compare(mark, std::string::npos, path) == 0;
+}
+
 bool PartConverter::listed(const std::string& path, const AttachmentRecord& record) const {
     for (const std::string& e : record.entries)
-        if (e == path) return true;
+        if (namesFile(e, path)) return true;
     for (const AttachmentRecord& r : records_)
         for (const std::string& e : r.entries)
-            if (e == path) return true;
+            if (namesFile(e, path)) return true;
     return false;
 }
 
@@ -265,8 +272,9 @@ bool PartConverter::convert(std::istream& in, std::streampos partStart, const st
     }
 
     const std::string ending = abnormalEnd(run.status);
-    // Paths named by the listing; a tnef that died may not have flushed its
-    // listing, so then the files it left in the directory count as well.
+    // Paths named by the listing, then every other file this run left in the
+    // directory: a tnef that died may not have flushed its listing, and a
+    // name holding a line end or the field separator garbles its line.
     std::vector<std::string> paths;
     for (const std::string& outputLine : lines) {
         if (outputLine.compare(0, 7, "ERROR: ") == 0) {
@@ -277,15 +285,16 @@ bool PartConverter::convert(std::istream& in, std::streampos partStart, const st
         }
         paths.push_back(cgp::tnefListingPath(outputLine, tempDir_));
     }
-    if (!ending.empty())
-        for (const std::string& name : entryNames(tempDir_))
-            if (before.count(name) == 0) paths.push_back(tempDir_ + name);
+    for (const std::string& name : entryNames(tempDir_))
+        if (before.count(name) == 0) paths.push_back(tempDir_ + name);
 
     std::size_t kept = 0;
-    for (std::string entry : paths) {
+    for (const std::string& path : paths) {
         // Only files this run's tnef wrote into its own directory replace the
-        // part; messages such as "Seems not to be a TNEF file" do not.
-        if (!cgp::isRegularFileInside(entry, tempDir_) || entry == datPath || listed(entry, record)) continue;
+        // part; messages such as "Seems not to be a TNEF file" do not. One
+        // spelling per file, so no file is inserted (and deleted) twice.
+        std::string entry = cgp::regularFileInside(path, tempDir_);
+        if (entry.empty() || entry == datPath || listed(entry, record)) continue;
         ++kept;
         if (endsWithRtf(entry)) {
             if (!htmlSeen) {

@@ -472,6 +472,33 @@ TEST_F(WalkTest, OnlyRegularFilesInsideTheTemporaryDirectoryCount) {
     EXPECT_EQ(testsupport::readFile(outside), "not ours");
 }
 
+// A listing may name one file under several spellings, or name a file an
+// earlier part already gave; each file becomes one entry of one record.
+TEST_F(WalkTest, EachFileIsOneEntry) {
+    fakeTnef("if [ -e \"$DIR/../second-run\" ]; then echo ./body.html; echo \"$DIR/./winmail.dat\"; exit 0; fi\n"
+             ": > \"$DIR/../second-run\"; printf '{\\\\rtf1 x}' > \"$DIR/body.rtf\"; echo data > \"$DIR/a.txt\"\n"
+             "echo a.txt; echo ./a.txt; printf 'x\\t|\\t%s/sub/../a.txt\\n' \"$DIR\"; echo body.rtf");
+    ::mkdir((filter_.tempDir + "sub").c_str(), 0755);
+    const Part alt = testsupport::multipart("alternative", "=_alt", {text(), tnef("one"), tnef("two")});
+    WalkResult r = walk(mail({alt}));
+    ASSERT_EQ(r.records.size(), 1u) << r.log;
+    EXPECT_EQ(r.records[0].entries,
+              (std::vector<std::string>{filter_.tempDir + "a.txt", "*" + filter_.tempDir + "body.html"}));
+    ::unlink((filter_.programDir + "pvx_temp/second-run").c_str());
+}
+
+// A file whose listing line does not name it (an attachment name may hold a
+// line end or the field separator) is still one of the part's files.
+TEST_F(WalkTest, FilesTheListingMisnamesAreKept) {
+    fakeTnef("echo data > \"$DIR/a%09b.txt\"; echo more > \"$DIR/c.txt\"\n"
+             "printf 'a\\t|\\tb.txt\\t|\\t%s/a%%09b.txt\\t|\\tx\\t|\\t\\n' \"$DIR\"; echo c.txt");
+    WalkResult r = walk(mail({tnef("x")}));
+    ASSERT_EQ(r.records.size(), 1u) << r.log;
+    EXPECT_EQ(r.records[0].entries,
+              (std::vector<std::string>{filter_.tempDir + "c.txt", filter_.tempDir + "a%09b.txt"}));
+    EXPECT_FALSE(r.records[0].keepPart);
+}
+
 TEST_F(WalkTest, HangingTnefIsStoppedAndTheWalkGoesOn) {
     cgp::setChildTimeoutMs(1000);
     fakeTnef("if [ -e \"$DIR/ran\" ]; then echo ok > \"$DIR/second.txt\"; echo second.txt; exit 0; fi\n"
@@ -619,6 +646,11 @@ TEST(TnefListing, RegularFileInsideDirectory) {
     EXPECT_FALSE(cgp::isRegularFileInside(other / ("o"), d));
     EXPECT_FALSE(cgp::isRegularFileInside(d + "../" + qdl::baseName(other.path()) + "/o", d));
     EXPECT_FALSE(cgp::isRegularFileInside("", d));
+    // One spelling per file.
+    EXPECT_EQ(cgp::regularFileInside(d + "./f", d), d + "f");
+    EXPECT_EQ(cgp::regularFileInside(d + "sub/../f", dir.path()), d + "f");
+    EXPECT_EQ(cgp::regularFileInside(d + "sub//g", d), d + "sub/g");
+    EXPECT_EQ(cgp::regularFileInside(d + "link", d), "");
 }
 
 }  // namespace
