@@ -237,3 +237,33 @@ TEST_F(HostileMessageTest, EveryOtherPartSurvives) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every real-world sample, inside a message between two ordinary parts.
+TEST_F(HostileMessageTest, FixtureSamplesThroughTheCopy) {
+    const std::string fixtures = PARVEX_FIXTURES_DIR;
+    if (!qdl::isDirectory(fixtures)) GTEST_SKIP() << "no fixtures at " << fixtures;
+    for (const std::string& name : testsupport::listDir(fixtures)) {
+        if (name.size() < 5 || name.compare(name.size() - 5, 5, ".tnef") != 0) continue;
+        SCOPED_TRACE(name);
+        const std::string data = testsupport::readFile(fixtures + "/" + name);
+        const Outcome o = convert(head("b") + "--b\n" + plainPart + "--b\n" + tnefHeaders + b64(data) + "--b\n" +
+                                  pdfPart + "--b--\n");
+        EXPECT_NE(o.copy.find("--b\n" + plainPart + "--b\n"), std::string::npos);
+        EXPECT_NE(o.copy.find("--b\n" + pdfPart + "--b--\n"), std::string::npos);
+        EXPECT_EQ(o.log.find("message is left unconverted"), std::string::npos) << o.log;
+        std::size_t inserted = 0;
+        for (std::size_t at = o.copy.find("Content-Disposition: attachment;\n   filename="); at != std::string::npos;
+             at = o.copy.find("Content-Disposition: attachment;\n   filename=", at + 1))
+            ++inserted;
+        std::size_t entries = 0;
+        for (const AttachmentRecord& r : o.records) entries += r.entries.size();
+        // The body alternative is not an attachment; in multipart/mixed there is none.
+        EXPECT_EQ(inserted, entries) << o.log;
+        // What was inserted is gone from the temporary directory.
+        EXPECT_EQ(testsupport::listDir(filter_.tempDir), std::vector<std::string>{});
+    }
+}
+
+}  // namespace
