@@ -145,6 +145,32 @@ private:
     std::vector<AttachmentRecord>& records_;
 };
 
+// The empty line that ended the body is normally followed by the next
+// delimiter. Anything else up to it still belongs to the part: the record then
+// ends after that delimiter (or runs to the end of the input), so that a
+// removed part takes those lines with it instead of leaving them to the part
+// before.
+void passRest(std::istream& in, const std::string& boundaryLine, AttachmentRecord& record, std::string& line) {
+    const std::string closingLine = boundaryLine + "--";
+    readLineAnyEol(in, line);
+    if (in.fail() || line == boundaryLine || line == closingLine) return;
+    for (;;) {
+        if (in.eof()) {
+            record.end = 0;
+            return;
+        }
+        readLineAnyEol(in, line);
+        if (in.fail()) {
+            record.end = 0;
+            return;
+        }
+        if (line == boundaryLine || line == closingLine) {
+            record.end = in.tellg();
+            return;
+        }
+    }
+}
+
 bool PartConverter::decode(std::istream& in, const std::string& boundaryLine, AttachmentRecord& record,
                            std::string& line) {
     const std::string datPath = tempDir_ + "winmail.dat";
@@ -160,6 +186,7 @@ bool PartConverter::decode(std::istream& in, const std::string& boundaryLine, At
         decoder.line(line);
         if (in.eof() || in.fail()) break;
     }
+    if (line.empty() && in.good()) passRest(in, boundaryLine, record, line);
     decoder.finish();
     dat.close();
     return !dat.fail();
@@ -357,7 +384,8 @@ void Parvex::unpackParts(std::istream& in, std::vector<AttachmentRecord>& record
         if (line == boundaryLine) {
             const std::streampos partStart = in.tellg();
             PartHeaders part;
-            cgp::readPartHeaders(in, part);
+            // A part cut short by the next delimiter has no body to look at.
+            if (cgp::readPartHeaders(in, part, boundaryLine, line)) continue;
             if (part.contentType == "application/ms-tnef" || part.name == "winmail.dat") {
                 found = true;
                 if (!converter.convert(in, partStart, boundaryLine, isAlternative, htmlSeen, line)) return;

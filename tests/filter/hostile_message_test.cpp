@@ -138,7 +138,17 @@ std::vector<HostileCase> hostileCases() {
                      {"--b\n" + pdfPart + "--b--\n"}, 2});
     cases.push_back({"part without a blank line after its headers",
                      head("b") + "--b\nContent-Type: text/plain\n--b\n" + tnef + "--b\n" + pdfPart + "--b--\n",
-                     {"--b\n" + pdfPart + "--b--\n"}, -1});
+                     {"--b\nContent-Type: text/plain\n--b\n", "--b\n" + pdfPart + "--b--\n"}, 1});
+    cases.push_back({"lines after the blank line that ends the tnef body",
+                     head("b") + "--b\n" + plainPart + "--b\n" + tnefHeaders + b64("not tnef at all") +
+                         "\nstray text\n\n--b\n" + pdfPart + "--b--\n",
+                     {"--b\n" + plainPart + "--b\n", "--b\n" + pdfPart + "--b--\n"}, 0});
+    cases.push_back({"tnef headers without a blank line before the next part",
+                     head("b") + "--b\n" + plainPart + "--b\nContent-Type: application/ms-tnef\n" +
+                         "--b\nContent-Disposition: attachment; filename=a.pdf\n\n" + b64("%PDF") + "--b--\n",
+                     {"--b\n" + plainPart + "--b\n",
+                      "--b\nContent-Disposition: attachment; filename=a.pdf\n\n" + b64("%PDF") + "--b--\n"},
+                     0});
     cases.push_back({"empty input", "", {}, 0});
     cases.push_back({"headers only", "Content-Type: multipart/mixed; boundary=b\n", {"Content-Type: multipart/mixed"}, 0});
     cases.push_back({"no blank line before the body", "Content-Type: multipart/mixed; boundary=b\n--b\n" + tnef + "--b--\n",
@@ -218,11 +228,34 @@ TEST_F(HostileMessageTest, EveryAttachmentOfHostileNamesIsExtracted) {
     }
 }
 
-TEST_F(HostileMessageTest, EveryOtherPartSurvives) {
+// True when the lines of `part` appear in `whole` in the same order.
+bool linesInOrder(const std::string& part, const std::string& whole) {
+    std::istringstream a(part);
+    std::istringstream b(whole);
+    std::string want;
+    std::string have;
+    while (std::getline(a, want)) {
+        bool met = false;
+        while (!met && std::getline(b, have)) met = have == want;
+        if (!met) return false;
+    }
+    return true;
+}
+
+struct Flags {
+    bool keepWinmail;
+    bool alwaysRemoveWinmail;
+};
+
+class HostileMessageFlagsTest : public HostileMessageTest, public ::testing::WithParamInterface<Flags> {};
+
+TEST_P(HostileMessageFlagsTest, EveryOtherPartSurvives) {
+    filter_.keepWinmail = GetParam().keepWinmail;
+    filter_.alwaysRemoveWinmail = GetParam().alwaysRemoveWinmail;
     for (const HostileCase& c : hostileCases()) {
         SCOPED_TRACE(c.name);
         const Outcome o = convert(c.message);
-        if (c.records >= 0) {
+        if (c.records >= 0 && !filter_.alwaysRemoveWinmail) {
             EXPECT_EQ(o.records.size(), static_cast<std::size_t>(c.records)) << o.log.substr(0, 2000);
         }
         for (const std::string& s : c.survivors)
@@ -233,8 +266,16 @@ TEST_F(HostileMessageTest, EveryOtherPartSurvives) {
             EXPECT_NE(o.copy.find("Content-Disposition: attachment;\n   filename=\"inside"), std::string::npos);
         }
         EXPECT_EQ(o.log.find("message is left unconverted"), std::string::npos) << o.log.substr(0, 2000);
+        // With the TNEF part kept, every line of the input is in the copy, in order.
+        if (filter_.keepWinmail && c.message.find('\r') == std::string::npos) {
+            EXPECT_TRUE(linesInOrder(c.message, o.copy));
+        }
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Flags, HostileMessageFlagsTest,
+                         ::testing::Values(Flags{false, false}, Flags{true, false}, Flags{false, true},
+                                           Flags{true, true}));
 
 }  // namespace
 

@@ -411,6 +411,40 @@ TEST_F(WalkTest, TnefBodyEndingAtBoundaryLines) {
     ASSERT_EQ(n.records.size(), 2u) << n.log;
 }
 
+// Lines between the blank line that ends a TNEF body and the next delimiter
+// belong to the part: the record then ends after that delimiter.
+TEST_F(WalkTest, StrayLinesAfterTheBodyStayWithThePart) {
+    const std::string data = twoAttachments();
+    const std::string head = "Content-Type: application/ms-tnef\n\n";
+    const std::string msg = "Content-Type: multipart/mixed; boundary=q\n\n--q\n" + head + base64Lines(data) +
+                            "\nstray\n\n--q\n" + head + base64Lines(data) + "\n--q\n" + head + base64Lines(data) +
+                            "\nstray at the end\n--q--\n";
+    WalkResult r = walk(msg);
+    ASSERT_EQ(r.records.size(), 3u) << r.log;
+    const std::string stray = "\nstray\n\n--q\n";
+    const std::size_t second = msg.find(stray) + stray.size();
+    EXPECT_EQ(static_cast<std::streamoff>(r.records[0].end), static_cast<std::streamoff>(second));
+    EXPECT_EQ(static_cast<std::streamoff>(r.records[1].start), static_cast<std::streamoff>(second));
+    // Directly followed by the delimiter: the blank line ends the part.
+    const std::size_t blank = msg.find("\n\n--q\n", second) + 2;
+    EXPECT_EQ(static_cast<std::streamoff>(r.records[1].end), static_cast<std::streamoff>(blank));
+    EXPECT_EQ(static_cast<std::streamoff>(r.records[2].start), static_cast<std::streamoff>(blank + 4));
+    // The closing delimiter is the last line: no position can be had there.
+    EXPECT_EQ(static_cast<std::streamoff>(r.records[2].end), -1);
+}
+
+// A part whose header block runs into the next delimiter has no body.
+TEST_F(WalkTest, PartCutShortByADelimiter) {
+    const std::string msg = "Content-Type: multipart/mixed; boundary=q\n\n--q\nContent-Type: application/ms-tnef\n"
+                            "--q\nContent-Type: text/plain\n--q\n" +
+                            testsupport::render(tnef(twoAttachments()), false) + "\n--q--\n";
+    WalkResult r = walk(msg);
+    ASSERT_EQ(r.records.size(), 1u) << r.log;
+    const std::size_t last = msg.rfind("--q\nContent-Type: application/ms-tnef") + 4;
+    EXPECT_EQ(static_cast<std::streamoff>(r.records[0].start), static_cast<std::streamoff>(last));
+    EXPECT_EQ(r.log.find("Found a winmail.dat attachment, unpacking\n* Found"), std::string::npos);
+}
+
 // N multipart levels inside each other; the TNEF part sits in the innermost.
 std::string nestedMessage(int levels, const std::string& innermost) {
     std::string m;
