@@ -146,28 +146,25 @@ private:
 };
 
 // The empty line that ended the body is normally followed by the next
-// delimiter. Anything else up to it still belongs to the part: the record then
-// ends after that delimiter (or runs to the end of the input), so that a
-// removed part takes those lines with it instead of leaving them to the part
-// before.
+// delimiter. Other lines up to it still belong to the part: the record then
+// ends after that delimiter, so that a removed part takes them along instead
+// of leaving them to the part before. When the way there holds a line that
+// could be another body's delimiter, or no delimiter comes, the record keeps
+// its end at the empty line.
 void passRest(std::istream& in, const std::string& boundaryLine, AttachmentRecord& record, std::string& line) {
     const std::string closingLine = boundaryLine + "--";
-    readLineAnyEol(in, line);
-    if (in.fail() || line == boundaryLine || line == closingLine) return;
+    bool stray = false;
+    bool plain = true;
     for (;;) {
-        if (in.eof()) {
-            record.end = 0;
-            return;
-        }
         readLineAnyEol(in, line);
-        if (in.fail()) {
-            record.end = 0;
-            return;
-        }
+        if (in.fail()) return;
         if (line == boundaryLine || line == closingLine) {
-            record.end = in.tellg();
+            if (stray && plain) record.end = in.tellg();
             return;
         }
+        stray = true;
+        if (line.compare(0, 2, "--") == 0) plain = false;
+        if (in.eof()) return;
     }
 }
 

@@ -143,6 +143,17 @@ std::vector<HostileCase> hostileCases() {
                      head("b") + "--b\n" + plainPart + "--b\n" + tnefHeaders + b64("not tnef at all") +
                          "\nstray text\n\n--b\n" + pdfPart + "--b--\n",
                      {"--b\n" + plainPart + "--b\n", "--b\n" + pdfPart + "--b--\n"}, 0});
+    {
+        // The inner body lacks its closing delimiter: what follows the TNEF part stays.
+        const std::string inner = "Content-Type: multipart/mixed; boundary=c\n\n--c\n" + plainPart + "--c\n" + tnef +
+                                  "\n-- \nsignature\n";
+        cases.push_back({"inner body without its closing delimiter",
+                         head("b") + "--b\n" + inner + "--b\n" + pdfPart + "--b--\n",
+                         {"--c\n" + plainPart + "--c\n", "\n-- \nsignature\n--b\n" + pdfPart + "--b--\n"}, 1});
+        cases.push_back({"inner body without its closing delimiter, stray text after the tnef part",
+                         head("b") + "--b\n" + inner + "stray\n--b\n" + pdfPart + "--b--\n",
+                         {"--c\n" + plainPart + "--c\n", "stray\n--b\n" + pdfPart + "--b--\n"}, 1});
+    }
     cases.push_back({"tnef headers without a blank line before the next part",
                      head("b") + "--b\n" + plainPart + "--b\nContent-Type: application/ms-tnef\n" +
                          "--b\nContent-Disposition: attachment; filename=a.pdf\n\n" + b64("%PDF") + "--b--\n",
