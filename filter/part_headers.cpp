@@ -81,7 +81,15 @@ bool getHeaderParameter(const std::string& header, const std::string& parameter,
     return true;
 }
 
-void readPartHeaders(std::istream& in, PartHeaders& h) {
+namespace {
+
+bool isDelimiter(const std::string& line, const std::string* boundaryLine) {
+    if (boundaryLine == nullptr || line.compare(0, boundaryLine->size(), *boundaryLine) != 0) return false;
+    return line.size() == boundaryLine->size() ||
+           (line.size() == boundaryLine->size() + 2 && line.compare(boundaryLine->size(), 2, "--") == 0);
+}
+
+bool readBlock(std::istream& in, PartHeaders& h, const std::string* boundaryLine, std::string* cut) {
     h.contentType.clear();
     h.boundary.clear();
     h.name.clear();
@@ -99,10 +107,23 @@ void readPartHeaders(std::istream& in, PartHeaders& h) {
             }
         } else {
             examine(pending, h);
+            if (isDelimiter(line, boundaryLine)) {
+                cut->swap(line);
+                return true;
+            }
             pending.swap(line);
         }
         if (pending.empty() || in.eof() || in.fail()) break;
     }
+    return false;
+}
+
+}  // namespace
+
+void readPartHeaders(std::istream& in, PartHeaders& h) { readBlock(in, h, nullptr, nullptr); }
+
+bool readPartHeaders(std::istream& in, PartHeaders& h, const std::string& boundaryLine, std::string& line) {
+    return readBlock(in, h, &boundaryLine, &line);
 }
 
 }  // namespace cgp

@@ -31,4 +31,10 @@ bool getHeaderParameter(const std::string& header, const std::string& parameter,
 // last header of a block cut off by the end of the input is not examined.
 void readPartHeaders(std::istream& in, PartHeaders& h);
 
+// The same for a part inside a multipart body: a line equal to
+// `boundaryLine`, or to it followed by "--", is never a header; it ends the
+// block and the part, which then has no body. True when that happened, with
+// the delimiter line in `line`.
+bool readPartHeaders(std::istream& in, PartHeaders& h, const std::string& boundaryLine, std::string& line);
+
 }  // namespace cgp

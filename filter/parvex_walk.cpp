@@ -145,6 +145,29 @@ private:
     std::vector<AttachmentRecord>& records_;
 };
 
+// The empty line that ended the body is normally followed by the next
+// delimiter. Other lines up to it still belong to the part: the record then
+// ends after that delimiter, so that a removed part takes them along instead
+// of leaving them to the part before. When the way there holds a line that
+// could be another body's delimiter, or no delimiter comes, the record keeps
+// its end at the empty line.
+void passRest(std::istream& in, const std::string& boundaryLine, AttachmentRecord& record, std::string& line) {
+    const std::string closingLine = boundaryLine + "--";
+    bool stray = false;
+    bool plain = true;
+    for (;;) {
+        readLineAnyEol(in, line);
+        if (in.fail()) return;
+        if (line == boundaryLine || line == closingLine) {
+            if (stray && plain) record.end = in.tellg();
+            return;
+        }
+        stray = true;
+        if (line.compare(0, 2, "--") == 0) plain = false;
+        if (in.eof()) return;
+    }
+}
+
 bool PartConverter::decode(std::istream& in, const std::string& boundaryLine, AttachmentRecord& record,
                            std::string& line) {
     const std::string datPath = tempDir_ + "winmail.dat";
@@ -160,17 +183,25 @@ bool PartConverter::decode(std::istream& in, const std::string& boundaryLine, At
         decoder.line(line);
         if (in.eof() || in.fail()) break;
     }
+    if (line.empty() && in.good()) passRest(in, boundaryLine, record, line);
     decoder.finish();
     dat.close();
     return !dat.fail();
 }
 
+// The file an entry names, without the mark of a body alternative or a
+// dropped RTF file.
+bool namesFile(const std::string& entry, const std::string& path) {
+    const std::size_t mark = entry.compare(0, 2, "\\*") == 0 ? 2 : entry.compare(0, 1, "*") == 0 ? 1 : 0;
+    return entry.compare(mark, std::string::npos, path) == 0;
+}
+
 bool PartConverter::listed(const std::string& path, const AttachmentRecord& record) const {
     for (const std::string& e : record.entries)
-        if (e == path) return true;
+        if (namesFile(e, path)) return true;
     for (const AttachmentRecord& r : records_)
         for (const std::string& e : r.entries)
-            if (e == path) return true;
+            if (namesFile(e, path)) return true;
     return false;
 }
 
@@ -265,8 +296,9 @@ bool PartConverter::convert(std::istream& in, std::streampos partStart, const st
     }
 
     const std::string ending = abnormalEnd(run.status);
-    // Paths named by the listing; a tnef that died may not have flushed its
-    // listing, so then the files it left in the directory count as well.
+    // Paths named by the listing, then every other file this run left in the
+    // directory: a tnef that died may not have flushed its listing, and a
+    // name holding a line end or the field separator garbles its line.
     std::vector<std::string> paths;
     for (const std::string& outputLine : lines) {
         if (outputLine.compare(0, 7, "ERROR: ") == 0) {
@@ -277,15 +309,16 @@ bool PartConverter::convert(std::istream& in, std::streampos partStart, const st
         }
         paths.push_back(cgp::tnefListingPath(outputLine, tempDir_));
     }
-    if (!ending.empty())
-        for (const std::string& name : entryNames(tempDir_))
-            if (before.count(name) == 0) paths.push_back(tempDir_ + name);
+    for (const std::string& name : entryNames(tempDir_))
+        if (before.count(name) == 0) paths.push_back(tempDir_ + name);
 
     std::size_t kept = 0;
-    for (std::string entry : paths) {
+    for (const std::string& path : paths) {
         // Only files this run's tnef wrote into its own directory replace the
-        // part; messages such as "Seems not to be a TNEF file" do not.
-        if (!cgp::isRegularFileInside(entry, tempDir_) || entry == datPath || listed(entry, record)) continue;
+        // part; messages such as "Seems not to be a TNEF file" do not. One
+        // spelling per file, so no file is inserted (and deleted) twice.
+        std::string entry = cgp::regularFileInside(path, tempDir_);
+        if (entry.empty() || entry == datPath || listed(entry, record)) continue;
         ++kept;
         if (endsWithRtf(entry)) {
             if (!htmlSeen) {
@@ -348,7 +381,8 @@ void Parvex::unpackParts(std::istream& in, std::vector<AttachmentRecord>& record
         if (line == boundaryLine) {
             const std::streampos partStart = in.tellg();
             PartHeaders part;
-            cgp::readPartHeaders(in, part);
+            // A part cut short by the next delimiter has no body to look at.
+            if (cgp::readPartHeaders(in, part, boundaryLine, line)) continue;
             if (part.contentType == "application/ms-tnef" || part.name == "winmail.dat") {
                 found = true;
                 if (!converter.convert(in, partStart, boundaryLine, isAlternative, htmlSeen, line)) return;

@@ -30,15 +30,20 @@ std::string tnefListingPath(const std::string& line, const std::string& tempDir)
     return line.substr(from, second == std::string::npos ? std::string::npos : second - from);
 }
 
-bool isRegularFileInside(const std::string& path, const std::string& dir) {
-    if (path.empty()) return false;
+std::string regularFileInside(const std::string& path, const std::string& dir) {
+    if (path.empty() || dir.empty()) return std::string();
     struct stat st;
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::string();
     const std::string file = resolved(path);
     std::string base = resolved(dir);
-    if (file.empty() || base.empty()) return false;
+    if (file.empty() || base.empty()) return std::string();
     if (base.back() != '/') base += '/';
-    return file.size() > base.size() && file.compare(0, base.size(), base) == 0;
+    if (file.size() <= base.size() || file.compare(0, base.size(), base) != 0) return std::string();
+    return (dir.back() == '/' ? dir : dir + "/") + file.substr(base.size());
+}
+
+bool isRegularFileInside(const std::string& path, const std::string& dir) {
+    return !regularFileInside(path, dir).empty();
 }
 
 int childTimeoutMs() { return timeoutMs.load(); }

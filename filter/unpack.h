@@ -15,6 +15,11 @@ std::string tnefListingPath(const std::string& line, const std::string& tempDir)
 // lies inside `dir`, once both are resolved.
 bool isRegularFileInside(const std::string& path, const std::string& dir);
 
+// The same test, giving `path` spelt as `dir` (with a "/" after it) followed
+// by the file's resolved place below `dir`, so that "./x" and "x" name one
+// entry; empty when the test fails.
+std::string regularFileInside(const std::string& path, const std::string& dir);
+
 // How long tnef and rtf2html may run before they are killed (milliseconds).
 int childTimeoutMs();
 void setChildTimeoutMs(int ms);

@@ -134,6 +134,37 @@ TEST(ReadPartHeaders, EmptyOrFailedStreamGivesEmptyFields) {
     EXPECT_EQ(h.contentType, "");
 }
 
+// Inside a multipart body a delimiter line is never a header: it ends the
+// block, and the part has no body.
+TEST(ReadPartHeaders, DelimiterLineEndsAPartsBlock) {
+    struct Case {
+        const char* text;
+        bool cut;
+        const char* contentType;
+        const char* line;  // the delimiter when cut, else the first body line
+    } cases[] = {
+        {"Content-Type: application/ms-tnef\n--b\nContent-Disposition: x; filename=a.pdf\n\nbody\n", true,
+         "application/ms-tnef", "--b"},
+        {"Content-Type: text/plain;\n\tname=x\n--b--\nafter\n", true, "text/plain", "--b--"},
+        {"--b\nContent-Type: text/plain\n\nbody\n", true, "", "--b"},
+        {"Content-Type: text/plain\n--bx\n--b-\n--b---\n\nbody\n", false, "text/plain", "body"},
+        {"Content-Type: text/plain\n\n--b\n", false, "text/plain", "--b"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        std::istringstream in(c.text);
+        PartHeaders h;
+        std::string line = "untouched";
+        EXPECT_EQ(cgp::readPartHeaders(in, h, "--b", line), c.cut);
+        EXPECT_EQ(h.contentType, c.contentType);
+        if (!c.cut) {
+            EXPECT_EQ(line, "untouched");
+            std::getline(in, line);
+        }
+        EXPECT_EQ(line, c.line);
+    }
+}
+
 TEST(ReadPartHeaders, HugeFoldedHeaderStaysBounded) {
     std::string block = "Content-Type: multipart/mixed; boundary=q\n";
     for (int i = 0; i < 20000; ++i) block += " x-filler=aaaaaaaaaaaaaaaaaaaaaaaa\n";

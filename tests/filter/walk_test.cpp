@@ -411,6 +411,40 @@ TEST_F(WalkTest, TnefBodyEndingAtBoundaryLines) {
     ASSERT_EQ(n.records.size(), 2u) << n.log;
 }
 
+// Lines between the blank line that ends a TNEF body and the next delimiter
+// belong to the part: the record then ends after that delimiter.
+TEST_F(WalkTest, StrayLinesAfterTheBodyStayWithThePart) {
+    const std::string data = twoAttachments();
+    const std::string head = "Content-Type: application/ms-tnef\n\n";
+    const std::string msg = "Content-Type: multipart/mixed; boundary=q\n\n--q\n" + head + base64Lines(data) +
+                            "\nstray\n\n--q\n" + head + base64Lines(data) + "\n--q\n" + head + base64Lines(data) +
+                            "\nstray at the end\n--q--\n";
+    WalkResult r = walk(msg);
+    ASSERT_EQ(r.records.size(), 3u) << r.log;
+    const std::string stray = "\nstray\n\n--q\n";
+    const std::size_t second = msg.find(stray) + stray.size();
+    EXPECT_EQ(static_cast<std::streamoff>(r.records[0].end), static_cast<std::streamoff>(second));
+    EXPECT_EQ(static_cast<std::streamoff>(r.records[1].start), static_cast<std::streamoff>(second));
+    // Directly followed by the delimiter: the blank line ends the part.
+    const std::size_t blank = msg.find("\n\n--q\n", second) + 2;
+    EXPECT_EQ(static_cast<std::streamoff>(r.records[1].end), static_cast<std::streamoff>(blank));
+    EXPECT_EQ(static_cast<std::streamoff>(r.records[2].start), static_cast<std::streamoff>(blank + 4));
+    // The closing delimiter is the last line: no position can be had there.
+    EXPECT_EQ(static_cast<std::streamoff>(r.records[2].end), -1);
+}
+
+// A part whose header block runs into the next delimiter has no body.
+TEST_F(WalkTest, PartCutShortByADelimiter) {
+    const std::string msg = "Content-Type: multipart/mixed; boundary=q\n\n--q\nContent-Type: application/ms-tnef\n"
+                            "--q\nContent-Type: text/plain\n--q\n" +
+                            testsupport::render(tnef(twoAttachments()), false) + "\n--q--\n";
+    WalkResult r = walk(msg);
+    ASSERT_EQ(r.records.size(), 1u) << r.log;
+    const std::size_t last = msg.rfind("--q\nContent-Type: application/ms-tnef") + 4;
+    EXPECT_EQ(static_cast<std::streamoff>(r.records[0].start), static_cast<std::streamoff>(last));
+    EXPECT_EQ(r.log.find("Found a winmail.dat attachment, unpacking\n* Found"), std::string::npos);
+}
+
 // N multipart levels inside each other; the TNEF part sits in the innermost.
 std::string nestedMessage(int levels, const std::string& innermost) {
     std::string m;
@@ -470,6 +504,33 @@ TEST_F(WalkTest, OnlyRegularFilesInsideTheTemporaryDirectoryCount) {
     EXPECT_EQ(r.records[0].entries,
               (std::vector<std::string>{filter_.tempDir + "good.txt", filter_.tempDir + "bare.txt"}));
     EXPECT_EQ(testsupport::readFile(outside), "not ours");
+}
+
+// A listing may name one file under several spellings, or name a file an
+// earlier part already gave; each file becomes one entry of one record.
+TEST_F(WalkTest, EachFileIsOneEntry) {
+    fakeTnef("if [ -e \"$DIR/../second-run\" ]; then echo ./body.html; echo \"$DIR/./winmail.dat\"; exit 0; fi\n"
+             ": > \"$DIR/../second-run\"; printf '{\\\\rtf1 x}' > \"$DIR/body.rtf\"; echo data > \"$DIR/a.txt\"\n"
+             "echo a.txt; echo ./a.txt; printf 'x\\t|\\t%s/sub/../a.txt\\n' \"$DIR\"; echo body.rtf");
+    ::mkdir((filter_.tempDir + "sub").c_str(), 0755);
+    const Part alt = testsupport::multipart("alternative", "=_alt", {text(), tnef("one"), tnef("two")});
+    WalkResult r = walk(mail({alt}));
+    ASSERT_EQ(r.records.size(), 1u) << r.log;
+    EXPECT_EQ(r.records[0].entries,
+              (std::vector<std::string>{filter_.tempDir + "a.txt", "*" + filter_.tempDir + "body.html"}));
+    ::unlink((filter_.programDir + "pvx_temp/second-run").c_str());
+}
+
+// A file whose listing line does not name it (an attachment name may hold a
+// line end or the field separator) is still one of the part's files.
+TEST_F(WalkTest, FilesTheListingMisnamesAreKept) {
+    fakeTnef("echo data > \"$DIR/a%09b.txt\"; echo more > \"$DIR/c.txt\"\n"
+             "printf 'a\\t|\\tb.txt\\t|\\t%s/a%%09b.txt\\t|\\tx\\t|\\t\\n' \"$DIR\"; echo c.txt");
+    WalkResult r = walk(mail({tnef("x")}));
+    ASSERT_EQ(r.records.size(), 1u) << r.log;
+    EXPECT_EQ(r.records[0].entries,
+              (std::vector<std::string>{filter_.tempDir + "c.txt", filter_.tempDir + "a%09b.txt"}));
+    EXPECT_FALSE(r.records[0].keepPart);
 }
 
 TEST_F(WalkTest, HangingTnefIsStoppedAndTheWalkGoesOn) {
@@ -619,6 +680,11 @@ TEST(TnefListing, RegularFileInsideDirectory) {
     EXPECT_FALSE(cgp::isRegularFileInside(other / ("o"), d));
     EXPECT_FALSE(cgp::isRegularFileInside(d + "../" + qdl::baseName(other.path()) + "/o", d));
     EXPECT_FALSE(cgp::isRegularFileInside("", d));
+    // One spelling per file.
+    EXPECT_EQ(cgp::regularFileInside(d + "./f", d), d + "f");
+    EXPECT_EQ(cgp::regularFileInside(d + "sub/../f", dir.path()), d + "f");
+    EXPECT_EQ(cgp::regularFileInside(d + "sub//g", d), d + "sub/g");
+    EXPECT_EQ(cgp::regularFileInside(d + "link", d), "");
 }
 
 }  // namespace

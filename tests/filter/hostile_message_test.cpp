@@ -1,0 +1,321 @@
+// Hostile and malformed messages through the whole conversion: the walk over
+// real tnef, then the converted copy into a string. Whatever the input, the
+// run ends, and every part that is not TNEF comes out byte for byte.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "filter/parvex.h"
+#include "runtime/files.h"
+#include "runtime/stream.h"
+#include "support/capture.h"
+#include "support/message_builder.h"
+#include "support/run_program.h"
+#include "support/tnef_writer.h"
+#include "support/tool_path.h"
+
+namespace {
+
+using testsupport::TnefWriter;
+using namespace std::string_literals;
+
+std::string b64(const std::string& data) { return testsupport::base64Lines(data) + "\n"; }
+
+std::string goodTnef() {
+    TnefWriter w;
+    w.addAttachment("inside.txt", "inside the winmail\n");
+    return w.bytes();
+}
+
+const std::string tnefHeaders = "Content-Type: application/ms-tnef; name=\"winmail.dat\"\n"
+                                "Content-Transfer-Encoding: base64\n\n";
+
+// Parts that must come out as they went in.
+const std::string plainPart = "Content-Type: text/plain\n\nplain text survives\n";
+const std::string pdfPart =
+    "Content-Type: application/pdf; name=\"a.pdf\"\nContent-Transfer-Encoding: base64\n\n" + b64("%PDF-1.4 bytes");
+
+std::string head(const std::string& boundary) {
+    return "From: a@example.com\nSubject: hostile\nContent-Type: multipart/mixed; boundary=\"" + boundary + "\"\n\n";
+}
+
+struct HostileCase {
+    std::string name;
+    std::string message;
+    std::vector<std::string> survivors;  // texts the copy must hold unchanged
+    int records;                         // expected records; -1 when any number will do
+};
+
+std::vector<HostileCase> hostileCases() {
+    const std::string tnef = tnefHeaders + b64(goodTnef());
+    std::vector<HostileCase> cases;
+    cases.push_back({"usual shape", head("b") + "--b\n" + plainPart + "--b\n" + tnef + "--b\n" + pdfPart + "--b--\n",
+                     {"--b\n" + plainPart + "--b\n", "--b\n" + pdfPart + "--b--\n"}, 1});
+    cases.push_back({"tnef last without final line end or delimiter",
+                     head("b") + "--b\n" + plainPart + "--b\n" + tnefHeaders + testsupport::base64Lines(goodTnef()),
+                     {"--b\n" + plainPart}, 1});
+    cases.push_back({"tnef last without delimiter", head("b") + "--b\n" + plainPart + "--b\n" + tnef,
+                     {"--b\n" + plainPart}, 1});
+    cases.push_back({"tnef headers cut by the end of the input", head("b") + "--b\n" + plainPart + "--b\n" +
+                                                                     "Content-Type: application/ms-tnef\n",
+                     {"--b\n" + plainPart + "--b\nContent-Type: application/ms-tnef\n"}, 0});
+    cases.push_back({"tnef with empty body at the delimiter",
+                     head("b") + "--b\n" + plainPart + "--b\n" + tnefHeaders + "--b\n" + pdfPart + "--b--\n",
+                     {"--b\n" + plainPart, "--b\n" + pdfPart + "--b--\n"}, -1});
+    cases.push_back({"base64 garbage", head("b") + "--b\n" + plainPart + "--b\n" + tnefHeaders +
+                                           "!!!!####\n====\nA\nAB\n\x01\x02\x03\n" + b64(goodTnef()) + "--b\n" +
+                                           pdfPart + "--b--\n",
+                     {"--b\n" + plainPart + "--b\n", "--b\n" + pdfPart + "--b--\n"}, -1});
+    cases.push_back({"NUL bytes in headers and bodies",
+                     head("b") + "--b\n" + "Content-Type: text/plain\0x\n\nnul\0 inside\n"s + "--b\n" +
+                         tnef + "--b\n" + pdfPart + "--b--\n",
+                     {"--b\nContent-Type: text/plain\0x\n\nnul\0 inside\n--b\n"s,
+                      "--b\n" + pdfPart + "--b--\n"},
+                     1});
+    cases.push_back({"only CR line ends", testsupport::toCrlf(head("b") + "--b\n" + plainPart + "--b\n" + tnef + "--b\n" +
+                                                              pdfPart + "--b--\n"),
+                     {"--b\n" + plainPart + "--b\n", "--b\n" + pdfPart + "--b--\n"}, 1});
+    {
+        std::string cr = head("b") + "--b\n" + plainPart + "--b\n" + tnef + "--b\n" + pdfPart + "--b--\n";
+        for (char& c : cr)
+            if (c == '\n') c = '\r';
+        cases.push_back({"bare CR line ends", cr, {"--b\n" + plainPart + "--b\n", "--b\n" + pdfPart + "--b--\n"}, 1});
+    }
+    {
+        std::string lfcr = head("b") + "--b\n" + plainPart + "--b\n" + tnef + "--b\n" + pdfPart + "--b--\n";
+        std::string out;
+        for (char c : lfcr) out += c == '\n' ? std::string("\n\r") : std::string(1, c);
+        cases.push_back({"LF CR line ends", out, {"--b\n" + plainPart + "--b\n", "--b\n" + pdfPart + "--b--\n"}, 1});
+    }
+    {
+        const std::string folded = "X-Long: start\n" + std::string(20000, '\t') + "\n";
+        std::string many;
+        for (int i = 0; i < 20000; ++i) many += "\tcontinued " + std::to_string(i) + "\n";
+        const std::string big = "Content-Type: text/plain\nX-Huge: x\n" + many + "\nhuge header part\n";
+        cases.push_back({"huge folded headers", head("b") + folded + "--b\n" + big + "--b\n" + tnef + "--b--\n",
+                         {"--b\n" + big + "--b\n"}, 1});
+    }
+    {
+        const std::string longLine = "Content-Type: text/plain\n\n" + std::string(3 * 1024 * 1024, 'x') + "\n";
+        cases.push_back({"very long line", head("b") + "--b\n" + longLine + "--b\n" + tnef + "--b\n" + pdfPart + "--b--\n",
+                         {"--b\n" + longLine + "--b\n", "--b\n" + pdfPart + "--b--\n"}, 1});
+    }
+    {
+        const std::string longHeader = "Content-Type: text/plain; x=" + std::string(1024 * 1024, 'h') + "\n\nbody\n";
+        cases.push_back({"very long header line",
+                         head("b") + "--b\n" + longHeader + "--b\n" + tnef + "--b\n" + pdfPart + "--b--\n",
+                         {"--b\n" + longHeader + "--b\n", "--b\n" + pdfPart + "--b--\n"}, 1});
+    }
+    {
+        // Deeper than the walk follows, with a TNEF part at the top level.
+        std::string nest;
+        std::string tail;
+        for (int i = 0; i < 300; ++i) {
+            nest += "--n" + std::to_string(i) + "\nContent-Type: multipart/mixed; boundary=n" + std::to_string(i + 1) + "\n\n";
+            tail = "--n" + std::to_string(i) + "--\n" + tail;
+        }
+        const std::string deep = "Content-Type: multipart/mixed; boundary=n0\n\n" + nest + "--n300\n" + plainPart +
+                                 "--n300--\n" + tail;
+        cases.push_back({"deep nesting", head("b") + "--b\n" + deep + "--b\n" + tnef + "--b--\n", {"--b\n" + deep + "--b\n"}, 1});
+    }
+    {
+        const std::string inner = "Content-Type: multipart/mixed; boundary=b\n\n--b\n" + plainPart + "--b\n" + tnef + "--b--\n";
+        cases.push_back({"nested body with the same boundary",
+                         head("b") + "--b\n" + inner + "--b\n" + pdfPart + "--b--\n", {"--b\n" + pdfPart + "--b--\n"}, -1});
+    }
+    cases.push_back({"boundary look-alikes", head("b") + "--b-x\n--b \n--bb\n--b\n" + plainPart + "--b--x\n--b\n" + tnef +
+                                                 "--b\n" + pdfPart + "--b--\n",
+                     {"--b-x\n--b \n--bb\n--b\n" + plainPart + "--b--x\n--b\n", "--b\n" + pdfPart + "--b--\n"}, 1});
+    cases.push_back({"two tnef parts back to back", head("b") + "--b\n" + tnefHeaders + testsupport::base64Lines(goodTnef()) +
+                                                        "\n--b\n" + tnefHeaders + testsupport::base64Lines(goodTnef()) +
+                                                        "\n--b\n" + pdfPart + "--b--\n",
+                     {"--b\n" + pdfPart + "--b--\n"}, 2});
+    cases.push_back({"part without a blank line after its headers",
+                     head("b") + "--b\nContent-Type: text/plain\n--b\n" + tnef + "--b\n" + pdfPart + "--b--\n",
+                     {"--b\nContent-Type: text/plain\n--b\n", "--b\n" + pdfPart + "--b--\n"}, 1});
+    cases.push_back({"lines after the blank line that ends the tnef body",
+                     head("b") + "--b\n" + plainPart + "--b\n" + tnefHeaders + b64("not tnef at all") +
+                         "\nstray text\n\n--b\n" + pdfPart + "--b--\n",
+                     {"--b\n" + plainPart + "--b\n", "--b\n" + pdfPart + "--b--\n"}, 0});
+    {
+        // The inner body lacks its closing delimiter: what follows the TNEF part stays.
+        const std::string inner = "Content-Type: multipart/mixed; boundary=c\n\n--c\n" + plainPart + "--c\n" + tnef +
+                                  "\n-- \nsignature\n";
+        cases.push_back({"inner body without its closing delimiter",
+                         head("b") + "--b\n" + inner + "--b\n" + pdfPart + "--b--\n",
+                         {"--c\n" + plainPart + "--c\n", "\n-- \nsignature\n--b\n" + pdfPart + "--b--\n"}, 1});
+        cases.push_back({"inner body without its closing delimiter, stray text after the tnef part",
+                         head("b") + "--b\n" + inner + "stray\n--b\n" + pdfPart + "--b--\n",
+                         {"--c\n" + plainPart + "--c\n", "stray\n--b\n" + pdfPart + "--b--\n"}, 1});
+    }
+    cases.push_back({"tnef headers without a blank line before the next part",
+                     head("b") + "--b\n" + plainPart + "--b\nContent-Type: application/ms-tnef\n" +
+                         "--b\nContent-Disposition: attachment; filename=a.pdf\n\n" + b64("%PDF") + "--b--\n",
+                     {"--b\n" + plainPart + "--b\n",
+                      "--b\nContent-Disposition: attachment; filename=a.pdf\n\n" + b64("%PDF") + "--b--\n"},
+                     0});
+    cases.push_back({"empty input", "", {}, 0});
+    cases.push_back({"headers only", "Content-Type: multipart/mixed; boundary=b\n", {"Content-Type: multipart/mixed"}, 0});
+    cases.push_back({"no blank line before the body", "Content-Type: multipart/mixed; boundary=b\n--b\n" + tnef + "--b--\n",
+                     {}, -1});
+    cases.push_back({"epilogue after the delimiter",
+                     head("b") + "--b\n" + tnef + "--b--\nepilogue --b\n--b\n" + plainPart,
+                     {"--b--\nepilogue --b\n--b\n" + plainPart}, 1});
+    return cases;
+}
+
+class HostileMessageTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const std::string tnef = testsupport::findInPath("tnef");
+        if (tnef.empty()) GTEST_SKIP() << "tnef is not installed";
+        root_ = std::make_unique<testsupport::TempDir>();
+        filter_.programDir = root_->path() + "/";
+        ASSERT_EQ(::symlink(tnef.c_str(), (filter_.programDir + "tnef").c_str()), 0);
+        ASSERT_EQ(::symlink(PARVEX_BINARY_DIR "/filter/rtf2html", (filter_.programDir + "rtf2html").c_str()), 0);
+        filter_.tempDir = filter_.programDir + "pvx_temp/" + std::to_string(::getpid()) + "/";
+        ASSERT_TRUE(qdl::makeDirectory(filter_.tempDir, true));
+    }
+
+    struct Outcome {
+        std::vector<AttachmentRecord> records;
+        std::string copy;
+        std::string log;
+    };
+
+    // The walk, then the copy from the same file, as filter mode does it.
+    Outcome convert(const std::string& message) {
+        const std::string path = filter_.programDir + "message";
+        testsupport::writeFile(path, message);
+        Outcome o;
+        testsupport::StdoutCapture capture;
+        {
+            qdl::ifstream in(path, std::ios::binary);
+            filter_.convertMessage(in, o.records);
+        }
+        {
+            qdl::ifstream in(path, std::ios::binary);
+            std::ostringstream out;
+            filter_.writeConvertedMessage(in, out, o.records);
+            o.copy = out.str();
+        }
+        o.log = capture.text();
+        return o;
+    }
+
+    std::unique_ptr<testsupport::TempDir> root_;
+    Parvex filter_;
+};
+
+// Attachment names are the sender's: tnef lists them raw, line ends and
+// separators included, and writes the files under escaped names.
+TEST_F(HostileMessageTest, EveryAttachmentOfHostileNamesIsExtracted) {
+    const std::vector<std::vector<std::string>> nameSets = {
+        {"../escape.txt", "/etc/passwd", "a/b.txt", "..", "."},
+        {"split\t|\tname.txt", "plain.txt"},
+        {"x\t|\t\t|\t", "plain.txt"},
+        {"q\n./winmail.dat\nz", "plain.txt"},
+        {"plain.txt", "q\n./plain.txt\nz"},
+        {"q\n./plain.txt\nz", "plain.txt"},
+        {"line\nbreak.txt", "\n\n", "plain.txt"},
+    };
+    for (const std::vector<std::string>& names : nameSets) {
+        SCOPED_TRACE(names[0]);
+        TnefWriter w;
+        for (std::size_t i = 0; i < names.size(); ++i) w.addAttachment(names[i], "content " + std::to_string(i) + "\n");
+        const Outcome o = convert(head("b") + "--b\n" + plainPart + "--b\n" + tnefHeaders + b64(w.bytes()) + "--b--\n");
+        ASSERT_EQ(o.records.size(), 1u) << o.log;
+        EXPECT_EQ(o.records[0].entries.size(), names.size()) << o.log;
+        EXPECT_EQ(o.log.find("message is left unconverted"), std::string::npos) << o.log;
+        for (std::size_t i = 0; i < names.size(); ++i)
+            EXPECT_NE(o.copy.find(b64("content " + std::to_string(i) + "\n")), std::string::npos) << i;
+        EXPECT_NE(o.copy.find("--b\n" + plainPart + "--b\n"), std::string::npos);
+    }
+}
+
+// True when the lines of `part` appear in `whole` in the same order.
+bool linesInOrder(const std::string& part, const std::string& whole) {
+    std::istringstream a(part);
+    std::istringstream b(whole);
+    std::string want;
+    std::string have;
+    while (std::getline(a, want)) {
+        bool met = false;
+        while (!met && std::getline(b, have)) met = have == want;
+        if (!met) return false;
+    }
+    return true;
+}
+
+struct Flags {
+    bool keepWinmail;
+    bool alwaysRemoveWinmail;
+};
+
+class HostileMessageFlagsTest : public HostileMessageTest, public ::testing::WithParamInterface<Flags> {};
+
+TEST_P(HostileMessageFlagsTest, EveryOtherPartSurvives) {
+    filter_.keepWinmail = GetParam().keepWinmail;
+    filter_.alwaysRemoveWinmail = GetParam().alwaysRemoveWinmail;
+    for (const HostileCase& c : hostileCases()) {
+        SCOPED_TRACE(c.name);
+        const Outcome o = convert(c.message);
+        if (c.records >= 0 && !filter_.alwaysRemoveWinmail) {
+            EXPECT_EQ(o.records.size(), static_cast<std::size_t>(c.records)) << o.log.substr(0, 2000);
+        }
+        for (const std::string& s : c.survivors)
+            EXPECT_NE(o.copy.find(s), std::string::npos) << "lost: " << s.substr(0, 200);
+        for (const AttachmentRecord& r : o.records) {
+            if (r.entries.empty()) continue;
+            // Each record's files went into the copy.
+            EXPECT_NE(o.copy.find("Content-Disposition: attachment;\n   filename=\"inside"), std::string::npos);
+        }
+        EXPECT_EQ(o.log.find("message is left unconverted"), std::string::npos) << o.log.substr(0, 2000);
+        // With the TNEF part kept, every line of the input is in the copy, in order.
+        if (filter_.keepWinmail && c.message.find('\r') == std::string::npos) {
+            EXPECT_TRUE(linesInOrder(c.message, o.copy));
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Flags, HostileMessageFlagsTest,
+                         ::testing::Values(Flags{false, false}, Flags{true, false}, Flags{false, true},
+                                           Flags{true, true}));
+
+}  // namespace
+
+namespace {
+
+// Every real-world sample, inside a message between two ordinary parts.
+TEST_F(HostileMessageTest, FixtureSamplesThroughTheCopy) {
+    const std::string fixtures = PARVEX_FIXTURES_DIR;
+    if (!qdl::isDirectory(fixtures)) GTEST_SKIP() << "no fixtures at " << fixtures;
+    for (const std::string& name : testsupport::listDir(fixtures)) {
+        if (name.size() < 5 || name.compare(name.size() - 5, 5, ".tnef") != 0) continue;
+        SCOPED_TRACE(name);
+        const std::string data = testsupport::readFile(fixtures + "/" + name);
+        const Outcome o = convert(head("b") + "--b\n" + plainPart + "--b\n" + tnefHeaders + b64(data) + "--b\n" +
+                                  pdfPart + "--b--\n");
+        EXPECT_NE(o.copy.find("--b\n" + plainPart + "--b\n"), std::string::npos);
+        EXPECT_NE(o.copy.find("--b\n" + pdfPart + "--b--\n"), std::string::npos);
+        EXPECT_EQ(o.log.find("message is left unconverted"), std::string::npos) << o.log;
+        std::size_t inserted = 0;
+        for (std::size_t at = o.copy.find("Content-Disposition: attachment;\n   filename="); at != std::string::npos;
+             at = o.copy.find("Content-Disposition: attachment;\n   filename=", at + 1))
+            ++inserted;
+        std::size_t entries = 0;
+        for (const AttachmentRecord& r : o.records) entries += r.entries.size();
+        // The body alternative is not an attachment; in multipart/mixed there is none.
+        EXPECT_EQ(inserted, entries) << o.log;
+        // What was inserted is gone from the temporary directory.
+        EXPECT_EQ(testsupport::listDir(filter_.tempDir), std::vector<std::string>{});
+    }
+}
+
+}  // namespace
