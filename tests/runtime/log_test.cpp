@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
 #include <thread>
 #include <vector>
 
@@ -136,4 +141,26 @@ TEST(LogLine, LinesOfManyThreadsNeverMix) {
         break;
     }
     EXPECT_EQ(lines, 8u * 200u * 2u);
+}
+
+void logForever() {
+    for (unsigned i = 0;; ++i) {
+        logline("exit-cat") << (i / 3);
+        logline(i) << "plain";
+    }
+}
+
+// Detached threads (pool workers, say) may still log while the process exits:
+// the repeat table and the locks must still be there for them.
+TEST(LogLine, LoggingWhileTheProcessExits) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            int devnull = ::open("/dev/null", O_WRONLY);
+            ::dup2(devnull, 1);
+            for (int i = 0; i < 4; ++i) std::thread(logForever).detach();
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
