@@ -12,16 +12,16 @@ struct RepeatEntry {
     std::uint32_t count = 0;
 };
 
-// Built in this order, destroyed in reverse: table, log lock, output lock.
 struct LogState {
     std::unordered_map<std::string, RepeatEntry> repeats;
     Mutex logLock;
     Mutex outLock;
 };
 
+// Never destroyed: detached threads may still log while the process exits.
 LogState& state() {
-    static LogState s;
-    return s;
+    static LogState* s = new LogState;
+    return *s;
 }
 
 // Make the state at start-up, before anything logs from another thread.

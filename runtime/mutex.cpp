@@ -25,20 +25,30 @@ namespace {
 
 std::atomic<unsigned long> createdHandles{0};
 
+// Set once the pool is gone at exit. A detached thread may still make or drop
+// a Mutex then; it must not touch the destroyed queue.
+std::atomic<bool> poolClosed{false};
+
+// Never destroyed, so that such a late Mutex can still take it.
 SimpleMutex& poolMutex() {
-    static SimpleMutex mutex;
-    return mutex;
+    static SimpleMutex* mutex = new SimpleMutex;
+    return *mutex;
 }
 
-// Destroys every spare handle at exit; built after poolMutex, so destroyed
-// before it, and after any static Mutex built later has returned its handle.
+void destroyHandle(pthread_mutex_t* h) {
+    pthread_mutex_destroy(h);
+    delete h;
+}
+
+// Destroys every spare handle at exit; built on first use of a Mutex, so
+// destroyed after any static Mutex built later has returned its handle.
 struct MutexPool {
     std::deque<pthread_mutex_t*> spare;
     ~MutexPool() {
-        for (auto* h : spare) {
-            pthread_mutex_destroy(h);
-            delete h;
-        }
+        ScopedLock guard(poolMutex());
+        for (auto* h : spare) destroyHandle(h);
+        spare.clear();
+        poolClosed = true;
     }
 };
 
@@ -51,11 +61,11 @@ MutexPool& mutexPool() {
 
 Mutex::Mutex() {
     SimpleMutex& lock = poolMutex();
-    MutexPool& pool = mutexPool();
+    if (!poolClosed) mutexPool();
     lock.lock();
-    if (!pool.spare.empty()) {
-        handle_ = pool.spare.front();
-        pool.spare.pop_front();
+    if (!poolClosed && !mutexPool().spare.empty()) {
+        handle_ = mutexPool().spare.front();
+        mutexPool().spare.pop_front();
     } else {
         handle_ = new pthread_mutex_t;
         initRecursiveMutex(*handle_);
@@ -66,12 +76,15 @@ Mutex::Mutex() {
 
 Mutex::~Mutex() {
     ScopedLock guard(poolMutex());
-    mutexPool().spare.push_back(handle_);
+    if (poolClosed)
+        destroyHandle(handle_);
+    else
+        mutexPool().spare.push_back(handle_);
 }
 
 unsigned long Mutex::poolSize() {
     ScopedLock guard(poolMutex());
-    return mutexPool().spare.size();
+    return poolClosed ? 0 : mutexPool().spare.size();
 }
 
 unsigned long Mutex::handlesCreated() { return createdHandles.load(); }

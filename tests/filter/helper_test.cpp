@@ -72,12 +72,16 @@ TEST(ProtocolLoop, DispatchTable) {
 }
 
 TEST(ProtocolLoop, QuitRefusesEverythingAfterButReadsOn) {
+    // The shutdown line is logged under the sequence text, and the log's
+    // repeat table lasts as long as the process: a fresh number per run.
+    static unsigned run = 0;
+    const std::string seq = std::to_string(4000 + ++run);
     EchoHelper h;
-    std::string out = serve(h, "4 QUIT\n5 KEY\n5\n\n6 FILE a\n");
+    std::string out = serve(h, seq + " QUIT\n5 KEY\n5\n\n6 FILE a\n");
     EXPECT_EQ(out,
               "* Ready to receive INTF command.\n"
-              "* 4: Filter is shutting down...\n"
-              "4 OK \"Filter is shut down and waiting for standard output to be closed\"\n"
+              "* " + seq + ": Filter is shutting down...\n" +
+              seq + " OK \"Filter is shut down and waiting for standard output to be closed\"\n"
               "5 REJECTED \"QUIT command received, filter is shut down. Please restart the filter.\"\n"
               "5 REJECTED \"QUIT command received, filter is shut down. Please restart the filter.\"\n"
               "(null) FAILURE\n"

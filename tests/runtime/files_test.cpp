@@ -11,13 +11,16 @@
 #include <utime.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -163,6 +166,27 @@ TEST_F(FilesTest, IsWritableNeitherTruncatesNorCreates) {
     EXPECT_FALSE(fs::exists(path("missing")));
     ASSERT_EQ(::mkdir(path("d").c_str(), 0755), 0);
     EXPECT_FALSE(qdl::isWritable(path("d")));
+}
+
+// A FIFO without a reader: the test must answer at once instead of waiting
+// for a reader that may never come.
+TEST_F(FilesTest, IsWritableDoesNotWaitForAReaderOfAFifo) {
+    const std::string fifo = path("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    std::promise<bool> answer;
+    std::future<bool> result = answer.get_future();
+    std::thread asker([&] { answer.set_value(qdl::isWritable(fifo)); });
+    const bool answered = result.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    if (!answered) {
+        // Let the stuck open through, so the thread can be joined.
+        int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+        asker.join();
+        if (reader >= 0) ::close(reader);
+    } else {
+        asker.join();
+    }
+    ASSERT_TRUE(answered) << "isWritable blocked on a FIFO";
+    EXPECT_TRUE(result.get());  // writable by its permissions
 }
 
 TEST_F(FilesTest, SizesAndTimes) {

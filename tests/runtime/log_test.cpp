@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
 #include <thread>
 #include <vector>
 
@@ -9,6 +14,17 @@
 using qdl::logline;
 using qdl::outline;
 using testsupport::StdoutCapture;
+
+namespace {
+
+// The repeat table lives as long as the process, so each run of a test takes
+// categories of its own: repeated and shuffled runs start from a clean table.
+std::string fresh(const std::string& base) {
+    static unsigned run = 0;
+    return base + "-" + std::to_string(++run);
+}
+
+}  // namespace
 
 TEST(OutputLine, EndsWithExactlyOneLineFeed) {
     StdoutCapture cap;
@@ -20,20 +36,21 @@ TEST(OutputLine, EndsWithExactlyOneLineFeed) {
 }
 
 TEST(LogLine, PrefixesIdAndCategory) {
+    const std::string cat = fresh("prefix-cat"), both = fresh("prefix-both");
     StdoutCapture cap;
     logline() << "plain";
     logline(7) << "with id";
     logline(0u) << "id zero";
-    logline("prefix-cat") << "with category";
-    logline(7, "prefix-both") << "first\nsecond\n";
+    logline(cat) << "with category";
+    logline(7, both) << "first\nsecond\n";
     logline() << "";
     EXPECT_EQ(cap.text(),
               "* plain\n"
               "* [7] with id\n"
               "* id zero\n"
-              "* prefix-cat: with category\n"
-              "* [7] prefix-both: first\n"
-              "* [7] prefix-both: second\n"
+              "* " + cat + ": with category\n"
+              "* [7] " + both + ": first\n"
+              "* [7] " + both + ": second\n"
               "* \n");
 }
 
@@ -44,51 +61,55 @@ TEST(LogLine, MultiLineTextRepeatsThePrefix) {
 }
 
 TEST(LogLine, RepeatsAreCountedPerCategory) {
+    const std::string a = fresh("rep-a");
     StdoutCapture cap;
-    for (int i = 0; i < 3; ++i) logline("rep-a") << "same";
-    logline("rep-a") << "different";
+    for (int i = 0; i < 3; ++i) logline(a) << "same";
+    logline(a) << "different";
     EXPECT_EQ(cap.text(),
-              "* rep-a: same\n"
-              "* rep-a: (Last message repeated 3 times)\n"
-              "* rep-a: different\n");
+              "* " + a + ": same\n"
+              "* " + a + ": (Last message repeated 3 times)\n"
+              "* " + a + ": different\n");
 }
 
 TEST(LogLine, RepeatCountsTwoAndOne) {
+    const std::string b = fresh("rep-b");
     StdoutCapture cap;
-    logline(5, "rep-b") << "twice";
-    logline(5, "rep-b") << "twice";
-    logline(5, "rep-b") << "once";
-    logline(5, "rep-b") << "next";
+    logline(5, b) << "twice";
+    logline(5, b) << "twice";
+    logline(5, b) << "once";
+    logline(5, b) << "next";
     EXPECT_EQ(cap.text(),
-              "* [5] rep-b: twice\n"
-              "* rep-b: (Last message repeated 2 times)\n"  // the repeat line carries no id
-              "* [5] rep-b: once\n"
-              "* [5] rep-b: next\n");
+              "* [5] " + b + ": twice\n"
+              "* " + b + ": (Last message repeated 2 times)\n"  // the repeat line carries no id
+              "* [5] " + b + ": once\n"
+              "* [5] " + b + ": next\n");
 }
 
 TEST(LogLine, CategoriesDoNotDisturbEachOther) {
+    const std::string x = fresh("rep-x"), y = fresh("rep-y");
     StdoutCapture cap;
-    logline("rep-x") << "x";
-    logline("rep-y") << "y";
-    logline("rep-x") << "x";
-    logline("rep-y") << "y";
-    logline("rep-x") << "x2";
+    logline(x) << "x";
+    logline(y) << "y";
+    logline(x) << "x";
+    logline(y) << "y";
+    logline(x) << "x2";
     logline() << "free";
     logline() << "free";
     EXPECT_EQ(cap.text(),
-              "* rep-x: x\n"
-              "* rep-y: y\n"
-              "* rep-x: (Last message repeated 2 times)\n"
-              "* rep-x: x2\n"
+              "* " + x + ": x\n"
+              "* " + y + ": y\n"
+              "* " + x + ": (Last message repeated 2 times)\n"
+              "* " + x + ": x2\n"
               "* free\n"
               "* free\n");
 }
 
 TEST(LogLine, TrailingLineFeedMakesADifferentTextThatPrintsTheSame) {
+    const std::string nl = fresh("rep-nl");
     StdoutCapture cap;
-    logline("rep-nl") << "t";
-    logline("rep-nl") << "t\n";
-    EXPECT_EQ(cap.text(), "* rep-nl: t\n* rep-nl: t\n");
+    logline(nl) << "t";
+    logline(nl) << "t\n";
+    EXPECT_EQ(cap.text(), "* " + nl + ": t\n* " + nl + ": t\n");
 }
 
 TEST(LogLine, LinesOfManyThreadsNeverMix) {
@@ -120,4 +141,26 @@ TEST(LogLine, LinesOfManyThreadsNeverMix) {
         break;
     }
     EXPECT_EQ(lines, 8u * 200u * 2u);
+}
+
+void logForever() {
+    for (unsigned i = 0;; ++i) {
+        logline("exit-cat") << (i / 3);
+        logline(i) << "plain";
+    }
+}
+
+// Detached threads (pool workers, say) may still log while the process exits:
+// the repeat table and the locks must still be there for them.
+TEST(LogLine, LoggingWhileTheProcessExits) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            int devnull = ::open("/dev/null", O_WRONLY);
+            ::dup2(devnull, 1);
+            for (int i = 0; i < 4; ++i) std::thread(logForever).detach();
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
 }

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdlib>
 #include <thread>
 
 #include "runtime/mutex.h"
@@ -98,3 +100,24 @@ TEST(ScopedLock, LocksUnlocksAndRelocks) {
 // Destroyed by the exit handlers; must hand its handle back without error.
 static Mutex aliveAtExit;
 TEST(MutexPool, StaticMutexLivesUntilExit) { ScopedLock guard(aliveAtExit); }
+
+void churnMutexes() {
+    for (;;) {
+        Mutex a;
+        Mutex b;
+    }
+}
+
+// Detached threads may still make and drop mutexes while the process exits (a
+// pool worker that ends, say); the pool's clean-up at exit must not free the
+// queue from under them.
+TEST(MutexPool, MutexesMadeAndDroppedWhileTheProcessExits) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            for (int i = 0; i < 4; ++i) std::thread(churnMutexes).detach();
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
