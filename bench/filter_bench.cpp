@@ -40,11 +40,15 @@ std::string tnefOf(std::size_t size, unsigned seed) {
     return w.bytes();
 }
 
-// Writes a queued message with one TNEF part.
-void writeMessage(const std::string& path, const std::string& tnef) {
+// Writes a queued message with one TNEF part, its base64 cut into lines of
+// `lineLength` characters (0: the whole body on one line, as some broken
+// mailers send it).
+void writeMessage(const std::string& path, const std::string& tnef, std::size_t lineLength = 76) {
     std::ofstream out(path, std::ios::binary);
     out << envelope("sender@example.com", {"rcpt@example.com"});
-    Part mail = message("Bench", multipart("mixed", "bench-b", {textPart("See attached.\n"), tnefPart(tnef)}));
+    Part attachment = tnefPart(tnef);
+    attachment.body = base64Lines(tnef, lineLength);
+    Part mail = message("Bench", multipart("mixed", "bench-b", {textPart("See attached.\n"), attachment}));
     out << render(mail);
 }
 
@@ -157,21 +161,33 @@ int main(int argc, char** argv) {
     std::printf("tnef alone: %8.1f messages/s\n", tnefRate);
     std::printf("ratio filter/tnef: %.2f\n", filterRate / tnefRate);
 
-    // Peak memory of the filter itself (not its children) on one big message.
+    // Peak memory of the filter itself (not its children) on one big message,
+    // with ordinary 76-character lines and with the whole body on one line.
     const std::string big = tnefOf(bigMb * 1024 * 1024 * 3 / 4, 2);
-    writeMessage(fx.baseDir() + "Queue/big.msg", big);
-    struct stat st {};
-    ::stat((fx.baseDir() + "Queue/big.msg").c_str(), &st);
-    pid = startFilter(fx, toChild, fromChild);
-    const std::string request = "1 FILE Queue/big.msg\n";
-    if (::write(toChild, request.data(), request.size()) != static_cast<ssize_t>(request.size())) return 1;
-    std::string reply = readReplies(fromChild, 1);
-    const long peak = peakKb(pid);  // still running: waiting for the next request
-    ::close(toChild);
-    ::close(fromChild);
-    ::waitpid(pid, nullptr, 0);
-    std::printf("big message: %.1f MB, reply %s", st.st_size / 1048576.0,
-                reply.substr(reply.rfind('\n', reply.size() - 2) + 1).c_str());
-    std::printf("filter peak memory: %.1f MB\n", peak / 1024.0);
-    return discarded == messages ? 0 : 1;
+    bool allDiscarded = discarded == messages;
+    const struct {
+        const char* label;
+        std::size_t lineLength;
+    } shapes[] = {{"76-character lines", 76}, {"one single line", 0}};
+    for (const auto& shape : shapes) {
+        const std::string name = shape.lineLength ? "big.msg" : "big-one-line.msg";
+        writeMessage(fx.baseDir() + "Queue/" + name, big, shape.lineLength);
+        struct stat st {};
+        ::stat((fx.baseDir() + "Queue/" + name).c_str(), &st);
+        pid = startFilter(fx, toChild, fromChild);
+        const std::string request = "1 FILE Queue/" + name + "\n";
+        if (::write(toChild, request.data(), request.size()) != static_cast<ssize_t>(request.size())) return 1;
+        std::string reply = readReplies(fromChild, 1);
+        const long peak = peakKb(pid);  // still running: waiting for the next request
+        ::close(toChild);
+        ::close(fromChild);
+        ::waitpid(pid, nullptr, 0);
+        if (reply.find("1 DISCARD\n") == std::string::npos) allDiscarded = false;
+        std::printf("big message, %s: %.1f MB, reply %s", shape.label, st.st_size / 1048576.0,
+                    reply.substr(reply.rfind('\n', reply.size() - 2) + 1).c_str());
+        std::printf("filter peak memory, %s: %.1f MB\n", shape.label, peak / 1024.0);
+        ::unlink((fx.baseDir() + "Queue/" + name).c_str());
+        for (const std::string& file : fx.submitted()) ::unlink((fx.baseDir() + "Submitted/" + file).c_str());
+    }
+    return allDiscarded ? 0 : 1;
 }

@@ -47,7 +47,7 @@ bool ExtFilter::hasEnvelope(std::istream& in) {
     in.clear();
     if (!in.seekg(0).good()) return false;
     std::string line;
-    readLineAnyEol(in, line);
+    readLinePiece(in, line, defaultLinePieceLimit);
     in.clear();
     in.seekg(0);
     return line.size() >= 3 && isEnvelopeLetter(static_cast<unsigned char>(line[0])) &&
@@ -58,7 +58,7 @@ void ExtFilter::skipEnvelope(std::istream& in) {
     if (!hasEnvelope(in)) return;
     std::string line;
     while (in.good()) {
-        readLineAnyEol(in, line);
+        readLineHead(in, line, defaultLinePieceLimit);
         if (in.fail() || line.empty()) break;
     }
 }

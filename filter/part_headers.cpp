@@ -89,29 +89,44 @@ bool isDelimiter(const std::string& line, const std::string* boundaryLine) {
            (line.size() == boundaryLine->size() + 2 && line.compare(boundaryLine->size(), 2, "--") == 0);
 }
 
-bool readBlock(std::istream& in, PartHeaders& h, const std::string* boundaryLine, std::string* cut) {
+// Appends to a header without letting it grow past the cap.
+void appendCapped(std::string& header, const std::string& text) {
+    if (header.size() < maxHeaderLength) header.append(text, 0, maxHeaderLength - header.size());
+}
+
+bool readBlock(std::istream& in, PartHeaders& h, const std::string* boundaryLine, std::string* cut,
+               std::size_t pieceLimit) {
     h.contentType.clear();
     h.boundary.clear();
     h.name.clear();
     h.transferEncoding.clear();
     h.marked = false;
+    // A delimiter line always comes whole in the first piece of its line.
+    std::size_t headLimit = pieceLimit == 0 ? 1 : pieceLimit;
+    if (boundaryLine != nullptr && headLimit <= boundaryLine->size() + 2) headLimit = boundaryLine->size() + 3;
     std::string line;
+    std::string piece;
     std::string pending;
     for (;;) {
         line.clear();
-        readLineAnyEol(in, line);
+        bool whole = readLinePiece(in, line, headLimit);
         if (!line.empty() && (line[0] == ' ' || line[0] == '\t')) {
             if (pending.size() < maxHeaderLength) {
                 pending += ' ';
-                pending.append(line, 0, maxHeaderLength - pending.size());
+                appendCapped(pending, line);
             }
         } else {
             examine(pending, h);
-            if (isDelimiter(line, boundaryLine)) {
+            if (whole && isDelimiter(line, boundaryLine)) {
                 cut->swap(line);
                 return true;
             }
-            pending.swap(line);
+            pending.clear();
+            appendCapped(pending, line);
+        }
+        while (!whole) {
+            whole = readLinePiece(in, piece, pieceLimit);
+            appendCapped(pending, piece);
         }
         if (pending.empty() || in.eof() || in.fail()) break;
     }
@@ -120,10 +135,13 @@ bool readBlock(std::istream& in, PartHeaders& h, const std::string* boundaryLine
 
 }  // namespace
 
-void readPartHeaders(std::istream& in, PartHeaders& h) { readBlock(in, h, nullptr, nullptr); }
+void readPartHeaders(std::istream& in, PartHeaders& h, std::size_t pieceLimit) {
+    readBlock(in, h, nullptr, nullptr, pieceLimit);
+}
 
-bool readPartHeaders(std::istream& in, PartHeaders& h, const std::string& boundaryLine, std::string& line) {
-    return readBlock(in, h, &boundaryLine, &line);
+bool readPartHeaders(std::istream& in, PartHeaders& h, const std::string& boundaryLine, std::string& line,
+                     std::size_t pieceLimit) {
+    return readBlock(in, h, &boundaryLine, &line, pieceLimit);
 }
 
 }  // namespace cgp

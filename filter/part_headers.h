@@ -6,6 +6,8 @@
 #include <istream>
 #include <string>
 
+#include "filter/helper.h"
+
 namespace cgp {
 
 struct PartHeaders {
@@ -29,12 +31,15 @@ bool getHeaderParameter(const std::string& header, const std::string& parameter,
 // blank line that ends it (or the end of the input), unfolding continuation
 // lines. A header is examined once the line after it has been read, so the
 // last header of a block cut off by the end of the input is not examined.
-void readPartHeaders(std::istream& in, PartHeaders& h);
+// Lines are read in pieces of at most `pieceLimit` bytes, and a folded
+// header is kept only up to its first 64 KiB.
+void readPartHeaders(std::istream& in, PartHeaders& h, std::size_t pieceLimit = defaultLinePieceLimit);
 
 // The same for a part inside a multipart body: a line equal to
 // `boundaryLine`, or to it followed by "--", is never a header; it ends the
 // block and the part, which then has no body. True when that happened, with
 // the delimiter line in `line`.
-bool readPartHeaders(std::istream& in, PartHeaders& h, const std::string& boundaryLine, std::string& line);
+bool readPartHeaders(std::istream& in, PartHeaders& h, const std::string& boundaryLine, std::string& line,
+                     std::size_t pieceLimit = defaultLinePieceLimit);
 
 }  // namespace cgp

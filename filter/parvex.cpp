@@ -185,7 +185,8 @@ cgp::ExtFilter::Result Parvex::convertQueued(const std::string& path) {
     if (hasEnvelope(in)) {
         std::string line, address;
         while (!in.eof()) {
-            cgp::readLineAnyEol(in, line);
+            // An envelope line is short; only the start of a longer one counts.
+            cgp::readLineHead(in, line, linePieceLimit);
             if (in.fail() || line.empty()) break;
             if ((line[0] == 'P' || line[0] == 'R') && envelopeAddress(line, address)) {
                 if (line[0] == 'P')

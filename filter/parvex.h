@@ -42,6 +42,8 @@ public:
     bool noRtfAlternative = false;
     bool ignoreRtfBody = false;
     bool alwaysRemoveWinmail = false;
+    // Longest piece of a message line the walk and the copy hold at once.
+    std::size_t linePieceLimit = cgp::defaultLinePieceLimit;
 
 private:
     Result convertQueued(const std::string& path);

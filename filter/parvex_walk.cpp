@@ -22,7 +22,6 @@
 #include "runtime/process.h"
 
 using cgp::PartHeaders;
-using cgp::readLineAnyEol;
 
 namespace {
 
@@ -61,21 +60,44 @@ std::string abnormalEnd(int status) {
     return std::string();
 }
 
-// Base64 body lines into a file. Lines are normally whole groups of four;
-// a line that is not is carried over, so a body cut at odd places decodes
-// the same as one cut at 76 characters.
+// Base64 body lines into a file, each line in one or more pieces. Lines are
+// normally whole groups of four; a line that is not is carried over, so a
+// body cut at odd places decodes the same as one cut at 76 characters, and
+// a line read in pieces the same as one read whole.
 class BodyDecoder {
 public:
     explicit BodyDecoder(std::ostream& out) : out_(out) {}
 
-    void line(std::string text) {
-        trimTrailingBlanks(text);
-        carry_ += text;
-        const std::size_t whole = carry_.size() - carry_.size() % 4;
-        if (whole == 0) return;
-        const bool ok = qdl::base64Decode(carry_.substr(0, whole), out_);
-        carry_.erase(0, whole);
-        if (!ok) fail();
+    // `last`: the piece ends its line.
+    void piece(const std::string& text, bool last) {
+        if (skipping_) {
+            // The rest of a line that failed to decode.
+            if (last) skipping_ = false;
+            return;
+        }
+        std::size_t end = text.size();
+        while (end > 0 && (text[end - 1] == ' ' || text[end - 1] == '\t')) --end;
+        if (end > 0) {
+            // Blanks held back from the piece before stand inside the line:
+            // its decoding fails there, as it would on the whole line.
+            if (heldBlank_) carry_ += ' ';
+            heldBlank_ = false;
+            carry_.append(text, 0, end);
+            const std::size_t whole = carry_.size() - carry_.size() % 4;
+            if (whole > 0) {
+                const bool ok = qdl::base64Decode(carry_.substr(0, whole), out_);
+                carry_.erase(0, whole);
+                if (!ok) {
+                    fail();
+                    skipping_ = !last;
+                    return;
+                }
+            }
+        }
+        // Blanks at the end of a line are dropped; at the end of a piece
+        // they are held until it is known what follows them.
+        if (end < text.size()) heldBlank_ = true;
+        if (last) heldBlank_ = false;
     }
 
     void finish() {
@@ -89,11 +111,14 @@ public:
 private:
     void fail() {
         carry_.clear();
+        heldBlank_ = false;
         progress("* unable to decode the attachment, data is corrupted");
     }
 
     std::ostream& out_;
     std::string carry_;
+    bool heldBlank_ = false;
+    bool skipping_ = false;
 };
 
 // One run of a child program, both pipes read together and bounded in time.
@@ -128,8 +153,9 @@ namespace {
 // The per-part work, kept apart from the level loop so the loop stays readable.
 class PartConverter {
 public:
-    PartConverter(const Parvex& filter, const std::string& tempDir, std::vector<AttachmentRecord>& records)
-        : filter_(filter), tempDir_(tempDir), records_(records) {}
+    PartConverter(const Parvex& filter, const std::string& tempDir, std::vector<AttachmentRecord>& records,
+                  std::size_t headLimit)
+        : filter_(filter), tempDir_(tempDir), records_(records), headLimit_(headLimit) {}
 
     // False when tnef reported an error that ends the walk of this level.
     bool convert(std::istream& in, std::streampos partStart, const std::string& boundaryLine, bool isAlternative,
@@ -143,6 +169,7 @@ private:
     const Parvex& filter_;
     const std::string& tempDir_;
     std::vector<AttachmentRecord>& records_;
+    const std::size_t headLimit_;
 };
 
 // The empty line that ended the body is normally followed by the next
@@ -151,12 +178,13 @@ private:
 // of leaving them to the part before. When the way there holds a line that
 // could be another body's delimiter, or no delimiter comes, the record keeps
 // its end at the empty line.
-void passRest(std::istream& in, const std::string& boundaryLine, AttachmentRecord& record, std::string& line) {
+void passRest(std::istream& in, const std::string& boundaryLine, AttachmentRecord& record, std::string& line,
+              std::size_t headLimit) {
     const std::string closingLine = boundaryLine + "--";
     bool stray = false;
     bool plain = true;
     for (;;) {
-        readLineAnyEol(in, line);
+        cgp::readLineHead(in, line, headLimit);
         if (in.fail()) return;
         if (line == boundaryLine || line == closingLine) {
             if (stray && plain) record.end = in.tellg();
@@ -173,17 +201,23 @@ bool PartConverter::decode(std::istream& in, const std::string& boundaryLine, At
     const std::string datPath = tempDir_ + "winmail.dat";
     std::ofstream dat(datPath.c_str(), std::ios::binary | std::ios::trunc);
     BodyDecoder decoder(dat);
+    const std::string closingLine = boundaryLine + "--";
     for (;;) {
         line.clear();
-        readLineAnyEol(in, line);
-        if (line.empty() || line == boundaryLine || line == boundaryLine + "--") {
+        // A cut first piece is longer than any delimiter and not empty.
+        bool whole = cgp::readLinePiece(in, line, headLimit_);
+        if (whole && (line.empty() || line == boundaryLine || line == closingLine)) {
             record.end = in.tellg();
             break;
         }
-        decoder.line(line);
+        decoder.piece(line, whole);
+        while (!whole) {
+            whole = cgp::readLinePiece(in, line, filter_.linePieceLimit);
+            decoder.piece(line, whole);
+        }
         if (in.eof() || in.fail()) break;
     }
-    if (line.empty() && in.good()) passRest(in, boundaryLine, record, line);
+    if (line.empty() && in.good()) passRest(in, boundaryLine, record, line, headLimit_);
     decoder.finish();
     dat.close();
     return !dat.fail();
@@ -358,7 +392,7 @@ bool PartConverter::convert(std::istream& in, std::streampos partStart, const st
 
 void Parvex::unpackParts(std::istream& in, std::vector<AttachmentRecord>& records, bool& found, int depth) {
     PartHeaders headers;
-    cgp::readPartHeaders(in, headers);
+    cgp::readPartHeaders(in, headers, linePieceLimit);
     if (headers.marked) {
         progress("* This file has already been processed, skipping");
         return;
@@ -371,18 +405,22 @@ void Parvex::unpackParts(std::istream& in, std::vector<AttachmentRecord>& record
     // Without a directory of its own the run would unpack into the current one.
     std::string dir = tempDir.empty() ? programDir + "pvx_temp/" : tempDir;
     if (dir.back() != '/') dir += '/';
+    // Only the start of a long line is looked at: a line cut there is longer
+    // than any delimiter of this level, so it is never taken for one.
+    std::size_t headLimit = linePieceLimit == 0 ? 1 : linePieceLimit;
+    if (headLimit <= closingLine.size()) headLimit = closingLine.size() + 1;
     std::string line;
-    readLineAnyEol(in, line);
+    cgp::readLineHead(in, line, headLimit);
     if (depth == 0) qdl::clearDirectory(dir.substr(0, dir.size() - 1));
     bool htmlSeen = false;
-    PartConverter converter(*this, dir, records);
+    PartConverter converter(*this, dir, records, headLimit);
 
     while (!in.eof() && !in.fail()) {
         if (line == boundaryLine) {
             const std::streampos partStart = in.tellg();
             PartHeaders part;
             // A part cut short by the next delimiter has no body to look at.
-            if (cgp::readPartHeaders(in, part, boundaryLine, line)) continue;
+            if (cgp::readPartHeaders(in, part, boundaryLine, line, linePieceLimit)) continue;
             if (part.contentType == "application/ms-tnef" || part.name == "winmail.dat") {
                 found = true;
                 if (!converter.convert(in, partStart, boundaryLine, isAlternative, htmlSeen, line)) return;
@@ -401,6 +439,6 @@ void Parvex::unpackParts(std::istream& in, std::vector<AttachmentRecord>& record
         } else if (line == closingLine) {
             return;
         }
-        readLineAnyEol(in, line);
+        cgp::readLineHead(in, line, headLimit);
     }
 }

@@ -31,23 +31,59 @@ std::streamoff positionOf(std::istream& in) {
 }
 
 // One line of the message at a time, with what the copy needs to know about
-// how the line ended. Positions are asked of the stream only while `track`
+// how the line ended. A line is read in pieces: `line` holds its first
+// piece, and a line longer than that is copied or passed over piece by
+// piece with finish(). Positions are asked of the stream only while `track`
 // is set, and only for lines where a record can start or end: a file stream
 // answers each such question with a system call.
 class LineReader {
 public:
-    explicit LineReader(std::istream& in) : in_(in) {}
+    // `headLimit` must exceed the longest delimiter line of the records, so
+    // that a cut line is never one of them.
+    LineReader(std::istream& in, std::size_t pieceLimit, std::size_t headLimit)
+        : in_(in), pieceLimit_(pieceLimit), headLimit_(headLimit) {}
 
     // False when nothing was left to read.
     bool next() {
         if (!in_.good()) return false;
-        cgp::readLineAnyEol(in_, line);
+        whole = cgp::readLinePiece(in_, line, headLimit_);
         if (in_.fail()) {
             line.clear();
+            whole = true;
             position = -1;
             metEnd = true;
             return false;
         }
+        if (whole) {
+            ended();
+        } else {
+            position = -1;
+            metEnd = false;
+        }
+        return true;
+    }
+
+    // Reads the rest of a cut line, writing its bytes unchanged to `out`
+    // when given; the line end is the caller's.
+    void finish(std::ostream* out) {
+        if (whole) return;
+        while (!whole) {
+            whole = cgp::readLinePiece(in_, piece_, pieceLimit_);
+            if (out != nullptr) out->write(piece_.data(), static_cast<std::streamsize>(piece_.size()));
+        }
+        piece_.clear();
+        ended();
+    }
+
+    std::string line;  // the line, or its first piece while `whole` is false
+    bool whole = true;
+    std::streamoff position = -1;  // just after the line, when tracked and a candidate
+    bool metEnd = false;           // the line ran into the end of the input
+    bool track = true;
+
+private:
+    // The line has been read to its end.
+    void ended() {
         // A record starts just after a boundary line and ends just after an
         // empty line or a boundary line; no other line needs its position.
         const bool candidate = line.empty() || (line.size() >= 2 && line[0] == '-' && line[1] == '-');
@@ -56,15 +92,8 @@ public:
         // or a line end was the last thing in the input. Only the first is
         // "met the end"; in the second case the next read finds nothing.
         metEnd = in_.eof() && !endsWithLineEnd();
-        return true;
     }
 
-    std::string line;
-    std::streamoff position = -1;  // just after the line, when tracked and a candidate
-    bool metEnd = false;           // the line ran into the end of the input
-    bool track = true;
-
-private:
     // The last byte of the input is a line end (the reader stands at the end).
     bool endsWithLineEnd() {
         if (position <= 0) return false;
@@ -76,7 +105,19 @@ private:
     }
 
     std::istream& in_;
+    const std::size_t pieceLimit_;
+    const std::size_t headLimit_;
+    std::string piece_;
 };
+
+// Long enough for the first piece of a line to hold any delimiter line of
+// the records whole, and one byte more.
+std::size_t headLimitFor(std::size_t pieceLimit, const std::vector<AttachmentRecord>& records) {
+    std::size_t limit = pieceLimit == 0 ? 1 : pieceLimit;
+    for (const AttachmentRecord& r : records)
+        if (limit <= r.boundaryLine.size() + 2) limit = r.boundaryLine.size() + 3;
+    return limit;
+}
 
 // Reads an extracted file through its descriptor, so that a read error is
 // told apart from the end of the file.
@@ -161,7 +202,11 @@ enum class Outcome { Continue, End, Failed };
 class Writer {
 public:
     Writer(const Parvex& filter, std::istream& in, std::ostream& out, const std::vector<AttachmentRecord>& records)
-        : filter_(filter), reader_(in), in_(in), out_(out), records_(records) {
+        : filter_(filter),
+          reader_(in, filter.linePieceLimit, headLimitFor(filter.linePieceLimit, records)),
+          in_(in),
+          out_(out),
+          records_(records) {
         const std::string programDir = filter.programDir.empty() ? std::string("./") : filter.programDir;
         tempRoot_ = realPath(programDir + "pvx_temp");
         if (!filter.tempDir.empty()) ownTemp_ = realPath(filter.tempDir);
@@ -182,6 +227,13 @@ public:
 private:
     void writeLine(const std::string& line) { out_ << line << '\n'; }
 
+    // The reader's current line, all its pieces, with one line end.
+    void writeCurrentLine() {
+        out_ << reader_.line;
+        reader_.finish(&out_);
+        out_ << '\n';
+    }
+
     Outcome copy() {
         if (!reader_.next()) {
             writeLine(std::string());
@@ -201,7 +253,7 @@ private:
                 ++nextRecord_;
                 if (outcome != Outcome::Continue) return outcome;
             }
-            writeLine(reader_.line);
+            writeCurrentLine();
             if (!out_.good()) return Outcome::Failed;
             if (reader_.metEnd) return Outcome::End;
             if (!reader_.next()) {
@@ -220,7 +272,7 @@ private:
             }
         }
         const bool keep = filter_.keepWinmail || (record.keepPart && !filter_.alwaysRemoveWinmail);
-        if (keep) writeLine(reader_.line);
+        if (keep) writeCurrentLine();
         return passOver(record, keep);
     }
 
@@ -230,17 +282,21 @@ private:
         const std::streamoff end = static_cast<std::streamoff>(record.end);
         for (;;) {
             if (!reader_.next()) return Outcome::End;
-            const bool delimiter = reader_.line == record.boundaryLine || reader_.line == closing;
-            const bool atEnd = reader_.position >= 0 && reader_.position == end;
+            const bool delimiter =
+                reader_.whole && (reader_.line == record.boundaryLine || reader_.line == closing);
+            const bool atEnd = reader_.whole && reader_.position >= 0 && reader_.position == end;
             // A delimiter that is the last line of the input ends the part
             // too, even where the walk could not note its position.
             if (delimiter && (atEnd || in_.eof())) return Outcome::Continue;
             if (keep) {
-                writeLine(reader_.line);
+                writeCurrentLine();
                 if (!out_.good()) return Outcome::Failed;
+            } else {
+                reader_.finish(nullptr);
             }
+            const bool endsPart = reader_.position >= 0 && reader_.position == end;
             if (reader_.metEnd) return Outcome::End;
-            if (atEnd) return reader_.next() ? Outcome::Continue : Outcome::End;
+            if (endsPart) return reader_.next() ? Outcome::Continue : Outcome::End;
         }
     }
 

@@ -214,11 +214,13 @@ protected:
         ASSERT_EQ(244u, authors.size());
     }
 
+    // `lineLength` 0 puts the whole base64 body on one line.
     std::string message(const std::string& eol = "\n", const std::string& extraHeader = "",
-                        const std::string& padding = "") {
+                        const std::string& padding = "", std::size_t lineLength = 76) {
         std::string body = qdl::base64EncodeString(tnefData);
+        if (lineLength == 0) lineLength = body.size();
         std::string b64;
-        for (std::size_t i = 0; i < body.size(); i += 76) b64 += body.substr(i, 76) + eol;
+        for (std::size_t i = 0; i < body.size(); i += lineLength) b64 += body.substr(i, lineLength) + eol;
         std::string m = "P I 10-01-2025 10:00:00 0000 ____ ____ <s@example.com>" + eol +
                         "R W 10-01-2025 10:00:00 0000 ____ ____ <r@example.com>" + eol + eol + extraHeader +
                         "From: s@example.com" + eol + "Content-Type: multipart/mixed; boundary=\"XX\"" + eol + eol +
@@ -280,6 +282,29 @@ TEST_F(BatchTnefTest, CrLfMessageIsWrittenWithLf) {
     const std::string converted = get("1002");
     EXPECT_EQ(std::string::npos, converted.find('\r'));
     EXPECT_EQ(authors, attachmentData(converted, "AUTHORS"));
+}
+
+// A TNEF body on one line, read in pieces shorter than the line, is
+// rewritten to the same file as its ordinary form; kept, it stays one line.
+TEST_F(BatchTnefTest, OneLineBodyReadInPiecesGivesTheOrdinaryCopy) {
+    put("1010", message());
+    runTree();
+    const std::string ordinary = get("1010");
+    for (const bool keep : {false, true}) {
+        filter.keepWinmail = keep;
+        filter.linePieceLimit = 100;
+        const std::string oneLine = message("\n", "", "", 0);
+        put("1011", oneLine);
+        runTree();
+        const std::string converted = get("1011");
+        EXPECT_EQ(authors, attachmentData(converted, "AUTHORS"));
+        if (keep) {
+            const std::string line = qdl::base64EncodeString(tnefData);
+            EXPECT_NE(std::string::npos, converted.find("Content-Transfer-Encoding: base64\n\n" + line + "\n\n--XX--\n"));
+        } else {
+            EXPECT_EQ(ordinary, converted);
+        }
+    }
 }
 
 TEST_F(BatchTnefTest, KeepWinmailKeepsThePartAfterTheFiles) {

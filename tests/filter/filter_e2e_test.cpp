@@ -128,6 +128,37 @@ TEST_F(FilterEndToEnd, TnefMessageIsSubmittedConvertedAndDiscarded) {
     EXPECT_EQ(listDir(fx.programDir()), (std::vector<std::string>{"parvex", "rtf2html", "tnef"}));
 }
 
+// A TNEF body sent as one line of megabytes, behind an envelope with a huge
+// line of its own, is converted to the very copy its ordinary form gives.
+TEST_F(FilterEndToEnd, HugeSingleLinesGiveTheOrdinaryCopy) {
+    TnefWriter w;
+    std::string payload(1200 * 1024, '\0');
+    for (std::size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<char>((i * 2654435761u) >> 13);
+    w.addAttachment("big.bin", payload);
+    const std::string tnef = w.bytes();
+    Part tnefLines = tnefPart(tnef);
+    Part tnefOneLine = tnefPart(tnef);
+    tnefOneLine.body = base64Lines(tnef, 0);
+    const std::string env = envelope("s@example.com", {"r@example.com"});
+    const std::string hugeEnv = envelopeLines({"P I:<s@example.com>", "X " + std::string(2 * 1024 * 1024, 'x'),
+                                               "R W:<r@example.com>"});
+    const std::string q1 = fx.queue("lines.msg", env + render(message("Big", multipart("mixed", "b", {textPart("x\n"),
+                                                                                                    tnefLines}))));
+    const std::string q2 = fx.queue("one.msg", hugeEnv + render(message("Big", multipart("mixed", "b", {textPart("x\n"),
+                                                                                                      tnefOneLine}))));
+    auto r = fx.run("1 FILE " + q1 + "\n2 FILE " + q2 + "\n");
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_NE(r.out.find("\n1 DISCARD\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\n2 DISCARD\n"), std::string::npos) << r.out;
+    const auto files = fx.submitted();
+    ASSERT_EQ(files.size(), 2u);
+    const std::string a = readFile(fx.baseDir() + "Submitted/" + files[0]);
+    const std::string b = readFile(fx.baseDir() + "Submitted/" + files[1]);
+    EXPECT_TRUE(a == b) << "the copies differ";
+    EXPECT_NE(a.find(base64Lines(payload) + "\n"), std::string::npos);
+    EXPECT_EQ(a.find("xxxx"), std::string::npos);
+}
+
 TEST_F(FilterEndToEnd, MessagesWithoutTnefOrAlreadyProcessedAreAccepted) {
     Part plain = message("Hi", multipart("mixed", "b", {textPart("hello\n"), attachmentPart("data", "text/plain",
                                                                                               "a.txt")}));

@@ -150,3 +150,168 @@ TEST(ReadLineAnyEol, ReadErrorMarksTheStreamBad) {
         EXPECT_FALSE(in.eof()) << text;
     }
 }
+
+namespace {
+
+struct Piece {
+    std::string text;
+    bool ended;
+    bool operator==(const Piece& o) const { return text == o.text && ended == o.ended; }
+};
+
+std::ostream& operator<<(std::ostream& os, const Piece& p) {
+    std::string shown;
+    for (char c : p.text) shown += c == '\r' ? std::string("\\r") : c == '\n' ? std::string("\\n") : std::string(1, c);
+    return os << "{\"" << shown << "\", " << (p.ended ? "ended" : "cut") << "}";
+}
+
+// Every piece until the reader fails, and the state it left after the last.
+std::vector<Piece> pieces(std::istream& in, std::size_t limit, std::ios::iostate& lastState) {
+    std::vector<Piece> out;
+    std::string piece;
+    for (int guard = 0; guard < 1000; ++guard) {
+        const bool ended = cgp::readLinePiece(in, piece, limit);
+        if (in.fail()) break;
+        out.push_back({piece, ended});
+        lastState = in.rdstate();
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(ReadLinePiece, LineEndsLimitsAndTheEndOfInput) {
+    const std::ios::iostate eof = std::ios::eofbit;
+    const std::ios::iostate none = std::ios::goodbit;
+    struct Case {
+        const char* name;
+        std::string input;
+        std::size_t limit;
+        std::vector<Piece> pieces;
+        std::ios::iostate stateAfterLast;
+    } cases[] = {
+        {"LF", "ab\ncd\n", 10, {{"ab", true}, {"cd", true}}, eof},
+        {"CR", "ab\rcd\r", 10, {{"ab", true}, {"cd", true}}, eof},
+        // A whole pair is joined without looking further, so the end of the
+        // input is seen only by the next read.
+        {"CR LF", "ab\r\ncd\r\n", 10, {{"ab", true}, {"cd", true}}, none},
+        {"LF CR", "ab\n\rcd\n\r", 10, {{"ab", true}, {"cd", true}}, none},
+        {"LF LF is two ends", "ab\n\ncd", 10, {{"ab", true}, {"", true}, {"cd", true}}, eof},
+        {"CR CR is two ends", "ab\r\rcd", 10, {{"ab", true}, {"", true}, {"cd", true}}, eof},
+        {"CR LF CR", "ab\r\n\rcd", 10, {{"ab", true}, {"", true}, {"cd", true}}, eof},
+        {"line one byte under the limit", "abc\nd", 4, {{"abc", true}, {"d", true}}, eof},
+        {"line exactly at the limit", "abcd\nef", 4, {{"abcd", true}, {"ef", true}}, eof},
+        {"line one byte over the limit", "abcde\nf", 4, {{"abcd", false}, {"e", true}, {"f", true}}, eof},
+        {"line of two whole pieces", "abcdefgh\nx", 4, {{"abcd", false}, {"efgh", true}, {"x", true}}, eof},
+        {"CR LF split across the piece boundary", "abcd\r\nx", 4, {{"abcd", true}, {"x", true}}, eof},
+        {"LF CR split across the piece boundary", "abcd\n\rx", 4, {{"abcd", true}, {"x", true}}, eof},
+        {"CR CR right after the limit", "abcd\r\rx", 4, {{"abcd", true}, {"", true}, {"x", true}}, eof},
+        {"pair after a cut piece", "abcdef\r\nx\n", 4, {{"abcd", false}, {"ef", true}, {"x", true}}, eof},
+        {"end of input mid-piece", "abcdef", 4, {{"abcd", false}, {"ef", true}}, eof},
+        {"end of input at the limit", "abcd", 4, {{"abcd", true}}, eof},
+        {"end of input after a cut piece at the limit", "abcdefgh", 4, {{"abcd", false}, {"efgh", true}}, eof},
+        {"last line end at the end of input", "abcd\n", 4, {{"abcd", true}}, eof},
+        {"last pair at the end of input", "ab\r\n", 10, {{"ab", true}}, none},
+        {"last pair at the end of input, split at the limit", "abcd\r\n", 4, {{"abcd", true}}, none},
+        {"more input after the last piece", "abcd\nx\n\n", 4, {{"abcd", true}, {"x", true}, {"", true}}, eof},
+        {"limit of one", "abc\r\n\n", 1, {{"a", false}, {"b", false}, {"c", true}, {"", true}}, eof},
+        {"limit of zero counts as one", "ab\n", 0, {{"a", false}, {"b", true}}, eof},
+        {"no limit", std::string(100000, 'x') + "\ny", std::string::npos,
+         {{std::string(100000, 'x'), true}, {"y", true}}, eof},
+        {"empty input", "", 4, {}, none},
+    };
+    for (const Case& c : cases) {
+        std::istringstream in(c.input);
+        std::ios::iostate state = std::ios::goodbit;
+        EXPECT_EQ(pieces(in, c.limit, state), c.pieces) << c.name;
+        if (!c.pieces.empty()) {
+            EXPECT_EQ(state, c.stateAfterLast) << c.name;
+        }
+        EXPECT_TRUE(in.eof()) << c.name;
+    }
+}
+
+// Whatever the limit, the pieces of each line put together are the line
+// readLineAnyEol reads, and each line leaves the stream at the same place
+// and in the same state.
+TEST(ReadLinePiece, PiecesMakeUpTheLinesOfReadLineAnyEol) {
+    const char alphabet[] = {'a', 'b', '\r', '\n'};
+    unsigned seed = 12345;
+    for (int round = 0; round < 400; ++round) {
+        std::string input;
+        const int length = round % 23;
+        for (int i = 0; i < length; ++i) {
+            seed = seed * 1103515245u + 12345u;
+            input += alphabet[(seed >> 16) % 4];
+        }
+        for (std::size_t limit = 1; limit <= 5; ++limit) {
+            std::istringstream whole(input), cut(input);
+            std::string line, piece;
+            for (int n = 0; n < 30; ++n) {
+                cgp::readLineAnyEol(whole, line);
+                std::string joined;
+                bool ended = false;
+                bool first = true;
+                while (!ended) {
+                    ended = cgp::readLinePiece(cut, piece, limit);
+                    if (cut.fail()) break;
+                    EXPECT_LE(piece.size(), limit);
+                    EXPECT_TRUE(ended || !piece.empty());
+                    if (!first) {
+                        EXPECT_FALSE(piece.empty());  // a cut piece is followed by more of its line
+                    }
+                    joined += piece;
+                    first = false;
+                }
+                ASSERT_EQ(cut.rdstate(), whole.rdstate()) << "input #" << round << " limit " << limit;
+                if (whole.fail()) break;
+                EXPECT_EQ(joined, line);
+                std::istringstream::pos_type a = whole.rdbuf()->pubseekoff(0, std::ios::cur, std::ios::in);
+                std::istringstream::pos_type b = cut.rdbuf()->pubseekoff(0, std::ios::cur, std::ios::in);
+                EXPECT_EQ(a, b);
+            }
+        }
+    }
+}
+
+TEST(ReadLinePiece, FailedStreamLeavesPieceAlone) {
+    std::istringstream in("");
+    std::string piece = "keep";
+    EXPECT_TRUE(cgp::readLinePiece(in, piece, 4));
+    EXPECT_TRUE(in.fail());
+    EXPECT_TRUE(in.eof());
+    EXPECT_EQ(piece, "");
+    piece = "keep";
+    EXPECT_TRUE(cgp::readLinePiece(in, piece, 4));
+    EXPECT_EQ(piece, "keep");
+}
+
+// A read error in the middle of a long line ends the line: a caller reading
+// on until the line ends never loops.
+TEST(ReadLinePiece, ReadErrorEndsTheLineAndMarksTheStreamBad) {
+    for (std::size_t limit : {std::size_t(1), std::size_t(3), std::size_t(100)}) {
+        testsupport::FailingBuffer buffer("half a long li");
+        std::istream in(&buffer);
+        std::string piece;
+        int reads = 0;
+        EXPECT_NO_THROW({
+            while (!cgp::readLinePiece(in, piece, limit)) ++reads;
+        });
+        EXPECT_LE(reads, 14);
+        EXPECT_TRUE(in.bad()) << limit;
+        EXPECT_FALSE(in.eof()) << limit;
+    }
+}
+
+TEST(ReadLineHead, KeepsTheStartAndPassesOverTheRest) {
+    std::istringstream in("short\r\n" + std::string(1000, 'x') + "tail\r\nnext\n");
+    std::string head;
+    EXPECT_TRUE(cgp::readLineHead(in, head, 8));
+    EXPECT_EQ(head, "short");
+    EXPECT_FALSE(cgp::readLineHead(in, head, 8));
+    EXPECT_EQ(head, "xxxxxxxx");
+    EXPECT_TRUE(cgp::readLineHead(in, head, 8));
+    EXPECT_EQ(head, "next");
+    EXPECT_TRUE(in.eof());
+    EXPECT_FALSE(in.fail());
+}

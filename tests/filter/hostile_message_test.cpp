@@ -284,6 +284,31 @@ TEST_P(HostileMessageFlagsTest, EveryOtherPartSurvives) {
     }
 }
 
+// Lines read in pieces, however small, change nothing: the same records,
+// the same log and the same copy as lines read whole.
+TEST_P(HostileMessageFlagsTest, SmallLinePiecesChangeNothing) {
+    filter_.keepWinmail = GetParam().keepWinmail;
+    filter_.alwaysRemoveWinmail = GetParam().alwaysRemoveWinmail;
+    for (const HostileCase& c : hostileCases()) {
+        SCOPED_TRACE(c.name);
+        filter_.linePieceLimit = std::string::npos;
+        const Outcome whole = convert(c.message);
+        for (std::size_t limit : {std::size_t(1), std::size_t(3), std::size_t(64)}) {
+            SCOPED_TRACE("piece limit " + std::to_string(limit));
+            filter_.linePieceLimit = limit;
+            const Outcome o = convert(c.message);
+            ASSERT_EQ(o.records.size(), whole.records.size()) << o.log.substr(0, 2000);
+            for (std::size_t i = 0; i < o.records.size(); ++i) {
+                EXPECT_EQ(o.records[i].start, whole.records[i].start);
+                EXPECT_EQ(o.records[i].end, whole.records[i].end);
+                EXPECT_EQ(o.records[i].entries.size(), whole.records[i].entries.size());
+            }
+            EXPECT_EQ(o.log, whole.log);
+            EXPECT_TRUE(o.copy == whole.copy) << "the copies differ";
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Flags, HostileMessageFlagsTest,
                          ::testing::Values(Flags{false, false}, Flags{true, false}, Flags{false, true},
                                            Flags{true, true}));
@@ -315,6 +340,142 @@ TEST_F(HostileMessageTest, FixtureSamplesThroughTheCopy) {
         EXPECT_EQ(inserted, entries) << o.log;
         // What was inserted is gone from the temporary directory.
         EXPECT_EQ(testsupport::listDir(filter_.tempDir), std::vector<std::string>{});
+    }
+}
+
+}  // namespace
+
+namespace {
+
+std::string noise(std::size_t size, unsigned seed) {
+    std::string s(size, '\0');
+    for (char& c : s) {
+        seed = seed * 1103515245u + 12345u;
+        c = static_cast<char>(seed >> 16);
+    }
+    return s;
+}
+
+// A message of a few megabytes whose text part, TNEF part and other
+// attachment may each be one huge line.
+struct HugeMessage {
+    std::string text;        // the text part's body: one line without breaks
+    std::string tnefData;    // holds a large attachment
+    std::string payload;     // that attachment
+    std::string attachment;  // the other attachment's data
+    HugeMessage() {
+        payload = noise(1536 * 1024, 7);
+        TnefWriter w;
+        w.addAttachment("big.bin", payload);
+        w.addAttachment("inside.txt", "inside the winmail\n");
+        tnefData = w.bytes();
+        const std::string printable = testsupport::base64Lines(noise(1024 * 1024, 9), 0);
+        text = "a text of one line " + printable;
+        attachment = noise(1024 * 1024, 11);
+    }
+    // Each body is one line, or lines of 76 characters; `ending` follows the
+    // closing delimiter ("" for a file without a final line end).
+    std::string render(bool oneLineTnef, bool oneLineAttachment, const std::string& ending = "\n") const {
+        return head("b") + "--b\nContent-Type: text/plain\n\n" + text + "\n--b\n" + tnefHeaders +
+               testsupport::base64Lines(tnefData, oneLineTnef ? 0 : 76) + "\n\n--b\n" + attachmentHeaders +
+               testsupport::base64Lines(attachment, oneLineAttachment ? 0 : 76) + "\n--b--" + ending;
+    }
+    static const std::string attachmentHeaders;
+};
+
+const std::string HugeMessage::attachmentHeaders =
+    "Content-Type: application/octet-stream; name=\"data.bin\"\nContent-Transfer-Encoding: base64\n\n";
+
+// Bodies sent as one huge line are read in pieces: the copy is the one that
+// lines read whole give, the other parts come out byte for byte, and the
+// TNEF part gives what it gives when its base64 comes in ordinary lines.
+TEST_F(HostileMessageTest, HugeSingleLinesAreReadInPieces) {
+    const HugeMessage m;
+    const std::string oneLine = m.render(true, true);
+    const std::string textPart = "--b\nContent-Type: text/plain\n\n" + m.text + "\n--b\n";
+    const std::string attachmentPart =
+        "--b\n" + HugeMessage::attachmentHeaders + testsupport::base64Lines(m.attachment, 0) + "\n--b--\n";
+    const std::string inserted = testsupport::base64Lines(m.payload) + "\n";
+
+    filter_.linePieceLimit = std::string::npos;
+    const Outcome whole = convert(oneLine);
+    ASSERT_EQ(whole.records.size(), 1u) << whole.log;
+    ASSERT_EQ(whole.records[0].entries.size(), 2u) << whole.log;
+    EXPECT_NE(whole.copy.find(textPart), std::string::npos);
+    EXPECT_NE(whole.copy.find(attachmentPart), std::string::npos);
+    EXPECT_NE(whole.copy.find(inserted), std::string::npos);
+
+    for (std::size_t limit : {std::size_t(997), std::size_t(4096), cgp::defaultLinePieceLimit}) {
+        SCOPED_TRACE("piece limit " + std::to_string(limit));
+        filter_.linePieceLimit = limit;
+        const Outcome o = convert(oneLine);
+        ASSERT_EQ(o.records.size(), 1u) << o.log;
+        EXPECT_EQ(o.records[0].start, whole.records[0].start);
+        EXPECT_EQ(o.records[0].end, whole.records[0].end);
+        EXPECT_EQ(o.log, whole.log);
+        EXPECT_TRUE(o.copy == whole.copy) << "the copies differ";
+
+        // The same message with ordinary base64 lines gives the same copy.
+        const Outcome lines = convert(m.render(false, true));
+        EXPECT_EQ(lines.log, whole.log);
+        EXPECT_TRUE(lines.copy == whole.copy) << "the copies differ";
+
+        // The TNEF part kept: its huge line is copied unchanged.
+        filter_.keepWinmail = true;
+        const Outcome kept = convert(oneLine);
+        filter_.keepWinmail = false;
+        EXPECT_NE(kept.copy.find(inserted), std::string::npos);
+        EXPECT_NE(kept.copy.find("--b\n" + tnefHeaders + testsupport::base64Lines(m.tnefData, 0) + "\n\n--b\n"),
+                  std::string::npos);
+        EXPECT_NE(kept.copy.find(textPart), std::string::npos);
+        EXPECT_NE(kept.copy.find(attachmentPart), std::string::npos);
+    }
+}
+
+// CR LF line ends, a file that ends in the middle of a huge line, and a file
+// that is one line without any line end.
+TEST_F(HostileMessageTest, HugeLinesAtTheEndOfTheInput) {
+    const HugeMessage m;
+    const std::string crlf = testsupport::toCrlf(m.render(true, true));
+    // The last part runs into the end of the file in the middle of its line.
+    const std::string cutOff = head("b") + "--b\nContent-Type: text/plain\n\n" + m.text + "\n--b\n" + tnefHeaders +
+                               testsupport::base64Lines(m.tnefData, 0) + "\n\n--b\n" + HugeMessage::attachmentHeaders +
+                               testsupport::base64Lines(m.attachment, 0);
+    const std::string tnefLast = head("b") + "--b\n" + tnefHeaders + testsupport::base64Lines(m.tnefData, 0);
+    const std::string noLineEnd = m.text;
+    struct Case {
+        const char* name;
+        const std::string& message;
+        std::size_t records;
+        std::string survivor;
+    } cases[] = {
+        {"CR LF line ends", crlf, 1, "--b\n" + HugeMessage::attachmentHeaders + testsupport::base64Lines(m.attachment, 0) + "\n--b--\n"},
+        {"end of input inside the last line", cutOff, 1,
+         "--b\n" + HugeMessage::attachmentHeaders + testsupport::base64Lines(m.attachment, 0) + "\n"},
+        {"TNEF line at the end of the input", tnefLast, 1, head("b")},
+        {"one line without a line end", noLineEnd, 0, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        filter_.linePieceLimit = std::string::npos;
+        const Outcome whole = convert(c.message);
+        ASSERT_EQ(whole.records.size(), c.records) << whole.log;
+        if (c.records > 0) {
+            EXPECT_NE(whole.copy.find(testsupport::base64Lines(m.payload) + "\n"), std::string::npos);
+        }
+        EXPECT_NE(whole.copy.find(c.survivor), std::string::npos);
+        for (std::size_t limit : {std::size_t(1000), cgp::defaultLinePieceLimit}) {
+            SCOPED_TRACE("piece limit " + std::to_string(limit));
+            filter_.linePieceLimit = limit;
+            const Outcome o = convert(c.message);
+            ASSERT_EQ(o.records.size(), c.records) << o.log;
+            for (std::size_t i = 0; i < c.records; ++i) {
+                EXPECT_EQ(o.records[i].start, whole.records[i].start);
+                EXPECT_EQ(o.records[i].end, whole.records[i].end);
+            }
+            EXPECT_EQ(o.log, whole.log);
+            EXPECT_TRUE(o.copy == whole.copy) << "the copies differ";
+        }
     }
 }
 

@@ -80,24 +80,28 @@ void PrintTo(const HeaderCase& c, std::ostream* os) { *os << c.label; }
 
 class ReadPartHeadersTable : public ::testing::TestWithParam<HeaderCase> {};
 
+// Lines read in pieces of any size give the same block.
 TEST_P(ReadPartHeadersTable, FillsFieldsAndStopsAfterBlankLine) {
     const HeaderCase& c = GetParam();
-    std::istringstream in(c.block);
-    PartHeaders h;
-    h.contentType = "stale";
-    h.boundary = "stale";
-    h.name = "stale";
-    h.transferEncoding = "stale";
-    h.marked = true;
-    cgp::readPartHeaders(in, h);
-    EXPECT_EQ(h.contentType, c.contentType);
-    EXPECT_EQ(h.boundary, c.boundary);
-    EXPECT_EQ(h.name, c.name);
-    EXPECT_EQ(h.transferEncoding, c.transferEncoding);
-    EXPECT_EQ(h.marked, c.marked);
-    std::string rest;
-    if (in.good()) rest.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    EXPECT_EQ(rest, c.rest);
+    for (std::size_t limit : {cgp::defaultLinePieceLimit, std::size_t(1), std::size_t(2), std::size_t(7)}) {
+        SCOPED_TRACE("piece limit " + std::to_string(limit));
+        std::istringstream in(c.block);
+        PartHeaders h;
+        h.contentType = "stale";
+        h.boundary = "stale";
+        h.name = "stale";
+        h.transferEncoding = "stale";
+        h.marked = true;
+        cgp::readPartHeaders(in, h, limit);
+        EXPECT_EQ(h.contentType, c.contentType);
+        EXPECT_EQ(h.boundary, c.boundary);
+        EXPECT_EQ(h.name, c.name);
+        EXPECT_EQ(h.transferEncoding, c.transferEncoding);
+        EXPECT_EQ(h.marked, c.marked);
+        std::string rest;
+        if (in.good()) rest.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        EXPECT_EQ(rest, c.rest);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Blocks, ReadPartHeadersTable, ::testing::ValuesIn(headerCases),
@@ -149,19 +153,52 @@ TEST(ReadPartHeaders, DelimiterLineEndsAPartsBlock) {
         {"--b\nContent-Type: text/plain\n\nbody\n", true, "", "--b"},
         {"Content-Type: text/plain\n--bx\n--b-\n--b---\n\nbody\n", false, "text/plain", "body"},
         {"Content-Type: text/plain\n\n--b\n", false, "text/plain", "--b"},
+        {"Content-Type: text/plain\n--b--x\n--bb\n\nbody\n", false, "text/plain", "body"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.text);
-        std::istringstream in(c.text);
-        PartHeaders h;
-        std::string line = "untouched";
-        EXPECT_EQ(cgp::readPartHeaders(in, h, "--b", line), c.cut);
-        EXPECT_EQ(h.contentType, c.contentType);
-        if (!c.cut) {
-            EXPECT_EQ(line, "untouched");
-            std::getline(in, line);
+    // A delimiter is found whole even where pieces are shorter than it, and
+    // the start of a longer line is never taken for one.
+    for (std::size_t limit : {cgp::defaultLinePieceLimit, std::size_t(1), std::size_t(3), std::size_t(5)}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.text + (" limit " + std::to_string(limit)));
+            std::istringstream in(c.text);
+            PartHeaders h;
+            std::string line = "untouched";
+            EXPECT_EQ(cgp::readPartHeaders(in, h, "--b", line, limit), c.cut);
+            EXPECT_EQ(h.contentType, c.contentType);
+            if (!c.cut) {
+                EXPECT_EQ(line, "untouched");
+                std::getline(in, line);
+            }
+            EXPECT_EQ(line, c.line);
         }
-        EXPECT_EQ(line, c.line);
+    }
+}
+
+// A header line of many megabytes is kept to its first 64 KiB, like a
+// folded one: what lies beyond is not looked at, and the block still ends
+// at its own blank line.
+TEST(ReadPartHeaders, HugeHeaderLineStaysBounded) {
+    const std::string huge(3 * 1024 * 1024, 'h');
+    struct Case {
+        std::string block;
+        const char* name;
+    } cases[] = {
+        {"Content-Type: text/plain; name=a.txt; x=" + huge + "\nX-Parvex: 1\n\nbody\n", "a.txt"},
+        {"Content-Type: text/plain; x=" + huge + "; name=late.txt\nX-Parvex: 1\n\nbody\n", ""},
+        {"Content-Type: text/plain; name=a.txt\nX-Long: " + huge + "\nX-Parvex: 1\n\nbody\n", "a.txt"},
+    };
+    for (std::size_t limit : {cgp::defaultLinePieceLimit, std::size_t(1000)}) {
+        for (const Case& c : cases) {
+            std::istringstream in(c.block);
+            PartHeaders h;
+            cgp::readPartHeaders(in, h, limit);
+            EXPECT_EQ(h.contentType, "text/plain");
+            EXPECT_EQ(h.name, c.name);
+            EXPECT_TRUE(h.marked);
+            std::string line;
+            std::getline(in, line);
+            EXPECT_EQ(line, "body");
+        }
     }
 }
 

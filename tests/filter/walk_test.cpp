@@ -713,3 +713,100 @@ TEST_F(WalkTest, HangingConverterIsStoppedAndTheRtfStays) {
 }
 
 }  // namespace
+
+namespace {
+
+// The decoded winmail.dat as tnef gets it, and how often decoding failed.
+struct Decoded {
+    std::string data;
+    std::size_t failures = 0;
+};
+
+std::size_t countOf(const std::string& text, const std::string& word) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1)) ++n;
+    return n;
+}
+
+}  // namespace
+
+// A body line read in pieces decodes exactly as the whole line would: groups
+// split across pieces, blanks at the end of a piece that are or are not the
+// end of the line, and lines that fail part way, logged once per line.
+TEST_F(WalkTest, Base64LinesReadInPiecesDecodeAsWholeLines) {
+    fakeTnef("cp \"$2\" \"$DIR/../captured.dat\"");
+    const std::string captured = filter_.tempDir + "../captured.dat";
+    std::string noise;
+    for (int i = 0; i < 3001; ++i) noise += static_cast<char>((i * 7919) % 251);
+    const std::string flat = testsupport::base64Lines(noise, 0);
+    const std::string lines76 = base64Lines(noise);
+    std::string blanksAfterEach;
+    for (const std::string& l : {flat.substr(0, 76), flat.substr(76, 76), flat.substr(152)})
+        blanksAfterEach += l + "  \t \n";
+    struct Case {
+        const char* name;
+        std::string body;
+        std::size_t failures;
+    } cases[] = {
+        {"one line", flat + "\n", 0},
+        {"76-character lines", lines76, 0},
+        {"odd line lengths carried over", flat.substr(0, 5) + "\n" + flat.substr(5, 1) + "\n" + flat.substr(6, 57) +
+                                              "\n" + flat.substr(63) + "\n",
+         0},
+        {"blanks at the end of lines", blanksAfterEach, 0},
+        {"a line of blanks only", flat.substr(0, 8) + "\n \t  \t\n" + flat.substr(8) + "\n", 0},
+        {"padding inside a line", "QQ==QUJD\tQUI=\n" + flat + "\n", 1},
+        {"blanks inside a line", "QUJD  QUJD\n" + flat + "\n", 1},
+        {"blank far into a long line", flat.substr(0, 2000) + "   " + flat.substr(2000) + "\n" + flat + "\n", 1},
+        {"garbage lines", "!!!!####\n" + flat.substr(0, 400) + "%" + flat.substr(400) + "\n====\nA\n" + flat + "\n",
+         2},
+    };
+    for (const Case& c : cases) {
+        const std::string msg = mail({raw("Content-Type: application/ms-tnef\n\n" + c.body)});
+        Decoded whole;
+        for (std::size_t limit : {std::string::npos, std::size_t(1), std::size_t(2), std::size_t(3), std::size_t(4),
+                                  std::size_t(5), std::size_t(6), std::size_t(7), std::size_t(9), std::size_t(64),
+                                  cgp::defaultLinePieceLimit}) {
+            SCOPED_TRACE(std::string(c.name) + ", piece limit " + std::to_string(limit));
+            filter_.linePieceLimit = limit;
+            ::unlink(captured.c_str());
+            const WalkResult r = walk(msg);
+            Decoded d{testsupport::readFile(captured), countOf(r.log, "unable to decode the attachment")};
+            if (limit == std::string::npos) {
+                whole = d;
+                EXPECT_EQ(d.failures, c.failures) << r.log;
+                if (c.failures == 0) {
+                    EXPECT_EQ(d.data, noise);
+                }
+                continue;
+            }
+            EXPECT_EQ(d.failures, whole.failures) << r.log;
+            EXPECT_EQ(d.data, whole.data);
+        }
+    }
+}
+
+// Records made from a body read in pieces lie where they lie for whole lines.
+TEST_F(WalkTest, PiecesKeepRecordPositions) {
+    const std::string data = twoAttachments();
+    const std::string head = "Content-Type: application/ms-tnef\n\n";
+    const std::string one = testsupport::base64Lines(data, 0);
+    const std::string msg = "Content-Type: multipart/mixed; boundary=q\n\n--q\n" + head + one + "\n\nstray\n\n--q\n" +
+                            head + one + "\n--q\r\n" + head + base64Lines(data) + "--q-- \n--q\n" +
+                            head + one + "\n--q--\n";
+    filter_.linePieceLimit = std::string::npos;
+    const WalkResult whole = walk(msg);
+    ASSERT_EQ(whole.records.size(), 4u) << whole.log;
+    for (std::size_t limit : {std::size_t(1), std::size_t(3), std::size_t(50)}) {
+        SCOPED_TRACE(limit);
+        filter_.linePieceLimit = limit;
+        const WalkResult r = walk(msg);
+        ASSERT_EQ(r.records.size(), whole.records.size()) << r.log;
+        for (std::size_t i = 0; i < r.records.size(); ++i) {
+            EXPECT_EQ(r.records[i].start, whole.records[i].start) << i;
+            EXPECT_EQ(r.records[i].end, whole.records[i].end) << i;
+            EXPECT_EQ(baseNames(r.records[i]), baseNames(whole.records[i])) << i;
+        }
+        EXPECT_EQ(r.log, whole.log);
+    }
+}
