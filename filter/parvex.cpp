@@ -6,20 +6,17 @@
 #include <boost/program_options.hpp>
 #include <iostream>
 
-#include "filter/pipe.h"
 #include "filter/part_headers.h"
+#include "filter/pipe.h"
 #include "runtime/files.h"
-#include "runtime/stream.h"
 #include "runtime/log.h"
+#include "runtime/stream.h"
 
 namespace po = boost::program_options;
 
 namespace {
 
 const char* const kTitle = "* Quandrel's Parvex filter 2.6 for Communigate Pro\n";
-
-// Start-up and progress lines: whole lines, flushed, outside the log mechanism.
-void say(const std::string& line) { qdl::writeOutput(line + "\n"); }
 
 }  // namespace
 
@@ -67,10 +64,10 @@ bool Parvex::parseCommandLine(int argc, char** argv, const std::string& title, s
         std::cout << all << "\n" << std::flush;
         return false;
     }
-    say("* Quandrel's Parvex filter 2.6");
-    say("* This filter will extract winmail.dat attachments from messages and ");
-    say("*    reinserts extracted content of winmail.dat into them.           ");
-    say("*");
+    qdl::printLine("* Quandrel's Parvex filter 2.6");
+    qdl::printLine("* This filter will extract winmail.dat attachments from messages and ");
+    qdl::printLine("*    reinserts extracted content of winmail.dat into them.           ");
+    qdl::printLine("*");
     return true;
 }
 
@@ -95,32 +92,32 @@ int Parvex::run(int argc, char** argv) {
             std::string submitted = "Submitted";
             qdl::makeDirectory(submitted, false);
         }
-        if (keepWinmail) say("* -k specified, original winmail.dat will be kept with extracted attachments");
+        if (keepWinmail) qdl::printLine("* -k specified, original winmail.dat will be kept with extracted attachments");
         if (haveTnef) {
-            say("* Found tnef binary");
+            qdl::printLine("* Found tnef binary");
         } else {
-            say("* ERROR: tnef binary not found, messages will be left unscanned");
-            say("* Please reinstall the filter and follow the INSTALL instructions");
+            qdl::printLine("* ERROR: tnef binary not found, messages will be left unscanned");
+            qdl::printLine("* Please reinstall the filter and follow the INSTALL instructions");
         }
         if (!ignoreRtfBody) {
             if (haveRtf2html) {
-                say("* Found rtf2html binary");
+                qdl::printLine("* Found rtf2html binary");
             } else {
-                say("* ERROR: rtf2html binary not found, rtf bodies will not be decoded as html");
-                say("* Please reinstall the filter and follow the INSTALL instructions");
+                qdl::printLine("* ERROR: rtf2html binary not found, rtf bodies will not be decoded as html");
+                qdl::printLine("* Please reinstall the filter and follow the INSTALL instructions");
             }
         }
         Helper::run();
     } else if (!haveTnef) {
-        say("* ERROR: tnef binary not found, unable to contine.");
-        say("* Please reinstall the filter and follow the INSTALL instructions.");
+        qdl::printLine("* ERROR: tnef binary not found, unable to contine.");
+        qdl::printLine("* Please reinstall the filter and follow the INSTALL instructions.");
     } else {
-        say("* Found tnef binary");
+        qdl::printLine("* Found tnef binary");
         if (haveRtf2html) {
-            say("* Found rtf2html binary");
+            qdl::printLine("* Found rtf2html binary");
         } else {
-            say("* ERROR: rtf2html binary not found, rtf bodies will not be decoded as html");
-            say("* Please reinstall the filter and follow the INSTALL instructions");
+            qdl::printLine("* ERROR: rtf2html binary not found, rtf bodies will not be decoded as html");
+            qdl::printLine("* Please reinstall the filter and follow the INSTALL instructions");
         }
         convertMdirTree(batchPath);
     }
@@ -161,21 +158,21 @@ cgp::ExtFilter::Result Parvex::processMessage(int, const std::string& path) {
     try {
         return convertQueued(path);
     } catch (const std::exception& e) {
-        say(std::string("* Unexpected error (") + e.what() + "), message is delivered unchanged");
+        qdl::printLine(std::string("* Unexpected error (") + e.what() + "), message is delivered unchanged");
     } catch (...) {
-        say("* Unexpected error, message is delivered unchanged");
+        qdl::printLine("* Unexpected error, message is delivered unchanged");
     }
     return Result::OK;
 }
 
 cgp::ExtFilter::Result Parvex::convertQueued(const std::string& path) {
     if (!qdl::isFile(programDir + "tnef")) {
-        say("* tnef binary not found, message is left unscanned");
+        qdl::printLine("* tnef binary not found, message is left unscanned");
         return Result::OK;
     }
     qdl::ifstream in(path);
     if (!in) {
-        say("* Unexpected error, contact Quandrel");
+        qdl::printLine("* Unexpected error, contact Quandrel");
         return Result::OK;
     }
     TempCleaner cleaner{tempDir};
@@ -203,7 +200,7 @@ cgp::ExtFilter::Result Parvex::convertQueued(const std::string& path) {
     std::vector<AttachmentRecord> records;
     const bool convert = convertMessage(in, records);
     if (in.bad()) {
-        say("* Unable to read " + path + ", message is delivered unchanged");
+        qdl::printLine("* Unable to read " + path + ", message is delivered unchanged");
         return Result::OK;
     }
     if (!convert) return Result::OK;
@@ -222,10 +219,10 @@ cgp::ExtFilter::Result Parvex::convertQueued(const std::string& path) {
         }
     } reservation;
     const std::string& name = reservation.name;
-    say("* Creating a new message with the extracted attachments");
+    qdl::printLine("* Creating a new message with the extracted attachments");
     qdl::ofstream out(name);
     if (!out) {
-        say("* Unable to create the new message " + name + ", original message is delivered unchanged");
+        qdl::printLine("* Unable to create the new message " + name + ", original message is delivered unchanged");
         return Result::OK;
     }
     out << cgp::Pipe::Envelope(sender, recipients);
@@ -235,10 +232,10 @@ cgp::ExtFilter::Result Parvex::convertQueued(const std::string& path) {
     // The original is discarded only once its copy is whole on disk and
     // handed to the server; otherwise the server delivers it unchanged.
     if (!cgp::Pipe::submitFile(name, out)) {
-        say("* Unable to write the new message " + name + ", original message is delivered unchanged");
+        qdl::printLine("* Unable to write the new message " + name + ", original message is delivered unchanged");
         return Result::OK;
     }
     reservation.submitted = true;
-    say("* Submitting new message and discarding original");
+    qdl::printLine("* Submitting new message and discarding original");
     return Result::DISCARD;
 }

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <iostream>
 #include <set>
 #include <string>
 #include <utility>
@@ -13,11 +12,10 @@
 
 #include "filter/parvex.h"
 #include "runtime/files.h"
+#include "runtime/log.h"
 #include "runtime/stream.h"
 
 namespace {
-
-void progress(const std::string& text) { std::cout << text << std::endl; }
 
 typedef std::set<std::pair<dev_t, ino_t>> VisitedSet;
 
@@ -49,7 +47,7 @@ void walk(Parvex& filter, const std::string& dir, VisitedSet& visited) {
     struct stat st;
     if (::stat(dir.c_str(), &st) != 0) return;
     if (!visited.insert(std::make_pair(st.st_dev, st.st_ino)).second) {
-        progress("* Skipping directory visited before " + dir);
+        qdl::printLine("* Skipping directory visited before " + dir);
         return;
     }
     // The names are read first: the rewrites below add and rename entries,
@@ -78,19 +76,19 @@ void Parvex::convertMdirTree(const std::string& path) {
 
 void Parvex::convertMdirFile(const std::string& path) {
     if (qdl::baseName(path).find('.') != std::string::npos) {
-        progress("* Skipping non-mdir file " + path);
+        qdl::printLine("* Skipping non-mdir file " + path);
         return;
     }
-    progress("* Processing " + path);
+    qdl::printLine("* Processing " + path);
     // Only a regular file is opened: opening a FIFO would wait for a writer.
     struct stat original;
     if (::stat(path.c_str(), &original) != 0 || !S_ISREG(original.st_mode)) {
-        progress("* Unable to open file " + path);
+        qdl::printLine("* Unable to open file " + path);
         return;
     }
     qdl::ifstream in(path);
     if (in.fail() || in.bad()) {
-        progress("* Unable to open file " + path);
+        qdl::printLine("* Unable to open file " + path);
         return;
     }
 
@@ -99,7 +97,7 @@ void Parvex::convertMdirFile(const std::string& path) {
     const bool convert = convertMessage(in, records);
     if (in.bad()) {
         // A read error: what the walk saw is not the whole message.
-        progress("* Unable to open file " + path);
+        qdl::printLine("* Unable to open file " + path);
         return;
     }
     if (!convert) return;
@@ -121,14 +119,14 @@ void Parvex::convertMdirFile(const std::string& path) {
     }
     in.close();
     if (!written) {
-        progress("* Unable to write the converted copy of " + path + ", file left unchanged");
+        qdl::printLine("* Unable to write the converted copy of " + path + ", file left unchanged");
         return;
     }
     // One rename replaces the message: at every moment the name holds either
     // the whole original or the whole converted copy.
     if (!qdl::renameFile(tmp, path)) {
         qdl::removeFile(tmp);
-        progress("* Unable to replace " + path + " with its converted copy, file left unchanged");
+        qdl::printLine("* Unable to replace " + path + " with its converted copy, file left unchanged");
         return;
     }
     qdl::syncDirectory(qdl::directoryOf(path));

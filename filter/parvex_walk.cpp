@@ -25,8 +25,6 @@ using cgp::PartHeaders;
 
 namespace {
 
-void progress(const std::string& text) { qdl::writeOutput(text + "\n"); }
-
 bool endsWithRtf(const std::string& path) {
     return path.size() >= 4 && ::strcasecmp(path.c_str() + path.size() - 4, ".rtf") == 0;
 }
@@ -112,7 +110,7 @@ private:
     void fail() {
         carry_.clear();
         heldBlank_ = false;
-        progress("* unable to decode the attachment, data is corrupted");
+        qdl::printLine("* unable to decode the attachment, data is corrupted");
     }
 
     std::ostream& out_;
@@ -249,11 +247,11 @@ void PartConverter::toHtml(std::string& entry, bool isAlternative) {
     try {
         run = runChild(filter_.programDir + "rtf2html", {entry, html});
     } catch (...) {
-        progress("* Unable to start the rtf2html binary. RTF attachments will not be decoded.");
+        qdl::printLine("* Unable to start the rtf2html binary. RTF attachments will not be decoded.");
         return;
     }
     if (!run.finished) {
-        progress("* rtf2html did not finish in time and was stopped, the RTF file is attached as it is");
+        qdl::printLine("* rtf2html did not finish in time and was stopped, the RTF file is attached as it is");
         qdl::removeFile(html);
         return;
     }
@@ -264,7 +262,7 @@ void PartConverter::toHtml(std::string& entry, bool isAlternative) {
 
 bool PartConverter::convert(std::istream& in, std::streampos partStart, const std::string& boundaryLine,
                             bool isAlternative, bool htmlSeen, std::string& line) {
-    progress("* Found a winmail.dat attachment, unpacking");
+    qdl::printLine("* Found a winmail.dat attachment, unpacking");
     AttachmentRecord record;
     record.start = partStart;
     record.end = 0;
@@ -272,7 +270,7 @@ bool PartConverter::convert(std::istream& in, std::streampos partStart, const st
 
     const std::string datPath = tempDir_ + "winmail.dat";
     if (!decode(in, boundaryLine, record, line)) {
-        progress("* Unable to write the decoded winmail.dat, the attachment is left unchanged");
+        qdl::printLine("* Unable to write the decoded winmail.dat, the attachment is left unchanged");
         qdl::removeFile(datPath);
         return true;
     }
@@ -290,14 +288,14 @@ bool PartConverter::convert(std::istream& in, std::streampos partStart, const st
     try {
         run = runChild(filter_.programDir + "tnef", args);
     } catch (...) {
-        progress(
+        qdl::printLine(
             "* Unable to start the tnef binary, unable to extract winmail.dat attachments. Message will be left "
             "unscanned");
         qdl::removeFile(datPath);
         return true;
     }
     if (!run.finished) {
-        progress("* tnef did not finish in time and was stopped, the attachment is left unchanged");
+        qdl::printLine("* tnef did not finish in time and was stopped, the attachment is left unchanged");
         qdl::removeFile(datPath);
         return true;
     }
@@ -311,7 +309,7 @@ bool PartConverter::convert(std::istream& in, std::streampos partStart, const st
             joined += c == '\n' ? ' ' : c;
         }
         trimTrailingBlanks(joined);
-        progress("* " + joined + " Winmail.dat file is probably corrupted, stopping conversion.");
+        qdl::printLine("* " + joined + " Winmail.dat file is probably corrupted, stopping conversion.");
     }
 
     std::string text;
@@ -336,7 +334,7 @@ bool PartConverter::convert(std::istream& in, std::streampos partStart, const st
     std::vector<std::string> paths;
     for (const std::string& outputLine : lines) {
         if (outputLine.compare(0, 7, "ERROR: ") == 0) {
-            progress("* " + outputLine + " Winmail.dat file is probably corrupted, stopping conversion.");
+            qdl::printLine("* " + outputLine + " Winmail.dat file is probably corrupted, stopping conversion.");
             if (!filter_.alwaysRemoveWinmail) records_.clear();
             qdl::removeFile(datPath);
             return false;
@@ -368,9 +366,9 @@ bool PartConverter::convert(std::istream& in, std::streampos partStart, const st
     if (!ending.empty()) {
         if (!record.entries.empty() && !filter_.alwaysRemoveWinmail) {
             record.keepPart = true;
-            progress("* tnef " + ending + ", the winmail.dat attachment is kept beside the extracted files");
+            qdl::printLine("* tnef " + ending + ", the winmail.dat attachment is kept beside the extracted files");
         } else {
-            progress("* tnef " + ending);
+            qdl::printLine("* tnef " + ending);
         }
     }
 
@@ -379,10 +377,10 @@ bool PartConverter::convert(std::istream& in, std::streampos partStart, const st
         std::string report = "* Extracted " + std::to_string(count) + " file(s) from winmail.dat";
         if (kept != count) report += " (" + std::to_string(count - kept) + " ignored by the -r option)";
         records_.push_back(record);
-        progress(report);
+        qdl::printLine(report);
     } else {
         if (filter_.alwaysRemoveWinmail) records_.push_back(record);
-        progress("* This winmail.dat doesn't contain extractable attachments");
+        qdl::printLine("* This winmail.dat doesn't contain extractable attachments");
     }
     qdl::removeFile(datPath);
     return true;
@@ -394,7 +392,7 @@ void Parvex::unpackParts(std::istream& in, std::vector<AttachmentRecord>& record
     PartHeaders headers;
     cgp::readPartHeaders(in, headers, linePieceLimit);
     if (headers.marked) {
-        progress("* This file has already been processed, skipping");
+        qdl::printLine("* This file has already been processed, skipping");
         return;
     }
     const bool isAlternative = headers.contentType == "multipart/alternative";
@@ -431,7 +429,7 @@ void Parvex::unpackParts(std::istream& in, std::vector<AttachmentRecord>& record
                     in.seekg(partStart);
                     unpackParts(in, records, found, depth + 1);
                 } else {
-                    progress("* MIME structure nested too deeply, inner parts are left unscanned");
+                    qdl::printLine("* MIME structure nested too deeply, inner parts are left unscanned");
                 }
             } else if (part.contentType == "text/html") {
                 htmlSeen = isAlternative;

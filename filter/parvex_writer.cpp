@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <iostream>
 #include <streambuf>
 #include <string>
 
@@ -16,10 +15,9 @@
 #include "filter/mime.h"
 #include "filter/parvex.h"
 #include "runtime/files.h"
+#include "runtime/log.h"
 
 namespace {
-
-void progress(const std::string& text) { std::cout << text << std::endl; }
 
 // The real position of the stream's buffer, whatever the stream's state: the
 // reader sets end-of-file when it looks past a last line end, and tellg()
@@ -319,15 +317,15 @@ private:
         const std::string path = pathOf(entry);
         const std::string base = qdl::baseName(path);
         const std::string quoted = quotedName(base);
-        progress("* Inserting file " + quoted);
+        qdl::printLine("* Inserting file " + quoted);
 
         if (!isOurs(path)) {
-            progress("* Unable to read extracted file " + quoted + ", message is left unconverted");
+            qdl::printLine("* Unable to read extracted file " + quoted + ", message is left unconverted");
             return false;
         }
         ExtractedFile file(path);
         if (!file.isOpen()) {
-            progress("* Unable to read extracted file " + quoted + ", message is left unconverted");
+            qdl::printLine("* Unable to read extracted file " + quoted + ", message is left unconverted");
             qdl::removeFile(path);
             return false;
         }
@@ -351,7 +349,7 @@ private:
         const bool readFailed = file.failed() || content.bad();
         qdl::removeFile(path);
         if (readFailed) {
-            progress("* Unable to read extracted file " + quoted + ", message is left unconverted");
+            qdl::printLine("* Unable to read extracted file " + quoted + ", message is left unconverted");
             return false;
         }
         writeLine(std::string());

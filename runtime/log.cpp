@@ -43,6 +43,8 @@ void writeOutput(const std::string& text) {
     std::fflush(stdout);
 }
 
+void printLine(const std::string& line) { writeOutput(line + "\n"); }
+
 outline::~outline() {
     std::string line = text();
     stripTrailingNewlines(line);

@@ -52,4 +52,8 @@ Mutex& outputLock();
 // output lock; the text is written exactly as given.
 void writeOutput(const std::string& text);
 
+// Writes one whole line (the text and a line feed), flushed: the filter's
+// own progress lines, which stand outside the log-line format.
+void printLine(const std::string& line);
+
 }  // namespace qdl
