@@ -16,9 +16,9 @@
 #include "filter/parvex.h"
 #include "runtime/base64.h"
 #include "runtime/files.h"
-#include "support/capture.h"
-#include "support/limits.h"
-#include "support/run_program.h"
+#include "support/core/capture.h"
+#include "support/core/limits.h"
+#include "support/core/run_program.h"
 
 using testsupport::StdoutCapture;
 using testsupport::TempDir;

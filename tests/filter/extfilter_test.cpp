@@ -10,9 +10,9 @@
 
 #include "filter/extfilter.h"
 #include "runtime/stream.h"
-#include "support/capture.h"
-#include "support/limits.h"
-#include "support/run_program.h"
+#include "support/core/capture.h"
+#include "support/core/limits.h"
+#include "support/core/run_program.h"
 
 using cgp::ExtFilter;
 using testsupport::StdoutCapture;

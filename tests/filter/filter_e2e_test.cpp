@@ -9,9 +9,9 @@
 #include <map>
 #include <sstream>
 
-#include "support/message_builder.h"
-#include "support/server_fixture.h"
-#include "support/tnef_writer.h"
+#include "support/filter/message_builder.h"
+#include "support/filter/server_fixture.h"
+#include "support/filter/tnef_writer.h"
 
 using namespace testsupport;
 

@@ -4,8 +4,8 @@
 
 #include "filter/helper.h"
 #include "runtime/log.h"
-#include "support/capture.h"
-#include "support/failing_stream.h"
+#include "support/core/capture.h"
+#include "support/core/failing_stream.h"
 
 using testsupport::StdoutCapture;
 

@@ -14,11 +14,11 @@
 #include "filter/parvex.h"
 #include "runtime/files.h"
 #include "runtime/stream.h"
-#include "support/capture.h"
-#include "support/message_builder.h"
-#include "support/run_program.h"
-#include "support/tnef_writer.h"
-#include "support/tool_path.h"
+#include "support/core/capture.h"
+#include "support/filter/message_builder.h"
+#include "support/core/run_program.h"
+#include "support/filter/tnef_writer.h"
+#include "support/core/tool_path.h"
 
 namespace {
 

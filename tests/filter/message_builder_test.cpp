@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "support/message_builder.h"
+#include "support/filter/message_builder.h"
 
 using namespace testsupport;
 

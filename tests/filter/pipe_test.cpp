@@ -17,8 +17,8 @@
 #include "filter/pipe.h"
 #include "runtime/files.h"
 #include "runtime/stream.h"
-#include "support/limits.h"
-#include "support/run_program.h"
+#include "support/core/limits.h"
+#include "support/core/run_program.h"
 
 using cgp::Pipe;
 using testsupport::TempDir;

@@ -2,7 +2,7 @@
 // standard input, replies and log lines compared byte for byte.
 #include <gtest/gtest.h>
 
-#include "support/run_program.h"
+#include "support/core/run_program.h"
 
 using testsupport::builtProgram;
 using testsupport::runProgram;

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "support/run_program.h"
-#include "support/tool_path.h"
+#include "support/core/run_program.h"
+#include "support/core/tool_path.h"
 
 namespace {
 

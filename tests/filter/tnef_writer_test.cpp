@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "support/run_program.h"
-#include "support/tool_path.h"
-#include "support/tnef_writer.h"
+#include "support/core/run_program.h"
+#include "support/core/tool_path.h"
+#include "support/filter/tnef_writer.h"
 
 using testsupport::ProgramResult;
 using testsupport::TempDir;

@@ -18,11 +18,11 @@
 #include "runtime/base64.h"
 #include "runtime/files.h"
 #include "runtime/stream.h"
-#include "support/capture.h"
-#include "support/run_program.h"
-#include "support/message_builder.h"
-#include "support/tnef_writer.h"
-#include "support/tool_path.h"
+#include "support/core/capture.h"
+#include "support/core/run_program.h"
+#include "support/filter/message_builder.h"
+#include "support/filter/tnef_writer.h"
+#include "support/core/tool_path.h"
 
 namespace {
 

@@ -11,9 +11,9 @@
 #include "filter/encode.h"
 #include "filter/parvex.h"
 #include "runtime/files.h"
-#include "support/capture.h"
-#include "support/failing_stream.h"
-#include "support/run_program.h"
+#include "support/core/capture.h"
+#include "support/core/failing_stream.h"
+#include "support/core/run_program.h"
 
 using testsupport::StdoutCapture;
 using testsupport::TempDir;

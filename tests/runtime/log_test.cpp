@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "runtime/log.h"
-#include "support/capture.h"
+#include "support/core/capture.h"
 
 using qdl::logline;
 using qdl::outline;

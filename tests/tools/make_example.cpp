@@ -5,8 +5,8 @@
 #include <fstream>
 #include <iostream>
 
-#include "support/message_builder.h"
-#include "support/tnef_writer.h"
+#include "support/filter/message_builder.h"
+#include "support/filter/tnef_writer.h"
 
 using namespace testsupport;
 

@@ -1,4 +1,4 @@
-#include "support/message_builder.h"
+#include "support/filter/message_builder.h"
 
 #include <utility>
 

@@ -1,11 +1,11 @@
-#include "support/server_fixture.h"
+#include "support/filter/server_fixture.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <stdexcept>
 
-#include "support/tool_path.h"
+#include "support/core/tool_path.h"
 
 namespace testsupport {
 

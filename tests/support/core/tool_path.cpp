@@ -1,4 +1,4 @@
-#include "support/tool_path.h"
+#include "support/core/tool_path.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "support/run_program.h"
+#include "support/core/run_program.h"
 
 namespace testsupport {
 

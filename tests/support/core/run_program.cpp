@@ -1,4 +1,4 @@
-#include "support/run_program.h"
+#include "support/core/run_program.h"
 
 #include <dirent.h>
 #include <fcntl.h>

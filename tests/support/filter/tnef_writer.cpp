@@ -1,4 +1,4 @@
-#include "support/tnef_writer.h"
+#include "support/filter/tnef_writer.h"
 
 #include <stdexcept>
 

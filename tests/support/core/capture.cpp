@@ -1,4 +1,4 @@
-#include "support/capture.h"
+#include "support/core/capture.h"
 
 #include <cstdio>
 #include <cstdlib>
