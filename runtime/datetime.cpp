@@ -225,13 +225,12 @@ long DateTime::parseZone(const std::string& text) {
     auto it = zones.find(lowerCase(text));
     if (it != zones.end()) return it->second;
     if (text.empty() || (text[0] != '+' && text[0] != '-')) return 0;
-    const std::string digits = text.substr(1);
-    if (digits.empty() || digits[0] < '0' || digits[0] > '9') return 0;
-    const int d = stringToInt(digits);
-    // hhmm; anything past 23:59 is not a zone.
-    if (d < 0 || d > 2359 || d % 100 >= 60) return 0;
-    const long seconds = d / 100 * 3600L + d % 100 * 60L;
-    return text[0] == '-' ? -seconds : seconds;
+    // hhmm read as one number, so "+0099" is 99 minutes. A number past 16
+    // bits is no zone: wrapped round, it would flip the sign.
+    const int number = stringToInt(text.substr(1));
+    if (number < INT16_MIN || number > INT16_MAX) return 0;
+    const long d = text[0] == '-' ? -number : number;
+    return d / 100 * 3600 + d % 100 * 60;
 }
 
 bool DateTime::parse(const std::string& text) {
@@ -239,6 +238,8 @@ bool DateTime::parse(const std::string& text) {
     fields_ = zeroFields();
     offset_ = 0;
 
+    // TAB too: an unfolded header keeps it as white space, and a time glued to
+    // its zone by one would lose the zone.
     const std::vector<std::string> tokens = splitAny(text, " ,\t");
     if (tokens.size() < 5) return false;
     size_t i = 0;
@@ -250,11 +251,14 @@ bool DateTime::parse(const std::string& text) {
     const int month = monthIndex(tokens[i + 1]);
     if (month < 0) return false;
 
+    // A "+" may stand before the digits; anything else that reads as no year
+    // (a "-", a letter) would otherwise pass as 0, the year 1900.
     const std::string& yearToken = tokens[i + 2];
-    if (yearToken.empty() || yearToken[0] < '0' || yearToken[0] > '9') return false;
-    unsigned year = stringToUnsigned(yearToken);
+    const std::string yearDigits = !yearToken.empty() && yearToken[0] == '+' ? yearToken.substr(1) : yearToken;
+    if (yearDigits.empty() || yearDigits[0] < '0' || yearDigits[0] > '9') return false;
+    unsigned year = stringToUnsigned(yearDigits);
     if (year > 1900) year -= 1900;
-    else if (year < 50 && yearToken.size() <= 2) year += 100;  // two-digit years 00-49 are 2000-2049
+    else if (year < 50 && yearDigits.size() <= 2) year += 100;  // two-digit years 00-49 are 2000-2049
     if (year > 300) return false;
 
     const std::vector<std::string> clock = splitAny(tokens[i + 3], ":");

@@ -61,11 +61,12 @@ public:
     // "Tue, 3 Jun 2003 09:05:07 +0000  (GMT)": always the UTC expression.
     std::string rfc822() const;
 
-    // "[weekday,] day month year hh:mm[:ss] zone"; on failure the value
-    // becomes invalid. The result is expressed in the local zone.
+    // "[weekday,] day month year hh:mm[:ss] zone", split at blanks, TABs and
+    // commas; on failure the value becomes invalid. The result is expressed in the local zone.
     bool parse(const std::string& text);
-    // Seconds east for a zone name (PST ... EDT, any case) or "+hhmm"/"-hhmm";
-    // 0 for anything else.
+    // Seconds east for a zone name (PST ... EDT, any case), or for a sign and
+    // a number read as hhmm (d / 100 hours plus d % 100 minutes); 0 for
+    // anything else, a number beyond 16 bits included.
     static long parseZone(const std::string& text);
 
     // 0-6 short names, 7-13 long names; "" beyond.

@@ -263,7 +263,8 @@ bool wildcardMatch(const char* pattern, const char* name) {
 
 std::string makeBackupName(const std::string& path, const std::string& tag) {
     std::string name = tag + DateTime::now().format(".YYYYMMDD-hhmmss");
-    // Any object under the name counts, so a directory is not renamed onto.
+    // Any object under the name counts, tested without following links: the
+    // rename would replace a dangling link, and fail on a directory.
     struct stat st;
     while (::lstat((path + name).c_str(), &st) == 0) name += ".1";
     return renameFile(path, path + name) ? name : std::string();

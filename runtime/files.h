@@ -48,10 +48,11 @@ void copyPath(const std::string& src, const std::string& dst);
 bool wildcardMatch(const char* pattern, const char* name);
 
 // Backups: the file moved to path + tag + ".YYYYMMDD-hhmmss" (UTC), with
-// ".1" appended while that name is taken. makeBackupName returns what was
-// appended to the path, or "" when the move failed. listBackups fills out with
-// the backups' paths (a path without "/" lists the working directory);
-// removeOldBackups removes those dated before today minus days.
+// ".1" appended while anything, a link or a directory included, has that
+// name. makeBackupName returns what was appended to the path, or "" when the
+// move failed. listBackups fills out with the backups' paths (a path without
+// "/" lists the working directory); removeOldBackups removes those dated
+// before today minus days, true when at least one was really removed.
 std::string makeBackupName(const std::string& path, const std::string& tag);
 bool listBackups(const std::string& path, const std::string& tag, std::set<std::string>& out);
 bool removeOldBackups(const std::string& path, const std::string& tag, unsigned days);

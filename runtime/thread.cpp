@@ -46,6 +46,7 @@ struct TaskState : private noncopyable {
     pthread_cond_t cond;
     Mutex mutex;
     bool done = false;
+    void* worker = nullptr;  // the worker running the job; under the pool lock, null once it ended
 
     TaskState() { initMonotonicCond(cond); }
     ~TaskState() { pthread_cond_destroy(&cond); }
@@ -197,7 +198,8 @@ struct ThreadPool::Worker {
     void* arg = nullptr;
     std::shared_ptr<detail::TaskState> task;
     Thread thread;
-    Event wake;  // signalled only by whoever took the worker off the idle list
+    Event wake;              // signalled only by whoever took the worker off the idle list
+    bool destroyed = false;  // set by destroyWorker: leave instead of parking
 };
 
 namespace {
@@ -217,32 +219,64 @@ PoolState& pool() {
 
 }  // namespace
 
+bool ThreadPool::finishJob(Worker* worker, bool leave) {
+    PoolState& state = pool();
+    std::shared_ptr<detail::TaskState> task;
+    bool end = leave;
+    {
+        ScopedLock guard(state.mutex);
+        task.swap(worker->task);
+        task->worker = nullptr;
+        worker->job = nullptr;
+        worker->arg = nullptr;
+        // Park (or leave) before the job counts as done, so a caller that
+        // waited sees the pool as it will be.
+        end = end || worker->destroyed || state.stopped || state.count > maxParked;
+        if (end)
+            --state.count;
+        else
+            state.idle.push_back(worker);
+    }
+    task->finish();
+    if (end) delete worker;
+    return !end;
+}
+
+namespace {
+
+// The one stretch of a worker's life where destroyWorker can cancel it. When
+// the job does not return (cancelled, its destructors run by the unwinding),
+// the worker leaves the pool here on the way out.
+template <typename Finish>
+struct CancelWindow {
+    Finish finish;
+    bool returned = false;
+    explicit CancelWindow(Finish f) : finish(f) { pthread_setcancelstate(PTHREAD_CANCEL_ENABLE, nullptr); }
+    ~CancelWindow() {
+        pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, nullptr);
+        if (!returned) finish();
+    }
+};
+
+}  // namespace
+
 void* ThreadPool::workerMain(void* p) {
     Worker* worker = static_cast<Worker*>(p);
     PoolState& state = pool();
+    // The pool's own waits and locks must never be cancelled: a worker cut
+    // off there would leave the pool's state broken.
+    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, nullptr);
     while (true) {
-        worker->job(worker->arg);
-
-        std::shared_ptr<detail::TaskState> task;
-        bool end = false;
         {
-            ScopedLock guard(state.mutex);
-            task.swap(worker->task);
-            worker->job = nullptr;
-            worker->arg = nullptr;
-            // Park (or leave) before the job counts as done, so a caller that
-            // waited sees the pool as it will be.
-            if (state.stopped || state.count > maxParked) {
-                --state.count;
-                end = true;
-            } else {
-                state.idle.push_back(worker);
-            }
+            auto leave = [worker] { finishJob(worker, true); };
+            CancelWindow<decltype(leave)> window(leave);
+            worker->job(worker->arg);
+            window.returned = true;
         }
-        task->finish();
-        if (end) break;
+        if (!finishJob(worker, false)) break;
 
         worker->wake.wait();
+        bool end = false;
         {
             ScopedLock guard(state.mutex);
             if (worker->job == nullptr) {  // woken by stopAll
@@ -250,9 +284,11 @@ void* ThreadPool::workerMain(void* p) {
                 end = true;
             }
         }
-        if (end) break;
+        if (end) {
+            delete worker;
+            break;
+        }
     }
-    delete worker;
     return nullptr;
 }
 
@@ -267,6 +303,7 @@ ThreadPool::Task ThreadPool::run(Job job, void* arg) {
         worker->job = job;
         worker->arg = arg;
         worker->task = task;
+        task->worker = worker;
         // The worker takes the pool lock before it can end, so it stays alive
         // while its handle is stored.
         worker->thread = Thread::start(workerMain, worker, true);
@@ -281,9 +318,23 @@ ThreadPool::Task ThreadPool::run(Job job, void* arg) {
         worker->job = job;
         worker->arg = arg;
         worker->task = task;
+        task->worker = worker;
         worker->wake.signal();
     }
     return Task(task);
+}
+
+bool ThreadPool::destroyWorker(const Task& task) {
+    if (!task.state_) return false;
+    PoolState& state = pool();
+    // Under the pool lock the worker cannot finish the job and go: it takes
+    // this lock first. So while the task names it, it exists.
+    ScopedLock guard(state.mutex);
+    Worker* worker = static_cast<Worker*>(task.state_->worker);
+    if (worker == nullptr || worker->destroyed) return false;
+    worker->destroyed = true;
+    worker->thread.cancel();
+    return true;
 }
 
 void ThreadPool::wait(const Task& task) {

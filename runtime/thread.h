@@ -112,6 +112,16 @@ public:
     // As wait, at most ms milliseconds; true when the job has ended (or the Task is empty).
     static bool timedWait(const Task& task, int ms);
 
+    // Ends the worker that runs the task's job, from outside: its thread is
+    // cancelled, so the job stops at its next cancellation point (its
+    // destructors run as the stack unwinds) or when it returns, and the worker
+    // then leaves the pool instead of parking. The task counts as done only
+    // once the job has stopped. Returns false, and touches nothing, for an
+    // empty task or one whose job has already ended: its worker may be
+    // running another job by then. Only for jobs that hold nothing across a
+    // cancellation point that their destructors would not release.
+    static bool destroyWorker(const Task& task);
+
     // Stops the pool for good: parked workers end now, busy ones when their
     // job returns; later run calls are refused.
     static void stopAll();
@@ -122,6 +132,9 @@ public:
 private:
     struct Worker;
     static void* workerMain(void* worker);
+    // Takes the ended job off the worker; true when it parked, false when it
+    // left the pool (always with leave set) and is gone.
+    static bool finishJob(Worker* worker, bool leave);
 };
 
 }  // namespace qdl

@@ -239,6 +239,10 @@ TEST_F(DateTimeParse, AcceptedTexts) {
         {"3 Jun 2003 09:05:07 XYZ", utc(2003, 6, 3, 9, 5, 7)},
         {"29 Feb 2004 00:00 +0000", utc(2004, 2, 29, 0, 0, 0)},
         {"Tue, 3 Jun 2003 09:05:07 +0000  (GMT)", utc(2003, 6, 3, 9, 5, 7)},
+        // TABs are white space as in an unfolded header; the zone is not lost.
+        {"Tue,\t3 Jun 2003\t09:05:07\t-0500 (EST)", utc(2003, 6, 3, 14, 5, 7)},
+        {"3 Jun +2003 09:05:07 +0000", utc(2003, 6, 3, 9, 5, 7)},
+        {"3 Jun +03 09:05:07 +0000", utc(2003, 6, 3, 9, 5, 7)},
     };
     for (const char* zone : kZones) {
         setZone(zone);
@@ -287,6 +291,10 @@ TEST_F(DateTimeParse, RejectedTexts) {
         "29 Feb 2003 10:00 +0000",
         "32 Jan 2003 10:00 +0000",
         "3 Jun x 09:05:07 +0000",
+        // Read as an unsigned number these would be the year 1900.
+        "3 Jun -2003 09:05:07 +0000",
+        "3 Jun + 09:05:07 +0000",
+        "3 Jun +x 09:05:07 +0000",
     };
     for (const auto* text : cases) {
         DateTime d(time_t(0));
@@ -313,8 +321,12 @@ TEST(DateTimeZone, ParseZone) {
         {"+0530", 19800}, {"-0800", -28800}, {"+0000", 0},   {"-0000", 0},  {"+1400", 50400},
         {"est", -18000},  {"EST", -18000},   {"eSt", -18000}, {"PST", -28800}, {"PDT", -25200},
         {"MST", -25200},  {"MDT", -21600},   {"CST", -21600}, {"CDT", -18000}, {"EDT", -14400},
-        {"XYZ", 0},       {"", 0},           {"+", 0},       {"-x", 0},     {"+2400", 0},
-        {"+0060", 0},     {"+99999", 0},     {"0530", 0},
+        {"XYZ", 0},       {"", 0},           {"+", 0},       {"-x", 0},     {"0530", 0},
+        // hhmm is one number: d / 100 hours and d % 100 minutes, whatever they are.
+        {"+2400", 86400}, {"+0099", 5940},   {"+0060", 3600}, {"-0099", -5940}, {"+530", 19800},
+        {"+32767", 327 * 3600 + 67 * 60}, {"-32767", -(327 * 3600 + 67 * 60)},
+        // Past 16 bits the number would wrap round and flip the sign.
+        {"+99999", 0},    {"+32768", 0},     {"-32768", 0},  {"-40000", 0},
     };
     for (const auto& c : cases) EXPECT_EQ(DateTime::parseZone(c.text), c.expected) << c.text;
 }

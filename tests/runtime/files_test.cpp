@@ -450,6 +450,33 @@ TEST_F(FilesTest, MakeBackupNameMovesTheFileAside) {
     FAIL() << "clock kept turning";
 }
 
+// Whatever stands under a backup name, a dangling link or a directory, is
+// neither replaced by the move nor lets the backup fail: the name moves on.
+TEST_F(FilesTest, MakeBackupNameSkipsAnyObjectUnderTheName) {
+    const std::string f = path("f");
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        const std::string stamp = ".bak" + qdl::DateTime::now().format(".YYYYMMDD-hhmmss");
+        write("f", "data");
+        ASSERT_EQ(::symlink(path("nowhere").c_str(), (f + stamp).c_str()), 0);
+        ASSERT_EQ(::mkdir((f + stamp + ".1").c_str(), 0755), 0);
+        const std::string name = qdl::makeBackupName(f, ".bak");
+        if (name.compare(0, stamp.size(), stamp) != 0) {  // the clock's second turned
+            fs::remove_all(dir_);
+            fs::create_directory(dir_);
+            continue;
+        }
+        EXPECT_EQ(name, stamp + ".1.1");
+        EXPECT_EQ(read("f" + name), "data");
+        struct stat st;
+        ASSERT_EQ(::lstat((f + stamp).c_str(), &st), 0);
+        EXPECT_TRUE(S_ISLNK(st.st_mode));
+        EXPECT_FALSE(fs::exists(path("nowhere")));
+        EXPECT_TRUE(qdl::isDirectory(f + stamp + ".1"));
+        return;
+    }
+    FAIL() << "clock kept turning";
+}
+
 TEST_F(FilesTest, ListBackups) {
     for (const char* name : {"f.bak.20030603-090507", "f.bak.20030604-000000.1", "f.bakX20100101", "f.bak.junk",
                              "f.bak.19991231-000000", "f.bak", "g.bak.20030603-090507", "f.bak."})
@@ -491,6 +518,16 @@ TEST_F(FilesTest, RemoveOldBackups) {
     EXPECT_TRUE(qdl::removeOldBackups(path("f"), ".bak", 0));
     EXPECT_TRUE(fs::exists(path("f.bak" + today)));
     EXPECT_FALSE(fs::exists(path("f.bak" + yesterday)));
+}
+
+// Only a removal that happened is reported; one that failed is not.
+TEST_F(FilesTest, RemoveOldBackupsReportsOnlyWhatWentAway) {
+    ASSERT_EQ(::mkdir(path("f.bak.20030603-090507").c_str(), 0755), 0);  // unlink fails on it
+    EXPECT_FALSE(qdl::removeOldBackups(path("f"), ".bak", 30));
+    EXPECT_TRUE(qdl::isDirectory(path("f.bak.20030603-090507")));
+    write("f.bak.20030604-090507", "");
+    EXPECT_TRUE(qdl::removeOldBackups(path("f"), ".bak", 30));
+    EXPECT_FALSE(fs::exists(path("f.bak.20030604-090507")));
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <functional>
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <set>
 #include <thread>
 #include <unistd.h>
@@ -336,6 +337,105 @@ void scenarioStopAllEndsParkedAndBusyWorkersAndRefusesNewJobs() {
 }
 
 TEST_F(ThreadPoolTest, StopAllEndsParkedAndBusyWorkersAndRefusesNewJobs) { runInChild(scenarioStopAllEndsParkedAndBusyWorkersAndRefusesNewJobs); }
+
+// A job that holds a lock and a local object, then waits for ever at a
+// cancellation point.
+struct Stuck {
+    qdl::Mutex held;
+    qdl::Event never;
+    std::atomic<int>* started;
+    std::atomic<bool> unwound{false};
+};
+
+void holdLockAndWait(void* arg) {
+    Stuck* s = static_cast<Stuck*>(arg);
+    struct Local {
+        std::atomic<bool>* unwound;
+        ~Local() { *unwound = true; }
+    } local{&s->unwound};
+    qdl::ScopedLock guard(s->held);
+    s->started->fetch_add(1);
+    s->never.wait();
+}
+
+void scenarioDestroyWorkerEndsABusyWorker() {
+    std::atomic<int> started{0};
+    Stuck stuck;
+    stuck.started = &started;
+    qdl::ThreadPool::Task task = qdl::ThreadPool::run(holdLockAndWait, &stuck);
+    ASSERT_TRUE(waitUntil([&] { return started.load() == 1; }));
+    EXPECT_EQ(qdl::ThreadPool::workerCount(), 1u);
+
+    EXPECT_TRUE(qdl::ThreadPool::destroyWorker(task));
+    ASSERT_TRUE(qdl::ThreadPool::timedWait(task, 10000));
+    // The job's stack was unwound: its lock is free and its locals are gone.
+    EXPECT_TRUE(stuck.unwound.load());
+    ASSERT_EQ(pthread_mutex_trylock(stuck.held.native()), 0);
+    pthread_mutex_unlock(stuck.held.native());
+    // The worker left the pool instead of parking.
+    EXPECT_EQ(qdl::ThreadPool::workerCount(), 0u);
+    EXPECT_EQ(qdl::ThreadPool::idleCount(), 0u);
+    EXPECT_FALSE(qdl::ThreadPool::destroyWorker(task));  // already gone
+
+    // The pool goes on with a new worker.
+    pthread_t next{};
+    qdl::ThreadPool::Task again = qdl::ThreadPool::run(recordThread, &next);
+    EXPECT_TRUE(qdl::ThreadPool::timedWait(again, 10000));
+    EXPECT_EQ(qdl::ThreadPool::workerCount(), 1u);
+    EXPECT_EQ(qdl::ThreadPool::idleCount(), 1u);
+}
+
+TEST_F(ThreadPoolTest, DestroyWorkerEndsABusyWorker) { runInChild(scenarioDestroyWorkerEndsABusyWorker); }
+
+void scenarioDestroyWorkerLeavesAWorkerThatFinishedTheJob() {
+    pthread_t first{}, second{};
+    qdl::ThreadPool::Task done = qdl::ThreadPool::run(recordThread, &first);
+    qdl::ThreadPool::wait(done);
+    // The job is over and its worker parked: it may already run someone else's job.
+    EXPECT_FALSE(qdl::ThreadPool::destroyWorker(done));
+    EXPECT_FALSE(qdl::ThreadPool::destroyWorker(qdl::ThreadPool::Task()));
+    EXPECT_EQ(qdl::ThreadPool::idleCount(), 1u);
+    qdl::ThreadPool::Task next = qdl::ThreadPool::run(recordThread, &second);
+    EXPECT_TRUE(qdl::ThreadPool::timedWait(next, 10000));
+    EXPECT_TRUE(pthread_equal(first, second));
+    EXPECT_EQ(qdl::ThreadPool::workerCount(), 1u);
+}
+
+TEST_F(ThreadPoolTest, DestroyWorkerLeavesAWorkerThatFinishedTheJob) {
+    runInChild(scenarioDestroyWorkerLeavesAWorkerThatFinishedTheJob);
+}
+
+struct Spinner {
+    std::atomic<bool> started{false};
+    std::atomic<bool> release{false};
+};
+
+// Reaches no cancellation point until released.
+void spinUntilReleased(void* arg) {
+    Spinner* s = static_cast<Spinner*>(arg);
+    s->started = true;
+    while (!s->release.load()) sched_yield();
+}
+
+// The task is not done while the job still runs, so nobody frees what the job
+// still uses; the worker ends when the job returns.
+void scenarioDestroyedJobCountsAsDoneOnlyWhenItStops() {
+    Spinner spinner;
+    qdl::ThreadPool::Task task = qdl::ThreadPool::run(spinUntilReleased, &spinner);
+    ASSERT_TRUE(waitUntil([&] { return spinner.started.load(); }));
+    EXPECT_TRUE(qdl::ThreadPool::destroyWorker(task));
+    EXPECT_FALSE(qdl::ThreadPool::destroyWorker(task));  // once is enough
+    EXPECT_FALSE(qdl::ThreadPool::timedWait(task, 50));
+    EXPECT_FALSE(task.isDone());
+    spinner.release = true;
+    ASSERT_TRUE(qdl::ThreadPool::timedWait(task, 10000));
+    EXPECT_EQ(qdl::ThreadPool::workerCount(), 0u);
+    EXPECT_EQ(qdl::ThreadPool::idleCount(), 0u);
+}
+
+TEST_F(ThreadPoolTest, DestroyedJobCountsAsDoneOnlyWhenItStops) {
+    runInChild(scenarioDestroyedJobCountsAsDoneOnlyWhenItStops);
+}
 
 void scenarioNullJobIsRefused() {
     EXPECT_TRUE(qdl::ThreadPool::run(nullptr, nullptr).isNull());
