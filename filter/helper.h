@@ -6,6 +6,7 @@
 #include <string>
 
 #include "runtime/mutex.h"
+#include "runtime/thread.h"
 
 namespace cgp {
 
@@ -44,6 +45,11 @@ public:
         std::string parameters;
     };
 
+    // In threaded mode at most this many requests run at once; more are refused.
+    static const std::size_t maxQueuedRequests = 50;
+
+    // threaded: each accepted request runs on a detached thread of its own,
+    // and processRequest must be safe to call from several threads at once.
     Helper(bool threaded, const std::string& rejectWord);
     virtual ~Helper();
 
@@ -52,11 +58,14 @@ public:
     virtual void processRequest(int seqID, const std::string& command, const std::string& parameters) = 0;
     virtual bool acceptsCommand(const std::string& command) = 0;
 
-    // Serves the standard input until it ends.
+    // Serves the standard input until it ends. In threaded mode it then
+    // waits until every request already running has replied.
     void run();
     // Serves the given stream; run() is this on std::cin.
     void run(std::istream& in);
 
+    // Runs one request; in threaded mode it also gives the request's number
+    // back and deletes the request.
     static void workerMain(Request* request);
 
 protected:
@@ -68,6 +77,14 @@ protected:
 
 private:
     void dispatch(const std::string& line, bool& quitSeen);
+    void startThread(int seqID, const std::string& command, const std::string& parameters);
+    void waitForWorkers();
+
+    // Workers that still use this object: a request counts from its start
+    // until its worker is done with it, a little past leaving runningRequests_.
+    // Guarded by mutex_; workerEnded_ is signalled, under mutex_, when it drops.
+    std::size_t workers_ = 0;
+    qdl::Event workerEnded_;
 };
 
 }  // namespace cgp
