@@ -17,7 +17,7 @@ public:
 
     // A peer that sends this much without a line end is not speaking the
     // protocol; stopping here keeps our memory bounded.
-    static const std::size_t kMaxLineLength = 64 * 1024 * 1024;
+    static constexpr std::size_t kMaxLineLength = 64 * 1024 * 1024;
 
     explicit LineBuffer(Ends ends = Ends::lineFeed, std::size_t maxLength = kMaxLineLength);
 

@@ -33,8 +33,8 @@ public:
     };
 
     // A dead peer fails its caller after this long instead of hanging it.
-    static const uint32_t kDefaultTimeoutMs = 60 * 1000;
-    static const std::size_t kReceiveSize = 4096;
+    static constexpr uint32_t kDefaultTimeoutMs = 60 * 1000;
+    static constexpr std::size_t kReceiveSize = 4096;
 
     sock() {}
     explicit sock(int descriptor) : descriptor_(descriptor) {}

@@ -17,7 +17,7 @@ namespace testsupport {
 class Script {
 public:
     // Long enough for the client to take one segment before the next leaves.
-    static const int kSegmentPauseMs = 20;
+    static constexpr int kSegmentPauseMs = 20;
 
     Script& send(const std::string& bytes);
     Script& sendSegments(const std::vector<std::string>& segments, int pauseMs = kSegmentPauseMs);
@@ -50,7 +50,7 @@ private:
 
 class FakeServer {
 public:
-    static const int kDefaultStepTimeoutMs = 10000;
+    static constexpr int kDefaultStepTimeoutMs = 10000;
 
     // Listens at once on a free port; plays the scripts for the connections
     // in the order they are accepted, on a thread of its own. A script that
