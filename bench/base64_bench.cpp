@@ -2,24 +2,17 @@
 // data. Throughput counts input bytes: raw bytes for encoding, base64 text
 // for decoding. The command reads a file in /tmp and writes to /dev/null.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <random>
 #include <streambuf>
 #include <string>
 #include <vector>
 
+#include "bench/support.h"
 #include "runtime/base64.h"
-
-extern char** environ;
 
 namespace {
 
@@ -39,12 +32,7 @@ struct Data {
     std::string encodedPath;
 
     Data() {
-        std::mt19937_64 rng(42);
-        raw.resize(kDataSize);
-        for (size_t i = 0; i + 8 <= raw.size(); i += 8) {
-            unsigned long long v = rng();
-            for (int k = 0; k < 8; ++k) raw[i + k] = static_cast<char>(v >> (8 * k));
-        }
+        raw = bench::randomBytes(kDataSize, 42);
         encoded = qdl::base64EncodeString(raw);
         std::string base = "/tmp/base64_bench_" + std::to_string(::getpid());
         rawPath = base + ".bin";
@@ -63,38 +51,7 @@ Data& data() {
     return d;
 }
 
-std::string findBase64() {
-    for (const char* p : {"/usr/bin/base64", "/bin/base64"})
-        if (::access(p, X_OK) == 0) return p;
-    return std::string();
-}
-
-// Runs the command with its input from a file and its output to /dev/null;
-// returns the wall time in seconds, or a negative value on failure.
-double runCommand(const std::string& program, const std::vector<std::string>& args, const std::string& input) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    std::vector<char*> argv;
-    std::vector<std::string> copy(args);
-    copy.insert(copy.begin(), program);
-    for (std::string& a : copy) argv.push_back(&a[0]);
-    argv.push_back(nullptr);
-
-    auto start = std::chrono::steady_clock::now();
-    pid_t pid;
-    int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) return -1;
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) return -1;
-    }
-    auto end = std::chrono::steady_clock::now();
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
-    return std::chrono::duration<double>(end - start).count();
-}
+std::string findBase64() { return bench::findProgram({"/usr/bin/base64", "/bin/base64"}); }
 
 void BM_OurEncode(benchmark::State& state) {
     const Data& d = data();
@@ -135,7 +92,7 @@ void runCoreutils(benchmark::State& state, const std::vector<std::string>& args,
         return;
     }
     for (auto _ : state) {
-        double seconds = runCommand(program, args, input);
+        double seconds = bench::runCommand(program, args, input);
         if (seconds < 0) {
             state.SkipWithError("base64 command failed");
             break;
