@@ -46,8 +46,7 @@ int kindOf(const DataSet& value) { return value.isNull() ? DataSet::kEmpty : val
 qdl::SimpleMutex& globalPtrMutex() { return thread_safe_ptr<data_set>::mutex(); }
 
 const DataSet& emptyDataSet() {
-    // Its own value has no parent: it would have to be itself.
-    static const DataSet* empty = new DataSet(DataSet::kEmpty, DataSet());
+    static const DataSet* empty = new DataSet(DataSet::kEmpty);
     return *empty;
 }
 
@@ -59,9 +58,16 @@ std::size_t KeyHash::operator()(const std::string& key) const {
 
 // ---- the value ----
 
-data_set::data_set(int type) : type_(type), parent_(emptyDataSet()) {}
+Members::Map& Members::none() {
+    static Map* empty = new Map;
+    return *empty;
+}
 
-data_set::data_set(int type, const DataSet& parent) : type_(type), parent_(parent) {}
+// No parent stands for emptyDataSet(): no value joins that one ring, the
+// busiest of the process.
+data_set::data_set(int type) : type_(type) {}
+
+data_set::data_set(int type, const DataSet& parent) : type_(type), parent_(new DataSet(parent)) {}
 
 void data_set::setType(int type) {
     if (type_ == DataSet::kEmpty) type_ = type;
@@ -89,7 +95,10 @@ void data_set::setFloat(float number) {
     value = text;
 }
 
-DataSet data_set::getParent() const { return parent_; }
+DataSet data_set::getParent() const {
+    qdl::ScopedLock guard(globalPtrMutex());
+    return parent_ ? *parent_ : emptyDataSet();
+}
 
 bool data_set::equals(const data_set& other) const {
     if (this == &other) return true;
@@ -117,6 +126,23 @@ bool data_set::equals(const data_set& other) const {
 }
 
 // ---- the handle ----
+
+DataSet::DataSet(DataSet&& other) noexcept {
+    if (other.isNull()) return;
+    qdl::ScopedLock guard(mutex());
+    joinHandle(other);
+    other.releaseHandle();
+}
+
+DataSet& DataSet::operator=(DataSet&& other) noexcept {
+    if (&other == this) return *this;
+    // Taken first: the value this handle lets go of may own the source.
+    DataSet taken(std::move(other));
+    qdl::ScopedLock guard(mutex());
+    assignHandle(taken);
+    taken.releaseHandle();
+    return *this;
+}
 
 DataSet::DataSet(int type) : thread_safe_ptr<data_set>(new data_set(type)) {}
 

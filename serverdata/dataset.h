@@ -5,8 +5,11 @@
 // any thread; the value itself is not locked, so only one thread at a time
 // may change it. Nothing here throws but getPath.
 #include <cstddef>
+#include <memory>
+#include <stdexcept>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "runtime/handle.h"
@@ -37,8 +40,17 @@ public:
     static constexpr int kData = 4;
 
     DataSet() {}  // a null handle: no value at all
+    DataSet(const DataSet& other) = default;
+    DataSet& operator=(const DataSet& other) = default;
+    // Moving hands the source's place in the ring over; the source is null.
+    DataSet(DataSet&& other) noexcept;
+    DataSet& operator=(DataSet&& other) noexcept;
+    ~DataSet() override {}
+
     explicit DataSet(int type);
     DataSet(int type, const DataSet& parent);
+    // Takes a value made with new; the handle starts its ring.
+    explicit DataSet(data_set* value) : thread_safe_ptr<data_set>(value) {}
     explicit DataSet(const std::string& text);
     explicit DataSet(const char* text);
     explicit DataSet(bool flag);  // "YES" or "NO"
@@ -91,13 +103,85 @@ struct KeyHash {
     std::size_t operator()(const std::string& key) const;
 };
 
+// The members of a dictionary: a hash map from key to value that takes no
+// memory until it holds something (most values are no dictionaries). It
+// offers the map's interface; the iterators of an empty one compare equal.
+class Members {
+public:
+    typedef std::unordered_map<std::string, DataSet, KeyHash> Map;
+    typedef Map::key_type key_type;
+    typedef Map::mapped_type mapped_type;
+    typedef Map::value_type value_type;
+    typedef Map::size_type size_type;
+    typedef Map::iterator iterator;
+    typedef Map::const_iterator const_iterator;
+
+    Members() = default;
+    Members(const Members& other) : map_(other.empty() ? nullptr : new Map(*other.map_)) {}
+    Members& operator=(const Members& other) {
+        Members copy(other);
+        swap(copy);
+        return *this;
+    }
+    Members(Members&& other) noexcept = default;
+    Members& operator=(Members&& other) noexcept = default;
+
+    bool empty() const { return !map_ || map_->empty(); }
+    size_type size() const { return map_ ? map_->size() : 0; }
+    iterator begin() { return map_ ? map_->begin() : none().begin(); }
+    iterator end() { return map_ ? map_->end() : none().end(); }
+    const_iterator begin() const { return map_ ? map_->cbegin() : none().cbegin(); }
+    const_iterator end() const { return map_ ? map_->cend() : none().cend(); }
+    const_iterator cbegin() const { return begin(); }
+    const_iterator cend() const { return end(); }
+
+    iterator find(const key_type& key) { return map_ ? map_->find(key) : none().end(); }
+    const_iterator find(const key_type& key) const { return map_ ? map_->find(key) : none().cend(); }
+    size_type count(const key_type& key) const { return map_ ? map_->count(key) : 0; }
+    DataSet& at(const key_type& key) { return owned("at").at(key); }
+    const DataSet& at(const key_type& key) const { return owned("at").at(key); }
+
+    DataSet& operator[](const key_type& key) { return map()[key]; }
+    DataSet& operator[](key_type&& key) { return map()[std::move(key)]; }
+    template <class... Args>
+    std::pair<iterator, bool> emplace(Args&&... args) { return map().emplace(std::forward<Args>(args)...); }
+    template <class Key, class... Args>
+    std::pair<iterator, bool> try_emplace(Key&& key, Args&&... args) {
+        return map().try_emplace(std::forward<Key>(key), std::forward<Args>(args)...);
+    }
+    std::pair<iterator, bool> insert(const value_type& member) { return map().insert(member); }
+    template <class It>
+    void insert(It first, It last) { map().insert(first, last); }
+    size_type erase(const key_type& key) { return map_ ? map_->erase(key) : 0; }
+    iterator erase(const_iterator at) { return owned("erase").erase(at); }
+    iterator erase(iterator at) { return owned("erase").erase(at); }
+    void clear() { map_.reset(); }
+    void reserve(size_type count) { map().reserve(count); }
+    void swap(Members& other) noexcept { map_.swap(other.map_); }
+
+private:
+    Map& map() {
+        if (!map_) map_.reset(new Map);
+        return *map_;
+    }
+    Map& owned(const char* what) const {
+        if (!map_) throw std::out_of_range(std::string("Members::") + what);
+        return *map_;
+    }
+    static Map& none();  // empty for ever: the iterators of an empty set
+
+    std::unique_ptr<Map> map_;
+};
+
 class data_set {
 public:
     typedef std::vector<DataSet> Elements;
-    typedef std::unordered_map<std::string, DataSet, KeyHash> Members;
+    typedef cgp::Members Members;
 
     explicit data_set(int type = DataSet::kEmpty);
     data_set(int type, const DataSet& parent);
+    data_set(const data_set&) = delete;
+    data_set& operator=(const data_set&) = delete;
 
     int getType() const { return type_; }
     void setType(int type);  // only while the value is empty
@@ -120,7 +204,8 @@ public:
 private:
     friend class DataSet;
     int type_;
-    DataSet parent_;
+    // Held apart and only when set: most values keep the default parent.
+    std::unique_ptr<DataSet> parent_;
 
 public:
     std::string value;  // a string's text, a data block's bytes

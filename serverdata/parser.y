@@ -18,8 +18,6 @@
 }
 
 %code {
-#include <cstdlib>
-
 #include "serverdata/parser.h"
 #include "serverdata/parser_actions.h"
 }
@@ -33,7 +31,7 @@
 /* Any byte no token shape takes. */
 %token BAD_CHARACTER 375
 /* Token texts are the grammar's to free, also when a parse fails. */
-%destructor { std::free($$); } <char*>
+%destructor { cgp::freeToken($$); } <char*>
 
 /* ---- data mode ---- */
 
@@ -93,17 +91,17 @@ data_pairs
     ;
 
 data_string
-    : ATOM                                  { $$ = cgp::dsNewString($1); std::free($1); }
+    : ATOM                                  { $$ = cgp::dsNewString($1); cgp::freeToken($1); }
     | data_qstring
     ;
 
 data_qstring
-    : QUOTED_STRING                         { $$ = cgp::dsNewString($1); std::free($1); }
-    | data_qstring QUOTED_STRING            { $$ = cgp::dsAppendText($1, $2); std::free($2); }
+    : QUOTED_STRING                         { $$ = cgp::dsNewString($1); cgp::freeToken($1); }
+    | data_qstring QUOTED_STRING            { $$ = cgp::dsAppendText($1, $2); cgp::freeToken($2); }
     ;
 
 data_block
-    : DATA_BLOCK                            { $$ = cgp::dsNewData($1); std::free($1); }
+    : DATA_BLOCK                            { $$ = cgp::dsNewData($1); cgp::freeToken($1); }
     ;
 
 /* ---- router mode ---- */
