@@ -98,8 +98,14 @@ DataSet deepCopy(const data_set* from) {
 
 // ---- output ----
 
+// Straight to the buffer: a render writes many small pieces, and a stream's
+// sentry for each costs more than the copy. A failed stream takes nothing
+// more, as with write().
 void put(std::ostream& out, const char* text, std::size_t length) {
-    if (length > 0) out.write(text, static_cast<std::streamsize>(length));
+    if (length == 0 || !out.good()) return;
+    std::streambuf* buffer = out.rdbuf();
+    const std::streamsize n = static_cast<std::streamsize>(length);
+    if (buffer == nullptr || buffer->sputn(text, n) != n) out.setstate(std::ios_base::badbit);
 }
 
 void put(std::ostream& out, const std::string& text) { put(out, text.data(), text.size()); }
@@ -214,6 +220,18 @@ std::string twoDigits(int value) {
     return text;
 }
 
+// A counter or a time as an unsigned number, as qdl::stringToUnsigned reads
+// it; plain digits, the common case, without a string stream.
+unsigned readUnsigned(const std::string& text) {
+    if (text.empty() || text.size() > 10) return qdl::stringToUnsigned(text);
+    unsigned long long value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return qdl::stringToUnsigned(text);
+        value = value * 10 + static_cast<unsigned>(c - '0');
+    }
+    return value <= 0xFFFFFFFFull ? static_cast<unsigned>(value) : qdl::stringToUnsigned(text);
+}
+
 const char* const kShortTimePicture = "^H:^m:^s";
 const char* const kShortDatePicture = "^Y/^N/^D";
 const char* const kDateTimePicture = "^h:^m:^s ^W ^D-^M-^Y";
@@ -293,7 +311,7 @@ private:
         bool found = false;
         std::size_t index = 0;         // from a loop
         const std::string* text = nullptr;  // from the locals
-        unsigned asUnsigned() const { return text != nullptr ? qdl::stringToUnsigned(*text) : static_cast<unsigned>(index); }
+        unsigned asUnsigned() const { return text != nullptr ? readUnsigned(*text) : static_cast<unsigned>(index); }
         std::string asString() const { return text != nullptr ? *text : std::to_string(index); }
     };
 
@@ -432,7 +450,7 @@ Value Renderer::evaluateOperator(const WsspNode* node) {
         if (second == nullptr) return madeValue(DataSet::kString);
         const Counter c = counter(second->text);
         if (!c.found) return madeValue(DataSet::kString);
-        return flagValue(c.asUnsigned() == qdl::stringToUnsigned(evaluate(first).string()));
+        return flagValue(c.asUnsigned() == readUnsigned(evaluate(first).string()));
     }
     case wssp::kIsFirst:
     case wssp::kIsEven: {
@@ -526,7 +544,7 @@ std::string Renderer::formatted(const WsspNode* format, const WsspNode* expressi
     }
     case wssp::kDateTimeShort:
     case wssp::kLocalDateTimeShort: {
-        const time_t t = static_cast<time_t>(qdl::stringToUnsigned(s));
+        const time_t t = static_cast<time_t>(readUnsigned(s));
         const long long gap = static_cast<long long>(qdl::DateTime::now().toTime()) - static_cast<long long>(t);
         const bool close = gap < kShortTimeWindow && gap > -kShortTimeWindow;
         return WSSPPage::formatDate(t, close ? kShortTimePicture : kShortDatePicture,
@@ -543,15 +561,15 @@ std::string Renderer::formatted(const WsspNode* format, const WsspNode* expressi
             const DataSet* found = memberOf(pictures != nullptr ? pictures->get() : nullptr, argument->text);
             if (found != nullptr) picture = stringOf(found);
         }
-        return WSSPPage::formatDate(static_cast<time_t>(qdl::stringToUnsigned(s)), picture,
+        return WSSPPage::formatDate(static_cast<time_t>(readUnsigned(s)), picture,
                                     format->number == wssp::kLocalDateTime);
     }
     case wssp::kLocalDate:
     case wssp::kDate:
-        return WSSPPage::formatDate(static_cast<time_t>(qdl::stringToUnsigned(s)), kShortDatePicture,
+        return WSSPPage::formatDate(static_cast<time_t>(readUnsigned(s)), kShortDatePicture,
                                     format->number == wssp::kLocalDate);
     case wssp::kDateWeek:
-        return WSSPPage::formatDate(static_cast<time_t>(qdl::stringToUnsigned(s)), kDateWeekPicture, false);
+        return WSSPPage::formatDate(static_cast<time_t>(readUnsigned(s)), kDateWeekPicture, false);
     case wssp::kIndex1:
     case wssp::kIndex: {
         if (expression == nullptr) return s;
@@ -658,9 +676,16 @@ void Renderer::include(const WsspNode* node, std::ostream& out) {
     std::vector<std::string> arguments;
     arguments.reserve(node->children.size());
     for (const WsspNode* argument : node->children) {
-        std::ostringstream text;
-        execute(argument, text);
-        arguments.push_back(text.str());
+        // What an expression writes is its value's string; no stream.
+        const int kind = argument != nullptr ? argument->kind : WsspNode::kEmpty;
+        if (kind == WsspNode::kText || kind == WsspNode::kName || kind == WsspNode::kOperator ||
+            kind == WsspNode::kLoopElement) {
+            arguments.push_back(evaluate(argument).string());
+        } else {
+            std::ostringstream text;
+            execute(argument, text);
+            arguments.push_back(text.str());
+        }
     }
     struct Entered {
         WsspContext::Render& state;
