@@ -261,20 +261,26 @@ WsspNode* wsspElse(WsspNode* page) {
     return tail;
 }
 
-WsspNode* wsspElif(WsspNode* condition, WsspNode* page, WsspNode* tail) {
-    WsspNode* list = make(WsspNode::kSequence);
-    list->addChild(condition);
-    list->addChild(page);
-    adoptChildren(list, tail);
-    return list;
-}
+namespace {
 
-WsspNode* wsspConditional(WsspNode* condition, WsspNode* page, WsspNode* tail) {
-    WsspNode* node = make(WsspNode::kConditional);
+// A node of the kind holding the condition, the page, then the tail's
+// children: the ELIF pairs and the else page.
+WsspNode* branch(int kind, WsspNode* condition, WsspNode* page, WsspNode* tail) {
+    WsspNode* node = make(kind);
     node->addChild(condition);
     node->addChild(page);
     adoptChildren(node, tail);
-    return bounded(node);
+    return node;
+}
+
+}  // namespace
+
+WsspNode* wsspElif(WsspNode* condition, WsspNode* page, WsspNode* tail) {
+    return branch(WsspNode::kSequence, condition, page, tail);
+}
+
+WsspNode* wsspConditional(WsspNode* condition, WsspNode* page, WsspNode* tail) {
+    return bounded(branch(WsspNode::kConditional, condition, page, tail));
 }
 
 WsspNode* wsspLoop(const char* name, WsspNode* collection, WsspNode* body, const char* emptyName, WsspNode* emptyBody,

@@ -105,7 +105,14 @@ void put(std::ostream& out, const char* text, std::size_t length) {
     if (length == 0 || !out.good()) return;
     std::streambuf* buffer = out.rdbuf();
     const std::streamsize n = static_cast<std::streamsize>(length);
-    if (buffer == nullptr || buffer->sputn(text, n) != n) out.setstate(std::ios_base::badbit);
+    bool written = false;
+    try {
+        written = buffer != nullptr && buffer->sputn(text, n) == n;
+    } catch (...) {
+        // As write() does: the stream goes bad, and throws only when asked to.
+        if (out.exceptions() & std::ios_base::badbit) throw;
+    }
+    if (!written) out.setstate(std::ios_base::badbit);
 }
 
 void put(std::ostream& out, const std::string& text) { put(out, text.data(), text.size()); }
@@ -649,7 +656,7 @@ void Renderer::runLoop(const WsspNode* node, std::ostream& out) {
     const std::size_t slot = state_.bindings.size() - 1;
 
     const data_set::Elements& elements = list->elements;
-    for (std::size_t i = 0; i < elements.size(); ++i) {
+    for (std::size_t i = 0; i < elements.size() && out.good(); ++i) {
         WsspContext::Render::Binding& b = state_.bindings[slot];
         b.element = &elements[i];
         b.index = i;
@@ -745,7 +752,8 @@ void Renderer::execute(const WsspNode* node, std::ostream& out) {
         runLoop(node, out);
         break;
     case WsspNode::kSequence:
-        for (const WsspNode* item : node->children) execute(item, out);
+        // An output that failed takes nothing more: the rest is not walked.
+        for (std::size_t i = 0; i < node->children.size() && out.good(); ++i) execute(node->children[i], out);
         break;
     case WsspNode::kInclude:
         include(node, out);

@@ -1,5 +1,6 @@
 // WSSP rendering: pages with variables to text, byte for byte; formats,
 // function words, loops, includes, menus and date pictures.
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <ctime>
@@ -195,7 +196,7 @@ TEST(WsspRender, Dates) {
         {"DATE:", "%%DATE:t%%", v, "03/06/03"},
         {"DATEWEEK:", "%%DATEWEEK:t%%", v, "Tue, 03/06/03"},
         {"DATETIME:", "%%DATETIME:t%%", v, "9:05:07 Tue 03-Jun-03"},
-        {"DATETIME: at noon and midnight", "%%DATETIME:epoch%%", v, "12:00:00 Thu 01-Jan-70"},
+        {"DATETIME: at midnight", "%%DATETIME:epoch%%", v, "12:00:00 Thu 01-Jan-70"},
         {"DATETIME( with a picture", "%%DATETIME(\"^y-^N-^D ^H:^m ^t\"):t%%", v, "2003-06-03 09:05 AM"},
         {"DATETIME( with an unknown picture name", "%%DATETIME(short):t%%", v, "9:05:07 Tue 03-Jun-03"},
         {"DATETIMESHORT: two hours ago", "%%DATETIMESHORT:recent%%", v,
@@ -497,4 +498,61 @@ TEST(WsspRender, RendersOnSeveralThreadsAtOnce) {
     switcher.join();
     WSSPPage::setIncludeHandler(nullptr, nullptr);
     EXPECT_EQ(failures, 0);
+}
+
+namespace {
+
+// Takes a few bytes, then refuses or throws, as a full disk or a closed
+// peer would.
+class ShortBuffer : public std::streambuf {
+public:
+    ShortBuffer(std::size_t room, bool throws) : room_(room), throws_(throws) {}
+    std::string taken;
+
+protected:
+    std::streamsize xsputn(const char* s, std::streamsize n) override {
+        const std::size_t fits = std::min(room_ - taken.size(), static_cast<std::size_t>(n));
+        taken.append(s, fits);
+        if (fits < static_cast<std::size_t>(n) && throws_) throw std::ios_base::failure("write error");
+        return static_cast<std::streamsize>(fits);
+    }
+    int_type overflow(int_type c) override {
+        const char ch = traits_type::to_char_type(c);
+        return xsputn(&ch, 1) == 1 ? c : traits_type::eof();
+    }
+
+private:
+    std::size_t room_;
+    bool throws_;
+};
+
+struct CountingPages {
+    std::unique_ptr<WsspNode> page = loadPage("-");
+    int calls = 0;
+    cgp::WsspNode* serve(const std::string&) {
+        ++calls;
+        return page.get();
+    }
+};
+
+}  // namespace
+
+TEST(WsspRender, AFailedOutputEndsTheRender) {
+    const auto root = loadPage("<!--%%FOREACH i IN list-->%%i[]%%<!--%%INCLUDE \"x\"--><!--%%ENDFOR i-->");
+    ASSERT_NE(root, nullptr);
+    DataSet list(DataSet::kArray);
+    for (int i = 0; i < 1000; ++i) list->elements.push_back(str("ab"));
+    const DataSet v = dict({{"list", list}});
+    for (bool throws : {false, true}) {
+        SCOPED_TRACE(throws ? "throws" : "refuses");
+        CountingPages pages;
+        WSSPPage::setIncludeHandler(&pages, &CountingPages::serve);
+        ShortBuffer buffer(7, throws);
+        std::ostream out(&buffer);
+        WSSPPage::render(root.get(), out, v);
+        EXPECT_TRUE(out.bad());
+        EXPECT_EQ(buffer.taken, "ab-ab-a");
+        EXPECT_LE(pages.calls, 3);
+        WSSPPage::setIncludeHandler(nullptr, nullptr);
+    }
 }
