@@ -68,8 +68,10 @@ TEST(WsspRender, TextNamesAndFormats) {
         {"formats that leave the text", "%%HTMLUTF8:x%%%%URL:x%%%%MAILBOXRAWNAME:x%%%%MAILBOXNAME:x%%"
                                         "%%MAILBOXLASTNAME:x%%%%URLMAILBOXPARENT:x%%%%SIZE:n%%%%ROUNDSIZE:n%%%%TIME:n%%",
          v, "a<b&\"ca<b&\"ca<b&\"ca<b&\"ca<b&\"ca<b&\"c555"},
-        {"argument formats that leave the text", "%%HTMLTRUNCATED(2):x%%|%%HTMLSUBST(n, q):x%%", v,
-         "a<b&\"c|a<b&\"c"},
+        {"argument formats that leave the text",
+         "%%HTMLTRUNCATED(2):x%%|%%HTMLTRUNCATED(n):x%%|%%HTMLSUBST(n, q):x%%|%%HTMLSUBSTMAILBOX(n):x%%|"
+         "%%HTMLSUBSTROUNDSIZE(n):x%%",
+         v, "a<b&\"c|a<b&\"c|a<b&\"c|a<b&\"c|a<b&\"c"},
         {"a dictionary's string is empty", "[%%d%%]", dict({{"d", dict({{"k", str("v")}})}}), "[]"},
     });
 }
@@ -209,9 +211,12 @@ TEST(WsspRender, Dates) {
 TEST(WsspRender, LocalDatesUseTheLocalZone) {
     ::setenv("TZ", "EST5", 1);
     ::tzset();
-    const DataSet v = dict({{"t", str("1054631107")}});
+    const time_t now = std::time(nullptr);
+    const DataSet v = dict({{"t", str("1054631107")}, {"recent", str(std::to_string(now - 60))}});
     expectRenders({
         {"LOCALDATE:", "%%LOCALDATE:t%%", v, "03/06/03"},
+        {"LOCALDATETIMESHORT:", "%%LOCALDATETIMESHORT:t%%|%%LOCALDATETIMESHORT:recent%%", v,
+         "03/06/03|" + WSSPPage::formatDate(now - 60, "^H:^m:^s", true)},
         {"LOCALDATETIME:", "%%LOCALDATETIME:t%%", v, "4:05:07 Tue 03-Jun-03"},
         {"LOCALDATETIME( with a picture", "%%LOCALDATETIME(\"^H^t\"):t%%|%%DATETIME(\"^H^t\"):t%%", v, "04AM|09AM"},
     });
