@@ -16,6 +16,7 @@
 #include "runtime/stream.h"
 #include "support/core/capture.h"
 #include "support/filter/message_builder.h"
+#include "support/filter/samples.h"
 #include "support/core/run_program.h"
 #include "support/filter/tnef_writer.h"
 #include "support/core/tool_path.h"
@@ -319,10 +320,10 @@ namespace {
 
 // Every real-world sample, inside a message between two ordinary parts.
 TEST_F(HostileMessageTest, FixtureSamplesThroughTheCopy) {
-    const std::string fixtures = PARVEX_FIXTURES_DIR;
-    if (!qdl::isDirectory(fixtures)) GTEST_SKIP() << "no fixtures at " << fixtures;
-    for (const std::string& name : testsupport::listDir(fixtures)) {
-        if (name.size() < 5 || name.compare(name.size() - 5, 5, ".tnef") != 0) continue;
+    const std::vector<std::string> samples = testsupport::tnefSamples();
+    if (samples.empty()) GTEST_SKIP() << testsupport::noSamplesReason();
+    const std::string fixtures = testsupport::tnefSamplesDir();
+    for (const std::string& name : samples) {
         SCOPED_TRACE(name);
         const std::string data = testsupport::readFile(fixtures + "/" + name);
         const Outcome o = convert(head("b") + "--b\n" + plainPart + "--b\n" + tnefHeaders + b64(data) + "--b\n" +
