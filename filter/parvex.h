@@ -27,8 +27,11 @@ public:
     void unpackParts(std::istream& in, std::vector<AttachmentRecord>& records, bool& found, int depth = 0);
 
     // Copies the message from `in` to `out`, each recorded part replaced by
-    // its extracted files; inserted files are deleted once written.
-    void writeConvertedMessage(std::istream& in, std::ostream& out, const std::vector<AttachmentRecord>& records);
+    // its extracted files; inserted files are deleted once written. With
+    // `markKeptParts` (batch mode, whose copies carry no mark at the top) a
+    // TNEF part kept beside its files gets an "X-Parvex:" line of its own.
+    void writeConvertedMessage(std::istream& in, std::ostream& out, const std::vector<AttachmentRecord>& records,
+                               bool markKeptParts = false);
 
     // Batch mode over an mdir tree.
     void convertMdirFile(const std::string& path);

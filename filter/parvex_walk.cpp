@@ -419,7 +419,11 @@ void Parvex::unpackParts(std::istream& in, std::vector<AttachmentRecord>& record
             PartHeaders part;
             // A part cut short by the next delimiter has no body to look at.
             if (cgp::readPartHeaders(in, part, boundaryLine, line, linePieceLimit)) continue;
-            if (part.contentType == "application/ms-tnef" || part.name == "winmail.dat") {
+            const bool isTnef = part.contentType == "application/ms-tnef" || part.name == "winmail.dat";
+            if (isTnef && part.marked) {
+                // A part that batch mode kept beside its files: done before.
+                qdl::printLine("* This file has already been processed, skipping");
+            } else if (isTnef) {
                 found = true;
                 if (!converter.convert(in, partStart, boundaryLine, isAlternative, htmlSeen, line)) return;
                 continue;
