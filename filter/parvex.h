@@ -37,6 +37,12 @@ public:
     void convertMdirFile(const std::string& path);
     void convertMdirTree(const std::string& path);
 
+    // Start-up: makes this instance's own unpacking directory (tempDir) a
+    // real, empty directory and removes those that ended instances left.
+    void prepareTempDir();
+    // End of the run: removes tempDir, and pvx_temp once no other instance uses it.
+    void finishTempDir();
+
     std::string programDir;  // with its trailing "/"
     // This instance's own unpacking directory: programDir + "pvx_temp/" + pid + "/".
     std::string tempDir;

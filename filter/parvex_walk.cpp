@@ -15,6 +15,7 @@
 #include "filter/helper.h"
 #include "filter/parvex.h"
 #include "filter/part_headers.h"
+#include "filter/temp_dirs.h"
 #include "filter/unpack.h"
 #include "runtime/base64.h"
 #include "runtime/files.h"
@@ -409,7 +410,13 @@ void Parvex::unpackParts(std::istream& in, std::vector<AttachmentRecord>& record
     if (headLimit <= closingLine.size()) headLimit = closingLine.size() + 1;
     std::string line;
     cgp::readLineHead(in, line, headLimit);
-    if (depth == 0) qdl::clearDirectory(dir.substr(0, dir.size() - 1));
+    if (depth == 0) {
+        // Since the last message the directory may have gone with the shared
+        // pvx_temp, or a link may stand in its place: made real again first.
+        const std::string own = dir.substr(0, dir.size() - 1);
+        if (!tempDir.empty()) cgp::makeOwnDirectory(own);
+        cgp::clearOwnDirectory(own);
+    }
     bool htmlSeen = false;
     PartConverter converter(*this, dir, records, headLimit);
 
