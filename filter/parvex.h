@@ -8,6 +8,7 @@
 
 #include "filter/attachment.h"
 #include "filter/extfilter.h"
+#include "filter/unpack.h"
 
 class Parvex : public cgp::ExtFilter {
 public:
@@ -32,6 +33,10 @@ public:
     // TNEF part kept beside its files gets an "X-Parvex:" line of its own.
     void writeConvertedMessage(std::istream& in, std::ostream& out, const std::vector<AttachmentRecord>& records,
                                bool markKeptParts = false);
+
+    // Runs tnef or rtf2html with `args`, bounded in time; throws what the
+    // launcher throws. The fuzz target puts a stand-in in its place.
+    virtual cgp::ChildRun runChild(const std::string& program, const std::vector<std::string>& args) const;
 
     // Batch mode over an mdir tree.
     void convertMdirFile(const std::string& path);

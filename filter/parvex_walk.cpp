@@ -120,25 +120,16 @@ private:
     bool skipping_ = false;
 };
 
-// One run of a child program, both pipes read together and bounded in time.
-struct ChildRun {
-    bool finished = false;
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+}  // namespace
 
-// Throws what the launcher throws; a child still running at the deadline is
-// killed and reported as not finished.
-ChildRun runChild(const std::string& path, std::vector<std::string> args) {
-    ChildRun run;
-    qdl::Process child = qdl::Process::launch(path, args);
+cgp::ChildRun Parvex::runChild(const std::string& program, const std::vector<std::string>& args) const {
+    cgp::ChildRun run;
+    std::vector<std::string> argv = args;  // the launcher puts the program in front
+    qdl::Process child = qdl::Process::launch(program, argv);
     run.finished = child.communicate(run.out, run.err, cgp::childTimeoutMs());
     run.status = child.exitStatus();
     return run;
 }
-
-}  // namespace
 
 bool Parvex::convertMessage(std::istream& in, std::vector<AttachmentRecord>& records) {
     bool found = false;
@@ -244,9 +235,9 @@ void PartConverter::toHtml(std::string& entry, bool isAlternative) {
     std::string html = stem + ".html";
     for (int n = 1; pathExists(html); ++n)
         html = stem + "-" + std::to_string(n) + ".html";
-    ChildRun run;
+    cgp::ChildRun run;
     try {
-        run = runChild(filter_.programDir + "rtf2html", {entry, html});
+        run = filter_.runChild(filter_.programDir + "rtf2html", {entry, html});
     } catch (...) {
         qdl::printLine("* Unable to start the rtf2html binary. RTF attachments will not be decoded.");
         return;
@@ -285,9 +276,9 @@ bool PartConverter::convert(std::istream& in, std::streampos partStart, const st
     args.push_back("--verbose");
 
     const std::set<std::string> before = entryNames(tempDir_);
-    ChildRun run;
+    cgp::ChildRun run;
     try {
-        run = runChild(filter_.programDir + "tnef", args);
+        run = filter_.runChild(filter_.programDir + "tnef", args);
     } catch (...) {
         qdl::printLine(
             "* Unable to start the tnef binary, unable to extract winmail.dat attachments. Message will be left "
