@@ -240,20 +240,6 @@ TEST_F(HostileMessageTest, EveryAttachmentOfHostileNamesIsExtracted) {
     }
 }
 
-// True when the lines of `part` appear in `whole` in the same order.
-bool linesInOrder(const std::string& part, const std::string& whole) {
-    std::istringstream a(part);
-    std::istringstream b(whole);
-    std::string want;
-    std::string have;
-    while (std::getline(a, want)) {
-        bool met = false;
-        while (!met && std::getline(b, have)) met = have == want;
-        if (!met) return false;
-    }
-    return true;
-}
-
 struct Flags {
     bool keepWinmail;
     bool alwaysRemoveWinmail;
@@ -280,7 +266,7 @@ TEST_P(HostileMessageFlagsTest, EveryOtherPartSurvives) {
         EXPECT_EQ(o.log.find("message is left unconverted"), std::string::npos) << o.log.substr(0, 2000);
         // With the TNEF part kept, every line of the input is in the copy, in order.
         if (filter_.keepWinmail && c.message.find('\r') == std::string::npos) {
-            EXPECT_TRUE(linesInOrder(c.message, o.copy));
+            EXPECT_TRUE(testsupport::linesInOrder(c.message, o.copy));
         }
     }
 }

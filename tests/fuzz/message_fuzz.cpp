@@ -26,6 +26,7 @@
 #include "filter/part_headers.h"
 #include "filter/temp_dirs.h"
 #include "runtime/files.h"
+#include "support/filter/message_builder.h"
 
 namespace {
 
@@ -135,20 +136,6 @@ public:
 
 FuzzFilter* filter = nullptr;
 
-// True when the lines of `part` appear in `whole` in the same order.
-bool linesInOrder(const std::string& part, const std::string& whole) {
-    std::istringstream a(part);
-    std::istringstream b(whole);
-    std::string want;
-    std::string have;
-    while (std::getline(a, want)) {
-        bool met = false;
-        while (!met && std::getline(b, have)) met = have == want;
-        if (!met) return false;
-    }
-    return true;
-}
-
 void fail(const char* what) {
     std::fprintf(stderr, "message_fuzz: %s\n", what);
     std::abort();
@@ -202,7 +189,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::ostringstream out;
         f.writeConvertedMessage(in, out, records, batch);
         if (out.good() && f.keepWinmail && message.find('\r') == std::string::npos &&
-            !linesInOrder(message.substr(static_cast<std::size_t>(bodyStart < 0 ? 0 : bodyStart)), out.str()))
+            !testsupport::linesInOrder(message.substr(static_cast<std::size_t>(bodyStart < 0 ? 0 : bodyStart)), out.str()))
             fail("a line of the message is missing from the copy made with --keep-winmail");
     }
     // As the per-message clean-up does, whatever the copy left.
