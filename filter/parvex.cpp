@@ -123,13 +123,13 @@ int Parvex::run(int argc, char** argv) {
 void Parvex::prepareTempDir() {
     // Each running instance (the filter, a batch) unpacks into a directory of
     // its own, so two of them never remove each other's files.
-    std::string shared = programDir + "pvx_temp";
-    qdl::makeDirectory(shared, false);
+    const std::string shared = programDir + "pvx_temp";
     cgp::removeEndedInstances(shared);
     const std::string name = std::to_string(static_cast<long>(::getpid()));
     tempDir = shared + "/" + name + "/";
     // Left over by an earlier process of the same id, or planted: it goes.
     cgp::removeOwnDirectory(shared, name);
+    // pvx_temp is made with it when it is missing.
     cgp::makeOwnDirectory(shared + "/" + name);
 }
 

@@ -13,8 +13,9 @@ namespace cgp {
 namespace {
 
 // Rounds of "make the directory, else remove what stands there or make the
-// parent" before giving up; each instance that ends can undo a round once.
-const int kMakeAttempts = 100;
+// parent" before giving up; only other instances starting or ending at
+// that very moment make a round fail.
+const int kMakeAttempts = 16;
 
 // The pid a directory name stands for, 0 when it is not one as we write them.
 pid_t pidNamed(const std::string& name) {
@@ -37,14 +38,15 @@ void ownByUs(const std::string& path) {
 
 bool makeOwnDirectory(const std::string& dir) {
     const std::string::size_type slash = dir.rfind('/');
-    const std::string parent = slash == std::string::npos || slash == 0 ? std::string() : dir.substr(0, slash);
-    bool madeParent = false;
-    bool made = false;
-    for (int attempt = 0; attempt < kMakeAttempts && !made; ++attempt) {
+    if (slash == std::string::npos || slash == 0 || slash + 1 == dir.size()) return false;
+    const std::string parent = dir.substr(0, slash);
+    const std::string name = dir.substr(slash + 1);
+    // Beside the parent, named by our pid, so no other instance uses it.
+    const std::string staging = parent + "." + std::to_string(static_cast<long>(::getpid()));
+    for (int attempt = 0; attempt < kMakeAttempts; ++attempt) {
         if (::mkdir(dir.c_str(), 0755) == 0) {
-            made = true;
             ownByUs(dir);
-            break;
+            return true;
         }
         if (errno == EEXIST) {
             struct stat st;
@@ -54,17 +56,25 @@ bool makeOwnDirectory(const std::string& dir) {
             if (::unlink(dir.c_str()) != 0 && errno != ENOENT) return false;
             continue;
         }
-        if (errno != ENOENT || parent.empty()) return false;
-        // The shared parent went (an ending instance removes it once it is
-        // empty): made again, and our directory at once after it, so that
-        // the window in which it can go again is as short as can be.
-        if (::mkdir(parent.c_str(), 0755) == 0)
-            madeParent = true;
-        else if (errno != EEXIST)
-            return false;
+        if (errno != ENOENT) return false;
+        // The shared parent went: an ending instance removes it once it is
+        // empty. A parent made empty could go again before our directory is
+        // in it, so it is made with ours inside and moved into place in one
+        // step. Where a parent has appeared meanwhile the move fails, and the
+        // next round makes ours in that one.
+        ::mkdir(staging.c_str(), 0755);
+        const std::string inner = staging + "/" + name;
+        const bool made = ::mkdir(inner.c_str(), 0755) == 0;
+        if (made && ::rename(staging.c_str(), parent.c_str()) == 0) {
+            ownByUs(parent);
+            ownByUs(dir);
+            return true;
+        }
+        ::rmdir(inner.c_str());
+        ::rmdir(staging.c_str());
+        if (!made) return false;
     }
-    if (madeParent) ownByUs(parent);
-    return made;
+    return false;
 }
 
 void clearOwnDirectory(const std::string& dir) {

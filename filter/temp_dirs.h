@@ -10,8 +10,9 @@ namespace cgp {
 
 // Makes `dir` (no trailing "/") a real directory: a symbolic link or any
 // other file standing there is removed, never followed, and a parent that
-// vanished (another instance removed the shared pvx_temp) is made again.
-// True when `dir` is a directory.
+// is missing (another instance removed the shared pvx_temp) is made again,
+// with `dir` already inside: it is built as parent + "." + pid beside it
+// and moved into place in one step. True when `dir` is a directory.
 bool makeOwnDirectory(const std::string& dir);
 
 // Unlinks the files and links in `dir` through a descriptor of it; nothing
