@@ -25,6 +25,7 @@
 #include "filter/parvex.h"
 #include "filter/part_headers.h"
 #include "filter/temp_dirs.h"
+#include "runtime/directory_handle.h"
 #include "runtime/files.h"
 #include "support/filter/message_builder.h"
 
@@ -135,6 +136,14 @@ public:
 };
 
 FuzzFilter* filter = nullptr;
+std::string workDir;
+
+// The run's own folder goes when the fuzzer ends by its time limit.
+void removeWorkDir() {
+    if (workDir.empty()) return;
+    const std::string::size_type slash = workDir.rfind('/');
+    qdl::DirectoryHandle(workDir.substr(0, slash)).removeEntry(workDir.substr(slash + 1));
+}
 
 void fail(const char* what) {
     std::fprintf(stderr, "message_fuzz: %s\n", what);
@@ -153,6 +162,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     const char* shm = qdl::isDirectory("/dev/shm") ? "/dev/shm" : "/tmp";
     std::string root = std::string(shm) + "/message_fuzz_" + std::to_string(static_cast<long>(::getpid()));
     qdl::makeDirectory(root, false);
+    workDir = root;
+    std::atexit(removeWorkDir);
     filter = new FuzzFilter;
     filter->programDir = root + "/";
     filter->prepareTempDir();
