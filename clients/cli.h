@@ -106,13 +106,15 @@ public:
     // The data of the last answer as a data set, e.g. after sendCommand.
     DataSet getResponseDataSet();
 
-    // ---- accounts and account-level settings ----
+    // ==== accounts and account-level settings: cli_accounts.cpp ====
 
     void createAccount(const std::string& name, const DataSet& settings, const std::string& word, bool external);
     // False when the server refuses the password (513, 515).
     bool verifyAccountPassword(const std::string& account, const std::string& password);
 
-    // ---- mailboxes, subscriptions, forwarders, groups and mailing lists ----
+    // ==== end of accounts ====
+
+    // ==== mailboxes, subscriptions, forwarders, groups and lists: cli_mailboxes.cpp ====
 
     DataSet getAccountSubscription(const std::string& account);
     void setAccountSubscription(const std::string& account, const DataSet& subscription);
@@ -132,9 +134,13 @@ public:
     // The filter clause goes out when there is a filter or a limit above 0.
     DataSet listSubscribers(const std::string& list, const std::string& filter, int limit);
 
-    // ---- domains and directory ----
+    // ==== end of mailboxes, subscriptions, forwarders, groups and lists ====
 
-    // ---- skins, web files, web users and control ----
+    // ==== domains and directory: cli_domains.cpp ====
+
+    // ==== end of domains and directory ====
+
+    // ==== skins, web files, web users and control: cli_skins.cpp ====
 
     std::string getCurrentController();
     DataSet getWebFile(const std::string& account, const std::string& file);
@@ -146,12 +152,16 @@ public:
     // The text goes out escaped twice: once here, once as a data-set string.
     void writeLog(int level, const std::string& text);
 
-    // ---- server and cluster settings, rules and alerts ----
+    // ==== end of skins, web files, web users and control ====
+
+    // ==== server and cluster settings, rules and alerts: cli_settings.cpp ====
 
     // Whether the server answers GetClusterDomainDefaults with success.
     bool isCluster();
     // Any array, an empty one included.
     void setAccountRules(const std::string& account, const DataSet& rules);
+
+    // ==== end of server and cluster settings, rules and alerts ====
 
 private:
     // The three result kinds of a table row.
