@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds and runs the benchmarks: base64 and MD5 against coreutils, and the
-# filter against tnef alone (200 messages of ~100 KB TNEF, one 50 MB message).
+# Builds and runs the benchmarks: base64 and MD5 against coreutils, the
+# filter against tnef alone (200 messages of ~100 KB TNEF, one 50 MB message),
+# and data-set text against Python's json (20 MB).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -9,3 +10,4 @@ cmake --build build -j"$(nproc 2>/dev/null || echo 4)" >/dev/null
 if [ -x build/bench/base64_bench ]; then build/bench/base64_bench; fi
 if [ -x build/bench/md5_bench ]; then build/bench/md5_bench; fi
 build/bench/filter_bench "${1:-200}" "${2:-100}" "${3:-50}"
+if [ -x build/bench/dataset_bench ]; then build/bench/dataset_bench 20; fi

@@ -135,13 +135,19 @@ void base64Encode(const std::string& in, std::ostream& out, bool alt) {
 }
 
 std::string base64EncodeString(const std::string& in, bool alt) {
-    std::string out(encodedSize(in.size(), alt), '\0');
-    if (out.empty()) return out;
+    std::string out;
+    base64EncodeAppend(in, out, alt);
+    return out;
+}
+
+void base64EncodeAppend(const std::string& in, std::string& out, bool alt) {
+    const size_t at = out.size();
+    out.resize(at + encodedSize(in.size(), alt));
+    if (in.empty()) return;
     const unsigned char* s = reinterpret_cast<const unsigned char*>(in.data());
     const size_t whole = in.size() / 3 * 3;
-    encodeGroups(s, whole, &out[0], tables().pairs[alt ? 1 : 0]);
-    encodeTail(s + whole, in.size() - whole, &out[whole / 3 * 4], alt);
-    return out;
+    encodeGroups(s, whole, &out[at], tables().pairs[alt ? 1 : 0]);
+    encodeTail(s + whole, in.size() - whole, &out[at + whole / 3 * 4], alt);
 }
 
 bool base64Decode(const std::string& in, std::ostream& out) {

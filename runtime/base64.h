@@ -8,6 +8,7 @@ namespace qdl {
 
 void base64Encode(const std::string& in, std::ostream& out, bool alt = false);
 std::string base64EncodeString(const std::string& in, bool alt = false);
+void base64EncodeAppend(const std::string& in, std::string& out, bool alt = false);
 
 // True when the whole input was consumed; false at the first invalid
 // character (line ends and blanks included), after writing the groups before it.

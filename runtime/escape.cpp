@@ -1,40 +1,63 @@
 #include "runtime/escape.h"
 
+#include <cstring>
+
 namespace qdl {
 
 std::string cgpEscape(const std::string& text) {
-    // One pass gives the same result as the server's six passes (backslash
-    // first, then CR, LF, TAB, quote, NUL), since none rescans its output.
     std::string out;
     out.reserve(text.size() + text.size() / 8 + 2);
-    for (char c : text) {
-        switch (c) {
+    cgpEscapeAppend(text.data(), text.size(), out);
+    return out;
+}
+
+void cgpEscapeAppend(const char* text, std::size_t length, std::string& out) {
+    // One pass gives the same result as the server's six passes (backslash
+    // first, then CR, LF, TAB, quote, NUL), since none rescans its output.
+    static const struct Special {
+        bool is[256] = {};
+        Special() {
+            for (unsigned char c : {'\\', '\r', '\n', '\t', '"', '\0'}) is[c] = true;
+        }
+    } special;
+    const char* end = text + length;
+    while (text < end) {
+        // The bytes up to the next one to escape go as they are, in one piece.
+        const char* run = text;
+        while (run < end && !special.is[static_cast<unsigned char>(*run)]) ++run;
+        out.append(text, static_cast<std::size_t>(run - text));
+        if (run == end) break;
+        switch (*run) {
         case '\\': out += "\\\\"; break;
         case '\r': break;
         case '\n': out += "\\e"; break;
         case '\t': out += "\\t"; break;
         case '"': out += "\\\""; break;
-        case '\0': out += "\\0"; break;
-        default: out += c;
+        default: out += "\\0"; break;
         }
+        text = run + 1;
     }
-    return out;
 }
 
 std::string cgpUnescape(const std::string& text) {
     std::string out;
-    out.reserve(text.size());
-    bool escaped = false;
-    for (char c : text) {
-        if (!escaped) {
-            if (c == '\\')
-                escaped = true;
-            else
-                out += c;
-            continue;
+    cgpUnescapeAppend(text.data(), text.size(), out);
+    return out;
+}
+
+void cgpUnescapeAppend(const char* text, std::size_t length, std::string& out) {
+    const char* end = text + length;
+    while (text < end) {
+        // The bytes up to the next backslash go as they are, in one piece.
+        const char* slash = static_cast<const char*>(std::memchr(text, '\\', static_cast<std::size_t>(end - text)));
+        if (slash == nullptr) slash = end;
+        out.append(text, static_cast<std::size_t>(slash - text));
+        if (slash == end) break;
+        if (slash + 1 == end) {
+            out += '\\';  // a backslash at the very end stays
+            break;
         }
-        escaped = false;
-        switch (c) {
+        switch (slash[1]) {
         case '"': out += '"'; break;
         case '0': out += '\0'; break;
         case '\\': out += '\\'; break;
@@ -42,11 +65,10 @@ std::string cgpUnescape(const std::string& text) {
         case 't': out += '\t'; break;
         default:
             out += '\\';
-            out += c;
+            out += slash[1];
         }
+        text = slash + 2;
     }
-    if (escaped) out += '\\';
-    return out;
 }
 
 }  // namespace qdl

@@ -1,0 +1,343 @@
+// Reading and writing data-set text, measured against Python's json module
+// on the same structure in the same run. Not a test: it prints figures.
+//
+//   dataset_bench [MB]
+//
+// The text is generated as the server writes its settings: a dictionary of
+// accounts, each with quoted strings holding escapes, arrays of rules and
+// aliases, a nested settings dictionary and a certificate as a data block.
+// The same structure goes to Python as JSON (the data block as a base64
+// string).
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "runtime/base64.h"
+#include "runtime/process.h"
+#include "serverdata/dataset.h"
+
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// Writes one structure twice: as multi-line data-set text, as compact JSON.
+class Emitter {
+public:
+    void open(char bracket) {
+        if (bracket == '{') {
+            ds_ += '\n' + indent() + "{";
+        } else {
+            ds_ += '\n' + indent() + "(";
+        }
+        json_ += bracket == '{' ? '{' : '[';
+        first_.push_back(true);
+        ++depth_;
+    }
+    void close(char bracket) {
+        --depth_;
+        first_.pop_back();
+        ds_ += '\n' + indent() + (bracket == '}' ? "}" : ")");
+        json_ += bracket == '}' ? '}' : ']';
+        endValue();
+    }
+    void key(const std::string& k) {
+        separate();
+        ds_ += '\n' + indent() + quoted(k) + " = ";
+        json_ += jsonQuoted(k) + ": ";
+        inMember_.push_back(true);
+    }
+    void element() {
+        separate();
+        ds_ += '\n' + indent();
+        inMember_.push_back(false);
+    }
+    void string(const std::string& s) {
+        ds_ += quoted(s);
+        json_ += jsonQuoted(s);
+        endValue();
+    }
+    void data(const std::string& bytes) {
+        const std::string b64 = qdl::base64EncodeString(bytes);
+        ds_ += "[" + b64 + "]";
+        json_ += "\"" + b64 + "\"";
+        endValue();
+    }
+    std::string& ds() { return ds_; }
+    std::string& json() { return json_; }
+
+private:
+    std::string indent() const { return std::string(2 * depth_, ' '); }
+    void separate() {
+        if (!first_.back()) json_ += ", ";
+        first_.back() = false;
+    }
+    void endValue() {
+        if (inMember_.empty()) return;
+        const bool member = inMember_.back();
+        inMember_.pop_back();
+        if (member) ds_ += ';';
+        if (!member) ds_ += ',';
+    }
+    static std::string quoted(const std::string& s) {
+        bool bare = !s.empty();
+        for (char c : s)
+            if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '.') bare = false;
+        if (bare) return s;
+        std::string out = "\"";
+        for (char c : s) {
+            if (c == '"') out += "\\\"";
+            else if (c == '\\') out += "\\\\";
+            else if (c == '\n') out += "\\e";
+            else if (c == '\t') out += "\\t";
+            else out += c;
+        }
+        return out + "\"";
+    }
+    static std::string jsonQuoted(const std::string& s) {
+        std::string out = "\"";
+        for (char c : s) {
+            if (c == '"') out += "\\\"";
+            else if (c == '\\') out += "\\\\";
+            else if (c == '\n') out += "\\n";
+            else if (c == '\t') out += "\\t";
+            else out += c;
+        }
+        return out + "\"";
+    }
+
+    std::string ds_, json_;
+    std::vector<bool> first_, inMember_;
+    int depth_ = 0;
+};
+
+// The emitter writes "," after every element; the last one of each array
+// must go, as the format has none before ")".
+void dropTrailingCommas(std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == ',') {
+            std::size_t j = i + 1;
+            while (j < text.size() && (text[j] == ' ' || text[j] == '\n')) ++j;
+            if (j < text.size() && text[j] == ')') continue;
+        }
+        out += text[i];
+    }
+    text.swap(out);
+}
+
+std::string word(std::mt19937& gen, std::size_t length) {
+    static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    std::string s(length, 'a');
+    for (auto& c : s) c = letters[gen() % 62];
+    return s;
+}
+
+void account(Emitter& e, std::mt19937& gen, int i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "user%07d", i);  // written in the writer's key order
+    e.key(name);
+    e.open('{');
+    e.key("Aliases");
+    e.open('(');
+    for (int a = 0; a < 3; ++a) {
+        e.element();
+        e.string(a == 1 ? "alias-" + word(gen, 6) : word(gen, 8));
+    }
+    e.close(')');
+    e.key("Certificate");
+    std::string bytes(400 + gen() % 800, '\0');
+    for (auto& c : bytes) c = static_cast<char>(gen());
+    e.data(bytes);
+    e.key("Password");
+    e.string("pw-" + word(gen, 12));
+    e.key("RealName");
+    e.string("Real \"" + word(gen, 5) + "\" Name " + std::to_string(i) + "\tsecond\\line");
+    e.key("Rules");
+    e.open('(');
+    for (int r = 0; r < 2; ++r) {
+        e.element();
+        e.open('(');
+        e.element();
+        e.string(std::to_string(r + 1));
+        e.element();
+        e.string("Rule #" + std::to_string(r) + " for " + word(gen, 10));
+        e.element();
+        e.open('(');
+        for (int c = 0; c < 2; ++c) {
+            e.element();
+            e.open('(');
+            e.element();
+            e.string(c ? "Subject" : "From");
+            e.element();
+            e.string("is");
+            e.element();
+            e.string("*@" + word(gen, 9) + ".example.com\nnext");
+            e.close(')');
+        }
+        e.close(')');
+        e.element();
+        e.open('(');
+        e.element();
+        e.string("Redirect to " + word(gen, 8) + "@example.org");
+        e.close(')');
+        e.close(')');
+    }
+    e.close(')');
+    e.key("Settings");
+    e.open('{');
+    e.key("Comment");
+    e.string("Line one\nLine two with \"quotes\" and a \\ backslash, " + word(gen, 20));
+    e.key("MaxAccountSize");
+    e.string("100M");
+    e.key("MaxWebSize");
+    e.string("10M");
+    e.key("UseAppPassword");
+    e.string("YES");
+    e.close('}');
+    e.close('}');
+}
+
+double seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
+
+long peakRssKb() {
+    rusage usage;
+    ::getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+long currentRssKb() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.compare(0, 6, "VmRSS:") == 0) return std::atol(line.c_str() + 6);
+    return -1;
+}
+
+std::string findPython() {
+    const char* path = std::getenv("PATH");
+    std::stringstream dirs(path ? path : "/usr/bin");
+    std::string dir;
+    while (std::getline(dirs, dir, ':')) {
+        const std::string candidate = dir + "/python3";
+        if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+    }
+    return "";
+}
+
+const char kPythonScript[] = R"py(
+import json, sys, time
+text = open(sys.argv[1], encoding="utf-8").read()
+best = None
+for _ in range(int(sys.argv[2])):
+    t = time.perf_counter(); obj = json.loads(text); d = time.perf_counter() - t
+    best = d if best is None or d < best else best
+loads = best
+best = None
+for _ in range(int(sys.argv[2])):
+    t = time.perf_counter(); out = json.dumps(obj); d = time.perf_counter() - t
+    best = d if best is None or d < best else best
+print(len(text), loads, len(out), best)
+)py";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const double megabytes = argc > 1 ? std::atof(argv[1]) : 20.0;
+    const int rounds = 5;
+
+    std::string text;
+    std::string json;
+    {
+        Emitter e;
+        std::mt19937 gen(42);
+        e.open('{');
+        for (int i = 0; e.ds().size() < megabytes * 1e6; ++i) account(e, gen, i);
+        e.close('}');
+        text.swap(e.ds());
+        json.swap(e.json());
+    }
+    dropTrailingCommas(text);
+    const std::string jsonPath = "/tmp/dataset_bench_" + std::to_string(::getpid()) + ".json";
+    {
+        std::ofstream out(jsonPath, std::ios::binary);
+        out << json;
+    }
+    const std::size_t jsonSize = json.size();
+    std::string().swap(json);
+    const long baseKb = currentRssKb();
+
+    double parseBest = 1e9;
+    cgp::DataSet value;
+    for (int r = 0; r < rounds; ++r) {
+        value = cgp::DataSet();
+        const auto t0 = Clock::now();
+        value = cgp::DataSet::parse(text);
+        parseBest = std::min(parseBest, seconds(t0, Clock::now()));
+    }
+    if (value->getType() != cgp::DataSet::kDictionary) {
+        std::fprintf(stderr, "dataset_bench: the generated text did not parse\n");
+        return 1;
+    }
+    const long afterParseKb = currentRssKb();
+
+    double multiBest = 1e9, compactBest = 1e9;
+    std::size_t multiSize = 0, compactSize = 0;
+    for (int r = 0; r < rounds; ++r) {
+        auto t0 = Clock::now();
+        std::string written = cgp::DataSet::toString(value, true);
+        multiBest = std::min(multiBest, seconds(t0, Clock::now()));
+        multiSize = written.size();
+        written = std::string();
+        t0 = Clock::now();
+        written = cgp::DataSet::toString(value, false);
+        compactBest = std::min(compactBest, seconds(t0, Clock::now()));
+        compactSize = written.size();
+    }
+    const bool same = cgp::DataSet::toString(value, true) == text;
+    const long peakKb = peakRssKb();
+
+    const double mb = 1e6;
+    std::printf("data-set text: %.1f MB (%zu accounts), JSON of the same structure: %.1f MB\n", text.size() / mb,
+                value->members.size(), jsonSize / mb);
+    std::printf("  parse:              %7.3f s  %7.1f MB/s\n", parseBest, text.size() / mb / parseBest);
+    std::printf("  write multi-line:   %7.3f s  %7.1f MB/s  (%s the text read)\n", multiBest, multiSize / mb / multiBest,
+                same ? "byte for byte" : "NOT");
+    std::printf("  write compact:      %7.3f s  %7.1f MB/s  (%.1f MB)\n", compactBest, compactSize / mb / compactBest,
+                compactSize / mb);
+    std::printf("  memory: %.1f MB held by the parsed value, peak %.1f MB = %.2f x the text (%.1f MB before parsing)\n",
+                (afterParseKb - baseKb) / 1024.0, peakKb / 1024.0, peakKb * 1024.0 / text.size(), baseKb / 1024.0);
+
+    const std::string python = findPython();
+    if (python.empty()) {
+        std::printf("python: no python3 in PATH, skipped\n");
+    } else {
+        std::vector<std::string> args = {"-c", kPythonScript, jsonPath, std::to_string(rounds)};
+        qdl::Process child = qdl::Process::launch(python, args);
+        std::string out, err;
+        child.communicate(out, err, 600000);
+        double loads = 0, dumps = 0;
+        std::size_t in = 0, dumped = 0;
+        if (std::sscanf(out.c_str(), "%zu %lf %zu %lf", &in, &loads, &dumped, &dumps) == 4 && loads > 0 && dumps > 0) {
+            std::printf("python json (same structure):\n");
+            std::printf("  json.loads:         %7.3f s  %7.1f MB/s\n", loads, in / mb / loads);
+            std::printf("  json.dumps:         %7.3f s  %7.1f MB/s\n", dumps, dumped / mb / dumps);
+            std::printf("goals: parse %.2f x json.loads time, write %.2f x (multi-line) and %.2f x (compact) "
+                        "json.dumps time, peak %.2f x the text (goal below 6)\n",
+                        parseBest / loads, multiBest / dumps, compactBest / dumps, peakKb * 1024.0 / text.size());
+        } else {
+            std::printf("python: no figures (%s)\n", err.c_str());
+        }
+    }
+    std::remove(jsonPath.c_str());
+    return 0;
+}

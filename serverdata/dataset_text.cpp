@@ -1,0 +1,522 @@
+// The data-set text form: the writer, the reader's value stack and actions,
+// and the entry points that parse a text or file and save a value.
+#include "serverdata/dataset_text.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <deque>
+#include <vector>
+
+#include "runtime/base64.h"
+#include "runtime/escape.h"
+#include "runtime/files.h"
+#include "runtime/mutex.h"
+#include "serverdata/parser.h"
+#include "serverdata/parser_actions.h"
+
+namespace cgp {
+
+namespace {
+
+// ---- writer ----
+
+// What a byte asks of a string token: nothing (bare), quotes, or escaping
+// (and quotes, unless escaping leaves a bare text).
+const unsigned char kBare = 0, kQuote = 1, kEscape = 2;
+
+struct ByteClasses {
+    unsigned char of[256];
+    ByteClasses() {
+        std::memset(of, kQuote, sizeof of);
+        for (const char* p = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_."; *p; ++p)
+            of[static_cast<unsigned char>(*p)] = kBare;
+        for (unsigned char c : {'\\', '\r', '\n', '\t', '"', '\0'}) of[c] = kEscape;
+    }
+};
+
+unsigned char classOf(const char* text, std::size_t length) {
+    static const ByteClasses classes;
+    unsigned char found = kBare;
+    for (std::size_t i = 0; i < length; ++i) found |= classes.of[static_cast<unsigned char>(text[i])];
+    return found;
+}
+
+void appendQuoted(std::string& out, const std::string& text) {
+    unsigned char found = text.empty() ? kQuote : classOf(text.data(), text.size());
+    if (found == kBare) {
+        out += text;
+        return;
+    }
+    const std::size_t at = out.size();
+    out += '"';
+    if (found & kEscape) {
+        qdl::cgpEscapeAppend(text.data(), text.size(), out);
+        // Escaping may leave a bare text: "ab" and a CR.
+        if (out.size() > at + 1 && classOf(out.data() + at + 1, out.size() - at - 1) == kBare) {
+            out.erase(at, 1);
+            return;
+        }
+    } else {
+        out += text;
+    }
+    out += '"';
+}
+
+// Writes into a string; with a stream, hands the text on in pieces.
+class TextWriter {
+public:
+    TextWriter(std::string& out, std::ostream* stream, bool compact)
+        : out_(out), stream_(stream), compact_(compact) {}
+
+    void write(const DataSet& value, int level, bool nested) {
+        // get(), not isNull(): no lock for a handle this thread holds.
+        if (value.get() == nullptr || value->isEmpty()) {
+            // Inside an array or dictionary nothing at all would not read
+            // back: "(a,,b)", "key = ;".
+            if (nested) out_ += "\"\"";
+            return;
+        }
+        const data_set& v = *value;
+        switch (v.getType()) {
+        case DataSet::kString:
+            appendQuoted(out_, v.value);
+            break;
+        case DataSet::kData:
+            out_ += '[';
+            qdl::base64EncodeAppend(v.value, out_);
+            out_ += ']';
+            break;
+        case DataSet::kArray:
+            changeLine(level);
+            out_ += '(';
+            for (std::size_t i = 0; i < v.elements.size(); ++i) {
+                changeLine(level + 1);
+                write(v.elements[i], level + 1, true);
+                if (i + 1 < v.elements.size()) out_ += ',';
+            }
+            changeLine(level);
+            out_ += ')';
+            break;
+        case DataSet::kDictionary: {
+            changeLine(level);
+            out_ += '{';
+            // Byte order, unsigned: std::string compares through memcmp.
+            std::vector<const data_set::Members::value_type*> sorted;
+            sorted.reserve(v.members.size());
+            for (const auto& member : v.members) sorted.push_back(&member);
+            std::sort(sorted.begin(), sorted.end(),
+                      [](const data_set::Members::value_type* a, const data_set::Members::value_type* b) {
+                          return a->first < b->first;
+                      });
+            for (const auto* member : sorted) {
+                changeLine(level + 1);
+                // An empty key too: "" reads back as one.
+                appendQuoted(out_, member->first);
+                out_ += " = ";
+                write(member->second, level + 1, true);
+                out_ += ';';
+            }
+            changeLine(level);
+            out_ += '}';
+            break;
+        }
+        default:
+            break;
+        }
+        spill();
+    }
+
+    void finish() {
+        if (stream_ != nullptr && !out_.empty()) {
+            stream_->write(out_.data(), static_cast<std::streamsize>(out_.size()));
+            out_.clear();
+        }
+    }
+
+private:
+    // A stream gets the text in pieces of about this size.
+    static const std::size_t kPiece = 64 * 1024;
+
+    void changeLine(int level) {
+        if (compact_) return;
+        static const std::string spaces(256, ' ');
+        out_ += '\n';
+        for (std::size_t n = static_cast<std::size_t>(2 * level); n > 0;) {
+            const std::size_t piece = n < spaces.size() ? n : spaces.size();
+            out_.append(spaces, 0, piece);
+            n -= piece;
+        }
+    }
+
+    void spill() {
+        if (stream_ != nullptr && out_.size() >= kPiece) finish();
+    }
+
+    std::string& out_;
+    std::ostream* stream_;
+    bool compact_;
+};
+
+// ---- reader ----
+
+qdl::SimpleMutex& valueStackMutex() {
+    static qdl::SimpleMutex* m = new qdl::SimpleMutex;
+    return *m;
+}
+
+// The values the parser still refers to, in the order of its own stack. An
+// action that uses up the values on top pops them, so the stack grows with
+// the nesting depth, not with the size of the text. Until a value goes into
+// a container the stack owns it bare: building the text's values takes no
+// lock and copies no handle. An array's elements wait aside and go into it
+// at once, at their exact number, when it is complete.
+class ValueStack {
+public:
+    void clear() {
+        for (data_set* item : items_) delete item;
+        for (Entry& e : entries_) delete e.value;
+        items_.clear();
+        entries_.clear();
+        result_ = -1;
+        broken_ = false;
+    }
+
+    int push(int type) { return push(new data_set(type)); }
+    int push(data_set* value) {
+        entries_.push_back(Entry{value, kNoItems});
+        return top();
+    }
+    // An array whose elements come: they wait at the end of the items.
+    int pushArray() {
+        entries_.push_back(Entry{new data_set(DataSet::kArray), items_.size()});
+        return top();
+    }
+
+    bool valid(int index) const { return index >= 0 && static_cast<std::size_t>(index) < entries_.size(); }
+    int top() const { return static_cast<int>(entries_.size()) - 1; }
+    data_set& at(int index) { return *entries_[static_cast<std::size_t>(index)].value; }
+
+    // The top value, complete, now the caller's.
+    data_set* pop() {
+        const Entry e = entries_.back();
+        entries_.pop_back();
+        if (e.itemsFrom != kNoItems) {
+            // Above the array's own elements stands nothing: what stood
+            // on the stack above it is complete and in its place already.
+            data_set::Elements& elements = e.value->elements;
+            elements.reserve(items_.size() - e.itemsFrom);
+            for (std::size_t i = e.itemsFrom; i < items_.size(); ++i) elements.emplace_back(items_[i]);
+            items_.resize(e.itemsFrom);
+        }
+        return e.value;
+    }
+
+    // The element goes to the array on top.
+    void addItem(data_set* item) { items_.push_back(item); }
+
+    // The actions only ever use the values on top; anything else is a
+    // fault of the grammar, and the parse gives nothing rather than wrong
+    // values.
+    bool expect(bool layout) {
+        if (!layout) broken_ = true;
+        return layout;
+    }
+    bool isArray(int index) const { return entries_[static_cast<std::size_t>(index)].itemsFrom != kNoItems; }
+
+    void setResult(int index) { result_ = index; }
+
+    // The text's top-level list; null when the parse gave none.
+    DataSet result() {
+        if (broken_ || result_ < 0 || result_ != top() || entries_.size() != 1) return DataSet();
+        return DataSet(pop());
+    }
+
+private:
+    static const std::size_t kNoItems = static_cast<std::size_t>(-1);
+
+    struct Entry {
+        data_set* value;
+        std::size_t itemsFrom;  // an array's first waiting element in items_
+    };
+
+    std::vector<Entry> entries_;
+    std::vector<data_set*> items_;
+    int result_ = -1;
+    bool broken_ = false;
+};
+
+// Never destroyed: a parse while the process exits still finds it.
+ValueStack& valueStack() {
+    static ValueStack* stack = new ValueStack;
+    return *stack;
+}
+
+void setMember(data_set& dictionary, std::string&& key, data_set* value) {
+    auto placed = dictionary.members.try_emplace(std::move(key), value);
+    if (!placed.second) placed.first->second = DataSet(value);
+}
+
+// Pops the key and value on top into the dictionary.
+void popMember(data_set& dictionary) {
+    ValueStack& stack = valueStack();
+    data_set* value = stack.pop();
+    // The key's string is used for nothing else: its text moves.
+    std::string key = std::move(stack.at(stack.top()).value);
+    delete stack.pop();
+    setMember(dictionary, std::move(key), value);
+}
+
+void appendUnescaped(std::string& out, const char* text) { qdl::cgpUnescapeAppend(text, std::strlen(text), out); }
+
+// Base64 as the server reads it: line feeds and foreign bytes are skipped,
+// "=" takes a place of value 0 and drops the byte it would end.
+struct DataTables {
+    signed char value[256];  // -1 skipped, -2 "="
+    // A character's value shifted into its place in a group of four; the
+    // top bit for "=" and skipped bytes, so one test finds a group that is
+    // not four plain characters.
+    std::uint32_t shifted[4][256];
+    DataTables() {
+        std::memset(value, -1, sizeof value);
+        const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+        for (int i = 0; i < 64; ++i) value[static_cast<unsigned char>(alphabet[i])] = static_cast<signed char>(i);
+        value[static_cast<unsigned char>('=')] = -2;
+        for (int c = 0; c < 256; ++c)
+            for (int k = 0; k < 4; ++k)
+                shifted[k][c] = value[c] >= 0 ? static_cast<std::uint32_t>(value[c]) << (18 - 6 * k) : 0x80000000u;
+    }
+};
+
+void decodeData(const char* text, std::string& out) {
+    static const DataTables tables;
+    const std::size_t length = std::strlen(text);
+    out.resize(length / 4 * 3 + 3);
+    char* d = &out[0];
+    const unsigned char* in = reinterpret_cast<const unsigned char*>(text);
+    unsigned v[4];
+    bool pad[4];
+    int n = 0;
+    std::size_t i = 0;
+    while (i < length) {
+        // Groups of four plain characters, the common case, at once.
+        if (n == 0) {
+            while (i + 4 <= length) {
+                const std::uint32_t group = tables.shifted[0][in[i]] | tables.shifted[1][in[i + 1]] |
+                                            tables.shifted[2][in[i + 2]] | tables.shifted[3][in[i + 3]];
+                if (group & 0x80000000u) break;
+                d[0] = static_cast<char>(group >> 16);
+                d[1] = static_cast<char>(group >> 8);
+                d[2] = static_cast<char>(group);
+                d += 3;
+                i += 4;
+            }
+            if (i >= length) break;
+        }
+        const signed char c = tables.value[in[i++]];
+        if (c == -1) continue;
+        pad[n] = c == -2;
+        v[n] = pad[n] ? 0 : static_cast<unsigned>(c);
+        if (++n < 4) continue;
+        n = 0;
+        if (!pad[0]) *d++ = static_cast<char>((v[0] << 2) | (v[1] >> 4));
+        if (!pad[2]) *d++ = static_cast<char>(((v[1] & 15) << 4) | (v[2] >> 2));
+        if (!pad[3]) *d++ = static_cast<char>(((v[2] & 3) << 6) | v[3]);
+    }
+    // A short group counts its missing places as "="; one place alone
+    // makes no byte.
+    if (n >= 2) {
+        if (!pad[0]) *d++ = static_cast<char>((v[0] << 2) | (v[1] >> 4));
+        if (n == 3 && !pad[2]) *d++ = static_cast<char>(((v[1] & 15) << 4) | (v[2] >> 2));
+    }
+    out.resize(static_cast<std::size_t>(d - out.data()));
+}
+
+// Runs one data-mode parse and returns the text's value: its top-level
+// list, or the list's only element. Empty when nothing parsed.
+template <class Parse>
+DataSet readValue(Parse parse) {
+    DataSet result(DataSet::kEmpty);
+    // A nested parse would empty the value stack under the running one.
+    if (ParseInProgress::onThisThread()) return result;
+    qdl::ScopedLock guard(valueStackMutex());
+    ValueStack& stack = valueStack();
+    stack.clear();
+    if (parse()) {
+        const DataSet list = stack.result();
+        if (!list.isNull()) result = list->elements.size() == 1 ? list->elements[0] : list;
+    }
+    stack.clear();
+    return result;
+}
+
+bool isRegularFile(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::atomic<unsigned> saveCounter{0};
+
+// Creates a new, empty file beside the path under a name no other process
+// or thread uses, with the mode of the file it will replace; "" on failure.
+std::string createSibling(const std::string& path) {
+    struct stat old;
+    const bool replacing = ::stat(path.c_str(), &old) == 0;
+    const std::string prefix = qdl::directoryOf(path) + "." + qdl::baseName(path) + "." +
+                               std::to_string(static_cast<long>(::getpid())) + ".";
+    for (;;) {
+        const std::string name = prefix + std::to_string(++saveCounter) + ".tmp";
+        const int fd = qdl::openFile(name, O_WRONLY | O_CREAT | O_EXCL);
+        if (fd >= 0) {
+            bool ok = !replacing || ::fchmod(fd, old.st_mode & 07777) == 0;
+            qdl::closeFile(fd);
+            if (ok) return name;
+            qdl::removeFile(name);
+            return std::string();
+        }
+        if (errno != EEXIST) return std::string();
+    }
+}
+
+}  // namespace
+
+// ---- reader actions ----
+
+int dsNewString(const char* text) {
+    ValueStack& stack = valueStack();
+    const int index = stack.push(DataSet::kString);
+    appendUnescaped(stack.at(index).value, text);
+    return index;
+}
+
+int dsAppendText(int index, const char* text) {
+    ValueStack& stack = valueStack();
+    if (stack.expect(index == stack.top())) appendUnescaped(stack.at(index).value, text);
+    return index;
+}
+
+int dsNewArray() { return valueStack().push(DataSet::kArray); }
+
+int dsNewArrayWith(int valueIndex) {
+    ValueStack& stack = valueStack();
+    if (!stack.expect(stack.valid(valueIndex) && valueIndex == stack.top())) return -1;
+    data_set* value = stack.pop();
+    const int index = stack.pushArray();
+    stack.addItem(value);
+    return index;
+}
+
+int dsArrayAppend(int arrayIndex, int valueIndex) {
+    ValueStack& stack = valueStack();
+    if (!stack.expect(stack.valid(arrayIndex) && stack.isArray(arrayIndex) && valueIndex == arrayIndex + 1 &&
+                      valueIndex == stack.top()))
+        return -1;
+    stack.addItem(stack.pop());
+    return arrayIndex;
+}
+
+int dsNewDictionary() { return valueStack().push(DataSet::kDictionary); }
+
+int dsNewDictionaryWith(int keyIndex, int valueIndex) {
+    ValueStack& stack = valueStack();
+    if (!stack.expect(stack.valid(keyIndex) && valueIndex == keyIndex + 1 && valueIndex == stack.top())) return -1;
+    data_set* dictionary = new data_set(DataSet::kDictionary);
+    popMember(*dictionary);
+    return stack.push(dictionary);  // in the key's place
+}
+
+int dsDictionarySet(int dictionaryIndex, int keyIndex, int valueIndex) {
+    ValueStack& stack = valueStack();
+    if (!stack.expect(stack.valid(dictionaryIndex) && keyIndex == dictionaryIndex + 1 && valueIndex == keyIndex + 1 &&
+                      valueIndex == stack.top()))
+        return -1;
+    popMember(stack.at(dictionaryIndex));
+    return dictionaryIndex;
+}
+
+int dsNewData(const char* text) {
+    ValueStack& stack = valueStack();
+    const int index = stack.push(DataSet::kData);
+    decodeData(text, stack.at(index).value);
+    return index;
+}
+
+void dsSetResult(int listIndex) { valueStack().setResult(listIndex); }
+
+// ---- entry points ----
+
+DataSet DataSet::withParent(const DataSet& value, const DataSet& parent) {
+    std::unique_ptr<DataSet> set(new DataSet(parent));
+    qdl::ScopedLock guard(globalPtrMutex());
+    value->parent_.swap(set);
+    return value;
+}
+
+DataSet DataSet::parse(const std::string& text) { return parse(text, DataSet(kEmpty)); }
+
+DataSet DataSet::parse(const std::string& text, const DataSet& parent) {
+    if (text.empty()) return withParent(DataSet(kEmpty), parent);
+    return withParent(readValue([&text] { return parseText(text, kDataMode); }), parent);
+}
+
+DataSet DataSet::loadFromFile(const std::string& path) { return loadFromFile(path, DataSet(kEmpty)); }
+
+DataSet DataSet::loadFromFile(const std::string& path, const DataSet& parent) {
+    // Only a regular file: a FIFO or device would block or never end.
+    if (!isRegularFile(path)) return withParent(DataSet(kEmpty), parent);
+    return withParent(readValue([&path] { return parseFile(path, kDataMode); }), parent);
+}
+
+bool DataSet::saveToFile(const DataSet& value, const std::string& path) {
+    const std::string temp = createSibling(path);
+    if (temp.empty()) return false;
+    bool written;
+    {
+        qdl::ofstream out(temp, std::ios_base::out | std::ios_base::trunc | std::ios_base::binary);
+        Level(0, value, false)(out);
+        out.flush();
+        written = out.good();
+        out.close();
+        if (out.fail()) written = false;
+    }
+    if (!written || !qdl::syncFile(temp) || !qdl::renameFile(temp, path)) {
+        qdl::removeFile(temp);
+        return false;
+    }
+    qdl::syncDirectory(qdl::directoryOf(path));
+    return true;
+}
+
+std::string DataSet::toString(const DataSet& value, bool multiLine) {
+    std::string text;
+    TextWriter(text, nullptr, !multiLine).write(value, 0, false);
+    return text;
+}
+
+std::string quoteString(const std::string& text) {
+    std::string out;
+    appendQuoted(out, text);
+    return out;
+}
+
+}  // namespace cgp
+
+std::ostream& Level::operator()(std::ostream& out) const {
+    std::string buffer;
+    cgp::TextWriter writer(buffer, &out, compact_);
+    writer.write(value_, level_, level_ > 0);
+    writer.finish();
+    return out;
+}
+
+std::ostream& ChangeLine::operator()(std::ostream& out) const {
+    if (compact_) return out;
+    out << '\n' << std::string(static_cast<std::size_t>(2 * level_), ' ');
+    return out;
+}

@@ -1,0 +1,111 @@
+/* The grammar of the shared parser: data-set text, router tables and WSSP
+ * pages. The driver hands the grammar a first token that names the mode;
+ * the productions of each mode start from "input" in their own section.
+ * Token codes are fixed: the scanner returns them and the page nodes keep
+ * them as operator codes. There is no error recovery: the first token no
+ * production accepts ends the parse with "syntax error". The state stack
+ * starts at 200 entries and grows to 10000, then "memory exhausted". */
+
+%define api.prefix {cgparser}
+%define api.value.type union
+%define parse.error simple
+
+%code requires {
+/* ---- common ---- */
+/* ---- data mode ---- */
+/* ---- router mode ---- */
+/* ---- page mode ---- */
+}
+
+%code {
+#include "serverdata/parser.h"
+#include "serverdata/parser_actions.h"
+}
+
+%start input
+
+/* ---- common ---- */
+
+/* The first token, from the driver. */
+%token MODE_PAGE 376 MODE_ROUTER 377 MODE_DATA 378
+/* Any byte no token shape takes. */
+%token BAD_CHARACTER 375
+/* Token texts are the grammar's to free, also when a parse fails. */
+%destructor { cgp::freeToken($$); } <char*>
+
+/* ---- data mode ---- */
+
+%token <char*> ATOM 258 DATA_BLOCK 259 QUOTED_STRING 288
+%token OPEN_PAREN 260 CLOSE_PAREN 261 OPEN_BRACE 262 CLOSE_BRACE 263
+%token SEMICOLON 264 EQUALS 265 COMMA 273
+%type <int> data_list data_item data_value data_array data_dictionary data_pairs
+%type <int> data_string data_qstring data_block
+/* A quoted value followed by a quoted key, "{a = "x" "k" = y}", joins the two
+   as one string: side by side they always form one. The writer puts ";"
+   after every member. */
+%expect 1
+
+/* ---- router mode ---- */
+
+/* ---- page mode ---- */
+
+%%
+
+/* ---- data mode ---- */
+
+input
+    : MODE_DATA
+    | MODE_DATA data_list                   { cgp::dsSetResult($2); }
+    ;
+
+data_list
+    : data_item                             { $$ = cgp::dsNewArrayWith($1); }
+    | data_list COMMA data_item             { $$ = cgp::dsArrayAppend($1, $3); }
+    ;
+
+data_item
+    : data_value SEMICOLON                  { $$ = $1; }
+    | data_value                            { $$ = $1; }
+    ;
+
+data_value
+    : data_array
+    | data_dictionary
+    | data_string
+    | data_block
+    ;
+
+data_array
+    : OPEN_PAREN CLOSE_PAREN                { $$ = cgp::dsNewArray(); }
+    | OPEN_PAREN data_list CLOSE_PAREN      { $$ = $2; }
+    ;
+
+data_dictionary
+    : OPEN_BRACE CLOSE_BRACE                { $$ = cgp::dsNewDictionary(); }
+    | OPEN_BRACE data_pairs CLOSE_BRACE     { $$ = $2; }
+    ;
+
+data_pairs
+    : data_string EQUALS data_item             { $$ = cgp::dsNewDictionaryWith($1, $3); }
+    | data_pairs data_string EQUALS data_item  { $$ = cgp::dsDictionarySet($1, $2, $4); }
+    ;
+
+data_string
+    : ATOM                                  { $$ = cgp::dsNewString($1); cgp::freeToken($1); }
+    | data_qstring
+    ;
+
+data_qstring
+    : QUOTED_STRING                         { $$ = cgp::dsNewString($1); cgp::freeToken($1); }
+    | data_qstring QUOTED_STRING            { $$ = cgp::dsAppendText($1, $2); cgp::freeToken($2); }
+    ;
+
+data_block
+    : DATA_BLOCK                            { $$ = cgp::dsNewData($1); cgp::freeToken($1); }
+    ;
+
+/* ---- router mode ---- */
+
+/* ---- page mode ---- */
+
+%%
