@@ -69,11 +69,12 @@ void appendQuoted(std::string& out, const std::string& text) {
     out += '"';
 }
 
-// Writes into a string; with a stream, hands the text on in pieces.
+// Writes the text in pieces of about kPiece bytes: to a stream as they
+// fill, or, for a string, kept until the end and then joined at the exact
+// size: a growing string would hold up to three times the text at once.
 class TextWriter {
 public:
-    TextWriter(std::string& out, std::ostream* stream, bool compact)
-        : out_(out), stream_(stream), compact_(compact) {}
+    TextWriter(std::ostream* stream, bool compact) : stream_(stream), compact_(compact) {}
 
     void write(const DataSet& value, int level, bool nested) {
         // get(), not isNull(): no lock for a handle this thread holds.
@@ -133,11 +134,24 @@ public:
         spill();
     }
 
+    // Hands the rest to the stream.
     void finish() {
-        if (stream_ != nullptr && !out_.empty()) {
-            stream_->write(out_.data(), static_cast<std::streamsize>(out_.size()));
-            out_.clear();
+        if (!out_.empty()) stream_->write(out_.data(), static_cast<std::streamsize>(out_.size()));
+        out_.clear();
+    }
+
+    std::string text() {
+        if (pieces_.empty()) return std::move(out_);
+        std::size_t size = out_.size();
+        for (const std::string& piece : pieces_) size += piece.size();
+        std::string joined;
+        joined.reserve(size);
+        for (std::string& piece : pieces_) {
+            joined += piece;
+            std::string().swap(piece);
         }
+        joined += out_;
+        return joined;
     }
 
 private:
@@ -156,10 +170,18 @@ private:
     }
 
     void spill() {
-        if (stream_ != nullptr && out_.size() >= kPiece) finish();
+        if (out_.size() < kPiece) return;
+        if (stream_ != nullptr) {
+            finish();
+        } else {
+            pieces_.push_back(std::move(out_));
+            out_ = std::string();
+        }
+        out_.reserve(kPiece + kPiece / 4);
     }
 
-    std::string& out_;
+    std::string out_;
+    std::vector<std::string> pieces_;
     std::ostream* stream_;
     bool compact_;
 };
@@ -452,9 +474,12 @@ void dsSetResult(int listIndex) { valueStack().setResult(listIndex); }
 // ---- entry points ----
 
 DataSet DataSet::withParent(const DataSet& value, const DataSet& parent) {
-    std::unique_ptr<DataSet> set(new DataSet(parent));
-    qdl::ScopedLock guard(globalPtrMutex());
-    value->parent_.swap(set);
+    DataSet* set = new DataSet(parent);
+    {
+        qdl::ScopedLock guard(globalPtrMutex());
+        set = value->swapParent(set);
+    }
+    delete set;
     return value;
 }
 
@@ -494,9 +519,9 @@ bool DataSet::saveToFile(const DataSet& value, const std::string& path) {
 }
 
 std::string DataSet::toString(const DataSet& value, bool multiLine) {
-    std::string text;
-    TextWriter(text, nullptr, !multiLine).write(value, 0, false);
-    return text;
+    TextWriter writer(nullptr, !multiLine);
+    writer.write(value, 0, false);
+    return writer.text();
 }
 
 std::string quoteString(const std::string& text) {
@@ -508,8 +533,7 @@ std::string quoteString(const std::string& text) {
 }  // namespace cgp
 
 std::ostream& Level::operator()(std::ostream& out) const {
-    std::string buffer;
-    cgp::TextWriter writer(buffer, &out, compact_);
+    cgp::TextWriter writer(&out, compact_);
     writer.write(value_, level_, level_ > 0);
     writer.finish();
     return out;
