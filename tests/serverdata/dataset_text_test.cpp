@@ -335,3 +335,33 @@ TEST(DataSetTextTest, NestingGrowsTheStackUpToItsLimit) {
     DataSet loaded;
     EXPECT_EQ(loadPrinting(tooDeep, loaded), errorLine("PATH", "memory exhausted : near \"(\" (0:9998)"));
 }
+
+// Long tokens are read from the scanner's buffer directly; one that the
+// buffer's end cuts must read the same, whole or malformed.
+TEST(DataSetTextTest, TokensCutByTheReadBufferReadTheSame) {
+    const std::string quoted = "\"a\\\"b\\101c\\ddd\xC3\xA9\\e\"";
+    const std::string data = "[TW\nFu\xC3\xA9TWE=]";
+    const DataSet expected = array({str("x"), str("a\"b\\101c\\ddd\xC3\xA9\n"), block("ManMa"), str("y")});
+    for (std::size_t pad = 16300; pad < 16420; ++pad) {
+        SCOPED_TRACE(pad);
+        const std::string head = "(" + std::string(pad, ' ') + "x, ";
+        const DataSet got = DataSet::parse(head + quoted + ", " + data + ", y)");
+        ASSERT_EQ(describe(got), describe(expected));
+        const DataSet swapped = DataSet::parse(head + data + ", " + quoted + ", y)");
+        ASSERT_EQ(describe(swapped), describe(array({str("x"), block("ManMa"), expected->elements[1], str("y")})));
+        // Malformed at the cut: the opening byte is the bad one, wherever the cut falls.
+        for (const std::string& bad : {std::string("\"ab\\x\""), std::string("\"ab\\12\""), std::string("[TW\xC3!]"),
+                                       std::string("\"ab")}) {
+            DataSet loaded;
+            const std::string printed = loadPrinting(head + bad + ")", loaded);
+            ASSERT_EQ(printed, errorLine("PATH", "syntax error : near \"" + bad.substr(0, 1) + "\" (0:" +
+                                                     std::to_string(head.size() + 1) + ")"));
+        }
+    }
+    // Tokens longer than the buffer.
+    const std::string big(100000, 'x');
+    const DataSet longOnes = DataSet::parse("(\"" + big + "\\e\", [" + std::string(40000, 'A') + "])");
+    ASSERT_EQ(longOnes->elements.size(), 2u);
+    EXPECT_EQ(longOnes->elements[0]->value, big + "\n");
+    EXPECT_EQ(longOnes->elements[1]->value, std::string(30000, '\0'));
+}
