@@ -277,7 +277,7 @@ print(len(text), loads, len(out), dumps, release)
 
 int main(int argc, char** argv) {
     const double megabytes = argc > 1 ? std::atof(argv[1]) : 20.0;
-    const int rounds = 5;
+    const int rounds = 9;
 
     std::string text;
     std::string json;
