@@ -385,26 +385,48 @@ bool isRegularFile(const std::string& path) {
 
 std::atomic<unsigned> saveCounter{0};
 
-// Creates a new, empty file beside the path under a name no other process
-// or thread uses, with the mode of the file it will replace; "" on failure.
-std::string createSibling(const std::string& path) {
-    struct stat old;
-    const bool replacing = ::stat(path.c_str(), &old) == 0;
-    const std::string prefix = qdl::directoryOf(path) + "." + qdl::baseName(path) + "." +
-                               std::to_string(static_cast<long>(::getpid())) + ".";
-    for (;;) {
-        const std::string name = prefix + std::to_string(++saveCounter) + ".tmp";
-        const int fd = qdl::openFile(name, O_WRONLY | O_CREAT | O_EXCL);
-        if (fd >= 0) {
-            bool ok = !replacing || ::fchmod(fd, old.st_mode & 07777) == 0;
+// A new, empty file beside the path under a name no other process or
+// thread uses (the leading "." keeps it out of directory listings), owned,
+// where allowed, as the file it will replace; name empty on failure. It can
+// be written; finish gives it the old file's mode.
+struct Sibling {
+    std::string name;
+    bool replacing = false;
+    mode_t mode = 0;
+
+    explicit Sibling(const std::string& path) {
+        struct stat old;
+        replacing = ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+        mode = old.st_mode & 07777;
+        const std::string prefix = qdl::directoryOf(path) + "." + qdl::baseName(path) + "." +
+                                   std::to_string(static_cast<long>(::getpid())) + ".";
+        for (;;) {
+            const std::string candidate = prefix + std::to_string(++saveCounter) + ".tmp";
+            const int fd = qdl::openFile(candidate, O_WRONLY | O_CREAT | O_EXCL);
+            if (fd < 0) {
+                if (errno == EEXIST) continue;
+                return;
+            }
+            bool ok = true;
+            if (replacing) {
+                ok = ::fchmod(fd, mode | S_IWUSR) == 0;
+                // Only root may give the file away; anyone else keeps it as theirs.
+                if (ok && (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) &&
+                    ::fchown(fd, old.st_uid, old.st_gid) != 0 && errno != EPERM)
+                    ok = false;
+            }
             qdl::closeFile(fd);
-            if (ok) return name;
-            qdl::removeFile(name);
-            return std::string();
+            if (ok)
+                name = candidate;
+            else
+                qdl::removeFile(candidate);
+            return;
         }
-        if (errno != EEXIST) return std::string();
     }
-}
+
+    // The old file's mode, also one that denies writing.
+    bool finish() const { return !replacing || (mode & S_IWUSR) != 0 || ::chmod(name.c_str(), mode) == 0; }
+};
 
 }  // namespace
 
@@ -499,7 +521,8 @@ DataSet DataSet::loadFromFile(const std::string& path, const DataSet& parent) {
 }
 
 bool DataSet::saveToFile(const DataSet& value, const std::string& path) {
-    const std::string temp = createSibling(path);
+    const Sibling sibling(path);
+    const std::string& temp = sibling.name;
     if (temp.empty()) return false;
     bool written;
     {
@@ -510,7 +533,7 @@ bool DataSet::saveToFile(const DataSet& value, const std::string& path) {
         out.close();
         if (out.fail()) written = false;
     }
-    if (!written || !qdl::syncFile(temp) || !qdl::renameFile(temp, path)) {
+    if (!written || !sibling.finish() || !qdl::syncFile(temp) || !qdl::renameFile(temp, path)) {
         qdl::removeFile(temp);
         return false;
     }

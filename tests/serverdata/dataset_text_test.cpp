@@ -365,3 +365,21 @@ TEST(DataSetTextTest, TokensCutByTheReadBufferReadTheSame) {
     EXPECT_EQ(longOnes->elements[0]->value, big + "\n");
     EXPECT_EQ(longOnes->elements[1]->value, std::string(30000, '\0'));
 }
+
+// The server's own examples, byte for byte.
+TEST(DataSetTextTest, TheServersExamplesByteForByte) {
+    const DataSet value = DataSet::parse("{a = b; c = (1,2)}");
+    EXPECT_EQ(DataSet::toString(value, false), "{a = b;c = (1,2);}");
+    EXPECT_EQ(DataSet::toString(value, true), "\n{\n  a = b;\n  c = \n  (\n    1,\n    2\n  );\n}");
+
+    EXPECT_EQ(DataSet::toString(DataSet::parse("{B = 1; a = 2; A = 3;}"), false), "{A = 3;B = 1;a = 2;}");
+
+    const DataSet block = DataSet::parse("[TWE]");
+    EXPECT_EQ(block->getType(), DataSet::kData);
+    EXPECT_EQ(block->value, "Ma");
+    EXPECT_EQ(DataSet::toString(block, false), "[TWE=]");
+
+    DataSet loaded;
+    EXPECT_EQ(loadPrinting("{\na = b;\n!\n}\n", loaded), errorLine("PATH", "syntax error : near \"!\" (2:1)"));
+    EXPECT_EQ(loadPrinting("{\r\na = b;\r\n!\r\n}\r\n", loaded), errorLine("PATH", "syntax error : near \"!\" (4:1)"));
+}
