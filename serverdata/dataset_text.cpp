@@ -11,7 +11,6 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <deque>
 #include <vector>
 
 #include "runtime/base64.h"
@@ -78,14 +77,15 @@ public:
 
     void write(const DataSet& value, int level, bool nested) {
         // get(), not isNull(): no lock for a handle this thread holds.
-        if (value.get() == nullptr || value->isEmpty()) {
+        const int kind = value.get() == nullptr ? DataSet::kEmpty : value->getType();
+        if (kind == DataSet::kEmpty || kind > DataSet::kData) {
             // Inside an array or dictionary nothing at all would not read
             // back: "(a,,b)", "key = ;".
             if (nested) out_ += "\"\"";
             return;
         }
         const data_set& v = *value;
-        switch (v.getType()) {
+        switch (kind) {
         case DataSet::kString:
             appendQuoted(out_, v.value);
             break;
