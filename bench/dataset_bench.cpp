@@ -89,32 +89,26 @@ private:
         if (member) ds_ += ';';
         if (!member) ds_ += ',';
     }
+    // Between double quotes; the two formats differ only in the escape of
+    // a line feed.
+    static std::string inQuotes(const std::string& s, const char* lineFeed) {
+        std::string out = "\"";
+        for (char c : s) {
+            if (c == '"') out += "\\\"";
+            else if (c == '\\') out += "\\\\";
+            else if (c == '\n') out += lineFeed;
+            else if (c == '\t') out += "\\t";
+            else out += c;
+        }
+        return out + "\"";
+    }
     static std::string quoted(const std::string& s) {
         bool bare = !s.empty();
         for (char c : s)
             if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '.') bare = false;
-        if (bare) return s;
-        std::string out = "\"";
-        for (char c : s) {
-            if (c == '"') out += "\\\"";
-            else if (c == '\\') out += "\\\\";
-            else if (c == '\n') out += "\\e";
-            else if (c == '\t') out += "\\t";
-            else out += c;
-        }
-        return out + "\"";
+        return bare ? s : inQuotes(s, "\\e");
     }
-    static std::string jsonQuoted(const std::string& s) {
-        std::string out = "\"";
-        for (char c : s) {
-            if (c == '"') out += "\\\"";
-            else if (c == '\\') out += "\\\\";
-            else if (c == '\n') out += "\\n";
-            else if (c == '\t') out += "\\t";
-            else out += c;
-        }
-        return out + "\"";
-    }
+    static std::string jsonQuoted(const std::string& s) { return inQuotes(s, "\\n"); }
 
     std::string ds_, json_;
     std::vector<bool> first_, inMember_;
