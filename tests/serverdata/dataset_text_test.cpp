@@ -65,6 +65,7 @@ TEST(DataSetTextTest, ReaderTakesEveryTokenShape) {
         {"#T atom ends at )", "(#Tx)", array({str("#Tx")}), ""},
         {"#T atom in a dictionary", "{a = #T1;b=#T2}", dict({{"a", str("#T1")}, {"b", str("#T2")}}), ""},
         {"#T atom ends at a blank", "(#T1 ,x)", array({str("#T1"), str("x")}), ""},
+        {"#T atom ends at a tab and a line end", "(#T1\t,#T2\r\n)", array({str("#T1"), str("#T2")}), ""},
         {"#NULL#", "#NULL#", str("#NULL#"), ""},
         {"#NULL# in lower case", "#null#", str("#null#"), ""},
         {"#( atom", "#(a b=c)", str("#(a b=c)"), ""},
