@@ -234,6 +234,14 @@ TEST(WsspLoad, FilesThatDoNotLoad) {
     EXPECT_EQ(cgp::WSSPPage::loadFromFile(dir.path()), nullptr);  // a folder
     EXPECT_EQ(capture.text(), "");
 
+    cgp::WSSPPage::setVerbose(true);
+    {
+        testsupport::StdoutCapture verbose;
+        EXPECT_EQ(cgp::WSSPPage::loadFromFile(dir / "missing.wssp"), nullptr);
+        EXPECT_EQ(verbose.text(), "* WSSPPage: Loading from file " + (dir / "missing.wssp") + "\n");
+    }
+    cgp::WSSPPage::setVerbose(false);
+
     testsupport::writeFile(dir / "empty.wssp", "");
     const std::unique_ptr<WsspNode> empty(cgp::WSSPPage::loadFromFile(dir / "empty.wssp"));
     ASSERT_NE(empty, nullptr);
