@@ -158,8 +158,91 @@ public:
 
     // Whether the server answers GetClusterDomainDefaults with success.
     bool isCluster();
+
+    // Modules.
+    DataSet getModule(const std::string& module);
+    void setModule(const std::string& module, const DataSet& settings);
+    void updateModule(const std::string& module, const DataSet& settings);
+
+    // The router. A table goes out as one data-set string, so its line
+    // ends travel escaped; it comes back as text.
+    DataSet getRouterSettings();
+    void setRouterSettings(const DataSet& settings);
+    std::string getRouterTable();
+    void setRouterTable(const std::string& table);
+    std::string getClusterRouterTable();
+    void setClusterRouterTable(const std::string& table);
+
+    // Protection, the banned settings and interception.
+    DataSet getProtection();
+    void setProtection(const DataSet& settings);
+    DataSet getClusterProtection();
+    void setClusterProtection(const DataSet& settings);
+    DataSet getBanned();
+    void setBanned(const DataSet& settings);
+    DataSet getClusterBanned();
+    DataSet getServerIntercept();
+    void setServerIntercept(const DataSet& settings);
+    DataSet getClusterIntercept();
+    void setClusterIntercept(const DataSet& settings);
+
+    // The IP-address lists, as text (entries on lines of their own). A
+    // list goes out between double quotes exactly as given, so one holding
+    // CR, LF, NUL or a double quote is refused: write each line end as the
+    // two characters "\e", which the server reads as one.
+    std::string getLANIPs();
+    void setLANIPs(const std::string& addresses);
+    std::string getClusterLANIPs();
+    void setClusterLANIPs(const std::string& addresses);
+    std::string getClientIPs();
+    void setClientIPs(const std::string& addresses);
+    std::string getClusterClientIPs();
+    void setClusterClientIPs(const std::string& addresses);
+    std::string getBlacklistedIPs();
+    void setBlacklistedIPs(const std::string& addresses);
+    std::string getClusterBlacklistedIPs();
+    void setClusterBlacklistedIPs(const std::string& addresses);
+    std::string getWhiteHoleIPs();
+    void setWhiteHoleIPs(const std::string& addresses);
+    std::string getClusterWhiteHoleIPs();
+    void setClusterWhiteHoleIPs(const std::string& addresses);
+    std::string getTempClientIPs();
+
+    // The cluster's domain defaults.
+    DataSet getClusterDomainDefaults();
+    void setClusterDomainDefaults(const DataSet& settings);
+    void updateClusterDomainDefaults(const DataSet& settings);
+
+    // Rules. Every setter but the account's wants a non-empty array.
+    DataSet getServerRules();
+    void setServerRules(const DataSet& rules);
+    DataSet getClusterRules();
+    void setClusterRules(const DataSet& rules);
+    DataSet getDomainRules(const std::string& domain);
+    void setDomainRules(const std::string& domain, const DataSet& rules);
+    DataSet getAccountRules(const std::string& account);
     // Any array, an empty one included.
     void setAccountRules(const std::string& account, const DataSet& rules);
+
+    // Alerts. A posted alert goes out as a data-set string, the one to
+    // remove plain. The domain of getDomainAlerts and setDomainAlerts is
+    // left out of the line when it is empty.
+    DataSet getServerAlerts();
+    void setServerAlerts(const DataSet& alerts);
+    void postServerAlert(const std::string& alert);
+    void removeServerAlert(const std::string& alert);
+    DataSet getClusterAlerts();
+    void setClusterAlerts(const DataSet& alerts);
+    void postClusterAlert(const std::string& alert);
+    void removeClusterAlert(const std::string& alert);
+    DataSet getDomainAlerts(const std::string& domain);
+    void setDomainAlerts(const std::string& domain, const DataSet& alerts);
+    void postDomainAlert(const std::string& domain, const std::string& alert);
+    void removeDomainAlert(const std::string& domain, const std::string& alert);
+    DataSet getAccountAlerts(const std::string& account);
+    void setAccountAlerts(const std::string& account, const DataSet& alerts);
+    void postAccountAlert(const std::string& account, const std::string& alert);
+    void removeAccountAlert(const std::string& account, const std::string& alert);
 
     // ==== end of server and cluster settings, rules and alerts ====
 
