@@ -111,6 +111,60 @@ public:
     void createAccount(const std::string& name, const DataSet& settings, const std::string& word, bool external);
     // False when the server refuses the password (513, 515).
     bool verifyAccountPassword(const std::string& account, const std::string& password);
+    void deleteAccount(const std::string& account);
+    void renameAccount(const std::string& account, const std::string& newName);
+    DataSet listAccounts(const std::string& domain);  // an empty domain is left out
+    DataSet getAccountSettings(const std::string& account);
+    DataSet getAccountEffectiveSettings(const std::string& account);
+    // Update changes the keys given and keeps the others; set replaces the
+    // whole dictionary.
+    void updateAccountSettings(const std::string& account, const DataSet& settings);
+    void setAccountSettings(const std::string& account, const DataSet& settings);
+    // The same three under names of their own.
+    DataSet readAccountSettings(const std::string& account);
+    void mergeAccountSettings(const std::string& account, const DataSet& settings);
+    void replaceAccountSettings(const std::string& account, const DataSet& settings);
+    DataSet getAccountInfo(const std::string& account, const std::string& key);
+    std::string getAccountLocation(const std::string& account);
+    // The password goes out as a data-set string, so it may hold spaces.
+    void setAccountPassword(const std::string& account, const std::string& password);
+    DataSet getAccountAliases(const std::string& account);
+    void setAccountAliases(const std::string& account, const DataSet& aliases);
+    DataSet getAccountRights(const std::string& account);
+    void setAccountRights(const std::string& account, const DataSet& rights);
+    DataSet getAccountRPOP(const std::string& account);
+    void setAccountRPOP(const std::string& account, const DataSet& rpop);
+    DataSet getAccountStat(const std::string& account);
+    void resetAccountStat(const std::string& account);
+    void removeAccountSubset(const std::string& account, const std::string& subset);
+
+    // A domain's account defaults and template; an empty domain is left
+    // out of the line.
+    DataSet getAccountDefaults(const std::string& domain);
+    void setAccountDefaults(const std::string& domain, const DataSet& settings);
+    void updateAccountDefaults(const std::string& domain, const DataSet& settings);
+    DataSet getAccountTemplate(const std::string& domain);
+    void setAccountTemplate(const std::string& domain, const DataSet& settings);
+    void updateAccountTemplate(const std::string& domain, const DataSet& settings);
+    // Server-wide and cluster-wide account defaults.
+    DataSet getAllAccountsDefaults();
+    void setAllAccountsDefaults(const DataSet& settings);
+    void updateAllAccountsDefaults(const DataSet& settings);
+    DataSet getClusterAccountDefaults();
+    void setClusterAccountDefaults(const DataSet& settings);
+    void updateClusterAccountDefaults(const DataSet& settings);
+
+    // Web-user settings of an account, a domain (left out when empty), the
+    // server and the cluster.
+    DataSet getWebUser(const std::string& account);
+    DataSet getEffectiveWebUser(const std::string& account);
+    void setWebUser(const std::string& account, const DataSet& settings);
+    DataSet getWebUserDefaults(const std::string& domain);
+    void setWebUserDefaults(const std::string& domain, const DataSet& settings);
+    DataSet getServerWebUserDefaults();
+    void setServerWebUserDefaults(const DataSet& settings);
+    DataSet getClusterWebUserDefaults();
+    void setClusterWebUserDefaults(const DataSet& settings);
 
     // ==== end of accounts ====
 
