@@ -206,6 +206,69 @@ public:
     // The text goes out escaped twice: once here, once as a data-set string.
     void writeLog(int level, const std::string& text);
 
+    // Skins of the cluster, the server and a domain. An empty domain is left
+    // out of the command. Skin and file names go between double quotes;
+    // skin-file data does too, as it is, so the caller encodes it: data
+    // holding CR, LF, NUL or a double quote is refused.
+    void createClusterSkin(const std::string& skin);
+    void createServerSkin(const std::string& skin);
+    void createDomainSkin(const std::string& domain, const std::string& skin);
+    void renameClusterSkin(const std::string& skin, const std::string& newSkin);
+    void renameServerSkin(const std::string& skin, const std::string& newSkin);
+    void renameDomainSkin(const std::string& domain, const std::string& skin, const std::string& newSkin);
+    void deleteClusterSkin(const std::string& skin);
+    void deleteServerSkin(const std::string& skin);
+    void deleteDomainSkin(const std::string& domain, const std::string& skin);
+    DataSet listClusterSkins();
+    DataSet listServerSkins();
+    DataSet listDomainSkins(const std::string& domain);
+    DataSet listClusterSkinFiles(const std::string& skin);
+    DataSet listServerSkinFiles(const std::string& skin);
+    DataSet listDomainSkinFiles(const std::string& domain, const std::string& skin);
+    DataSet readClusterSkinFile(const std::string& skin, const std::string& file);
+    DataSet readServerSkinFile(const std::string& skin, const std::string& file);
+    DataSet readDomainSkinFile(const std::string& domain, const std::string& skin, const std::string& file);
+    void storeClusterSkinFile(const std::string& skin, const std::string& file, const std::string& data);
+    void storeServerSkinFile(const std::string& skin, const std::string& file, const std::string& data);
+    void storeDomainSkinFile(const std::string& domain, const std::string& skin, const std::string& file,
+                             const std::string& data);
+    void deleteClusterSkinFile(const std::string& skin, const std::string& file);
+    void deleteServerSkinFile(const std::string& skin, const std::string& file);
+    void deleteDomainSkinFile(const std::string& domain, const std::string& skin, const std::string& file);
+
+    // Web files of an account. Data ends the line and goes as it is (spaces
+    // allowed); data holding CR, LF or NUL is refused.
+    DataSet getWebFilesInfo(const std::string& account);
+    // An empty path lists the top folder.
+    DataSet listWebFiles(const std::string& account, const std::string& path);
+    void renameWebFile(const std::string& account, const std::string& file, const std::string& newFile);
+    void deleteWebFile(const std::string& account, const std::string& file);
+
+    // The web-user interface files of a target; data as for web files. An
+    // empty file lists the whole interface.
+    DataSet listWebUserInterface(const std::string& target, const std::string& file);
+    std::string getWebUserInterface(const std::string& target, const std::string& file);
+    void putWebUserInterface(const std::string& target, const std::string& file, const std::string& data);
+    void deleteWebUserInterface(const std::string& target, const std::string& file);
+    void clearWebUserCache(const std::string& target);
+
+    // Web-user sessions. createWebUserSession gives the new session's ID;
+    // an empty skin leaves the choice to the server.
+    std::string createWebUserSession(const std::string& account, const std::string& address,
+                                     const std::string& skin);
+    DataSet getWebUserSession(const std::string& sessionID);
+    void killWebUserSession(const std::string& sessionID);
+
+    // Monitoring and control.
+    std::string getSNMPElement(const std::string& element);
+    void releaseSMTPQueue(const std::string& domain);
+    // An empty text rejects without one.
+    void rejectQueueMessage(const std::string& message, const std::string& text);
+    // With mail, the route that mail to the address takes.
+    DataSet route(const std::string& address, bool mail);
+    void refreshOSData();
+    void shutdown();
+
     // ==== end of skins, web files, web users and control ====
 
     // ==== server and cluster settings, rules and alerts: cli_settings.cpp ====
