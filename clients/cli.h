@@ -170,12 +170,20 @@ public:
 
     // ==== mailboxes, subscriptions, forwarders, groups and lists: cli_mailboxes.cpp ====
 
-    DataSet getAccountSubscription(const std::string& account);
-    void setAccountSubscription(const std::string& account, const DataSet& subscription);
-    // Adds a mailbox name, or merges an array of names (the stored list
-    // then comes sorted, without duplicates); stores nothing when the name
-    // is already there.
-    void addAccountSubscription(const std::string& account, const DataSet& item);
+    // Mailbox names go between double quotes as they are: a name holding a
+    // double quote cannot be sent and is refused. An empty authAccount
+    // leaves the "AUTH" piece out, except for getMailboxRights, which needs it.
+    void createMailbox(const std::string& account, const std::string& mailbox, const std::string& authAccount);
+    void deleteMailbox(const std::string& account, const std::string& mailbox, const std::string& authAccount);
+    // The forms that send "MAILBOXES" in place of "MAILBOX".
+    void deleteMailboxes(const std::string& account, const std::string& mailboxes, const std::string& authAccount);
+    void renameMailbox(const std::string& account, const std::string& mailbox, const std::string& newMailbox,
+                       const std::string& authAccount);
+    void renameMailboxes(const std::string& account, const std::string& mailboxes, const std::string& newMailboxes,
+                         const std::string& authAccount);
+    DataSet listMailboxes(const std::string& account, const std::string& filter, const std::string& authAccount);
+    DataSet getMailboxInfo(const std::string& account, const std::string& mailbox, const std::string& authAccount);
+    void updateMailboxInfo(const std::string& account, const std::string& mailbox, const DataSet& info);
     DataSet getMailboxACL(const std::string& account, const std::string& mailbox, const std::string& authAccount);
     void setMailboxACL(const std::string& account, const std::string& mailbox, const DataSet& acl,
                        const std::string& authAccount);
@@ -183,14 +191,92 @@ public:
     // it are emptied.
     void setMailboxACLEntry(const std::string& account, const std::string& mailbox, const DataSet& entries,
                             const std::string& authAccount);
+    std::string getMailboxRights(const std::string& account, const std::string& mailbox,
+                                 const std::string& authAccount);
+    void setMailboxClass(const std::string& account, const std::string& mailbox, const std::string& mailboxClass,
+                         const std::string& authAccount);
+    DataSet getMailboxAliases(const std::string& account);
+    void setMailboxAliases(const std::string& account, const DataSet& aliases);
+
+    DataSet getAccountSubscription(const std::string& account);
+    void setAccountSubscription(const std::string& account, const DataSet& subscription);
+    // Adds a mailbox name, or merges an array of names (the stored list
+    // then comes sorted, without duplicates); stores nothing when the name
+    // is already there.
+    void addAccountSubscription(const std::string& account, const DataSet& item);
+
+    void createForwarder(const std::string& forwarder, const std::string& address);
+    void deleteForwarder(const std::string& forwarder);
+    std::string getForwarder(const std::string& forwarder);
+    // An empty domain is left out, in these and below: the server takes its
+    // default.
+    DataSet listForwarders(const std::string& domain);
+
+    void createGroup(const std::string& group, const DataSet& settings);
+    void deleteGroup(const std::string& group);
+    void renameGroup(const std::string& group, const std::string& newName);
+    DataSet getGroup(const std::string& group);
+    void setGroup(const std::string& group, const DataSet& settings);
+    DataSet listGroups(const std::string& domain);
+
+    void createList(const std::string& list, const std::string& owner);
+    void deleteList(const std::string& list);
+    void renameList(const std::string& list, const std::string& newName);
+    DataSet getList(const std::string& list);
+    void updateList(const std::string& list, const DataSet& settings);
+    DataSet listLists(const std::string& domain);
+    DataSet getDomainLists(const std::string& domain);
+    DataSet getAccountLists(const std::string& account);
     void list(const std::string& list, const std::string& operation, const std::string& address, bool silently,
               bool confirm);
     // The filter clause goes out when there is a filter or a limit above 0.
     DataSet listSubscribers(const std::string& list, const std::string& filter, int limit);
+    DataSet getSubscriberInfo(const std::string& list, const std::string& subscriber);
+    void setPostingMode(const std::string& list, const std::string& subscriber, const std::string& mode);
+    // The text is the last piece of the line: it may hold spaces.
+    void processBounce(const std::string& account, bool fatal, const std::string& text);
 
     // ==== end of mailboxes, subscriptions, forwarders, groups and lists ====
 
     // ==== domains and directory: cli_domains.cpp ====
+
+    // An empty settings value, or one without members, is left out.
+    void createDomain(const std::string& domain, const DataSet& settings);
+    void createSharedDomain(const std::string& domain, const DataSet& settings);
+    void createDirectoryDomain(const std::string& domain, const DataSet& settings);
+    void deleteDomain(const std::string& domain, bool force);
+    void renameDomain(const std::string& domain, const std::string& newName);
+    DataSet listDomains();
+    // An empty account or domain is left out, in these and below: the
+    // server takes its default.
+    DataSet listAdminDomains(const std::string& account);
+    std::string getDomainLocation(const std::string& domain);
+    std::string mainDomainName();
+
+    DataSet getDomainSettings(const std::string& domain);
+    DataSet getDomainEffectiveSettings(const std::string& domain);
+    void updateDomainSettings(const std::string& domain, const DataSet& settings);
+    void setDomainSettings(const std::string& domain, const DataSet& settings);
+    // The same three under a second name, for programs written against it.
+    DataSet getSettingsOfDomain(const std::string& domain);
+    void updateSettingsOfDomain(const std::string& domain, const DataSet& settings);
+    void setSettingsOfDomain(const std::string& domain, const DataSet& settings);
+
+    DataSet getDomainDefaults();
+    void updateDomainDefaults(const DataSet& settings);
+    void setDomainDefaults(const DataSet& settings);
+    DataSet getDomainAliases(const std::string& domain);
+    void setDomainAliases(const std::string& domain, const DataSet& aliases);
+    DataSet getDomainStat(const std::string& domain);
+    void resetDomainStat(const std::string& domain);
+
+    DataSet getDirectoryIntegration();
+    void setDirectoryIntegration(const DataSet& settings);
+    DataSet getClusterDirectoryIntegration();
+    void setClusterDirectoryIntegration(const DataSet& settings);
+    void reloadDirectoryDomains();
+    void insertDirectoryRecords(const std::string& domain);
+    void deleteDirectoryRecords(const std::string& domain);
 
     // ==== end of domains and directory ====
 
