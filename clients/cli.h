@@ -258,9 +258,9 @@ public:
     void updateDomainSettings(const std::string& domain, const DataSet& settings);
     void setDomainSettings(const std::string& domain, const DataSet& settings);
     // The same three under a second name, for programs written against it.
-    DataSet getSettingsOfDomain(const std::string& domain);
-    void updateSettingsOfDomain(const std::string& domain, const DataSet& settings);
-    void setSettingsOfDomain(const std::string& domain, const DataSet& settings);
+    DataSet readDomainSettings(const std::string& domain);
+    void mergeDomainSettings(const std::string& domain, const DataSet& settings);
+    void replaceDomainSettings(const std::string& domain, const DataSet& settings);
 
     DataSet getDomainDefaults();
     void updateDomainDefaults(const DataSet& settings);

@@ -52,13 +52,13 @@ void CLI::setDomainSettings(const std::string& domain, const DataSet& settings) 
     command("SetDomainSettings", {opt(P(domain)), Dict(settings)});
 }
 
-DataSet CLI::getSettingsOfDomain(const std::string& domain) { return getDomainSettings(domain); }
+DataSet CLI::readDomainSettings(const std::string& domain) { return getDomainSettings(domain); }
 
-void CLI::updateSettingsOfDomain(const std::string& domain, const DataSet& settings) {
+void CLI::mergeDomainSettings(const std::string& domain, const DataSet& settings) {
     updateDomainSettings(domain, settings);
 }
 
-void CLI::setSettingsOfDomain(const std::string& domain, const DataSet& settings) {
+void CLI::replaceDomainSettings(const std::string& domain, const DataSet& settings) {
     setDomainSettings(domain, settings);
 }
 

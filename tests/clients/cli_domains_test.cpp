@@ -92,12 +92,12 @@ TEST(CliDomains, Settings) {
         {CLI_CALL(setDomainSettings("d.com", cgp::DataSet())), "", "", kRefused},
 
         // The second entry points send what the first do.
-        {CLI_CALL(getSettingsOfDomain("")), "getDomainSettings", "201 {a = b;}", "D{\"a\":S\"b\"}"},
-        {CLI_CALL(getSettingsOfDomain("d.com")), "getDomainSettings d.com", "201 {a = b;}", "D{\"a\":S\"b\"}"},
-        {CLI_CALL(updateSettingsOfDomain("d.com", dict({{"a", str("b")}}))), "UpdateDomainSettings d.com {a = b;}"},
-        {CLI_CALL(updateSettingsOfDomain("d.com", dict({}))), "", "", kRefused},
-        {CLI_CALL(setSettingsOfDomain("", dict({{"a", str("b")}}))), "SetDomainSettings {a = b;}"},
-        {CLI_CALL(setSettingsOfDomain("d.com", dict({}))), "", "", kRefused},
+        {CLI_CALL(readDomainSettings("")), "getDomainSettings", "201 {a = b;}", "D{\"a\":S\"b\"}"},
+        {CLI_CALL(readDomainSettings("d.com")), "getDomainSettings d.com", "201 {a = b;}", "D{\"a\":S\"b\"}"},
+        {CLI_CALL(mergeDomainSettings("d.com", dict({{"a", str("b")}}))), "UpdateDomainSettings d.com {a = b;}"},
+        {CLI_CALL(mergeDomainSettings("d.com", dict({}))), "", "", kRefused},
+        {CLI_CALL(replaceDomainSettings("", dict({{"a", str("b")}}))), "SetDomainSettings {a = b;}"},
+        {CLI_CALL(replaceDomainSettings("d.com", dict({}))), "", "", kRefused},
     });
 }
 
