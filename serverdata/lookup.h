@@ -43,6 +43,8 @@ bool resolveForwarder(Address& address, unsigned depth);
 
 // Replaces an IP address text by the domain that claims it, in place; an
 // address no domain claims gets the fallback domain, and a line says so.
+// The address may be written as a domain literal ("[10.0.0.1]"), and the
+// domains may claim it as a data-set address ("#I[10.0.0.1]").
 std::string& findDomainByIP(std::string& ip);
 
 bool isForwarder(const Address& address);

@@ -118,27 +118,53 @@ RouterEntry entryFor(const std::string& text, bool bracketed, const std::string&
     return entry;
 }
 
-// Byte keys to the routes whose key ends at a node, in table order.
+// Byte keys to the routes whose key ends at a node, in table order. Built
+// node by node, then frozen into flat arrays in breadth-first order, so
+// that a walk reads few cache lines: a node's children stand side by side.
 class Trie {
 public:
-    Trie() : nodes_(1) {}
+    Trie() : building_(1) {}
 
     template <class It>
     void add(It begin, It end, std::uint32_t route) {
         std::uint32_t node = 0;
         for (; begin != end; ++begin) node = childOrNew(node, static_cast<unsigned char>(*begin));
-        nodes_[node].routes.push_back(route);
+        building_[node].routes.push_back(route);
     }
 
-    bool empty() const { return nodes_.size() == 1; }
+    void freeze() {
+        std::vector<std::uint32_t> order(1, 0);
+        std::vector<std::uint32_t> renamed(building_.size(), 0);
+        for (std::size_t k = 0; k < order.size(); ++k) {
+            for (const Child& child : building_[order[k]].children) {
+                renamed[child.node] = static_cast<std::uint32_t>(order.size());
+                order.push_back(child.node);
+            }
+        }
+        nodes_.clear();
+        for (std::uint32_t old : order) {
+            const Node& node = building_[old];
+            nodes_.push_back(Frozen{static_cast<std::uint32_t>(children_.size()), static_cast<std::uint32_t>(routes_.size())});
+            for (const Child& child : node.children) children_.push_back(Child{child.byte, renamed[child.node]});
+            routes_.insert(routes_.end(), node.routes.begin(), node.routes.end());
+        }
+        nodes_.push_back(Frozen{static_cast<std::uint32_t>(children_.size()), static_cast<std::uint32_t>(routes_.size())});
+        std::vector<Node>().swap(building_);
+    }
+
+    // Frozen only.
+    bool empty() const { return children_.empty(); }
 
     std::uint32_t child(std::uint32_t node, unsigned char byte) const {
-        const std::vector<Child>& children = nodes_[node].children;
-        const auto it = std::lower_bound(children.begin(), children.end(), byte, before);
-        return it != children.end() && it->byte == byte ? it->node : kNoRoute;
+        const Child* first = children_.data() + nodes_[node].childStart;
+        const Child* last = children_.data() + nodes_[node + 1].childStart;
+        const Child* it = std::lower_bound(first, last, byte, before);
+        return it != last && it->byte == byte ? it->node : kNoRoute;
     }
 
-    const std::vector<std::uint32_t>& routes(std::uint32_t node) const { return nodes_[node].routes; }
+    // The routes whose key ends at the node.
+    const std::uint32_t* routesBegin(std::uint32_t node) const { return routes_.data() + nodes_[node].routeStart; }
+    const std::uint32_t* routesEnd(std::uint32_t node) const { return routes_.data() + nodes_[node + 1].routeStart; }
 
 private:
     struct Child {
@@ -153,16 +179,26 @@ private:
     static bool before(const Child& child, unsigned char byte) { return child.byte < byte; }
 
     std::uint32_t childOrNew(std::uint32_t node, unsigned char byte) {
-        std::vector<Child>& children = nodes_[node].children;
+        std::vector<Child>& children = building_[node].children;
         const auto it = std::lower_bound(children.begin(), children.end(), byte, before);
         if (it != children.end() && it->byte == byte) return it->node;
-        const std::uint32_t made = static_cast<std::uint32_t>(nodes_.size());
+        const std::uint32_t made = static_cast<std::uint32_t>(building_.size());
         children.insert(it, Child{byte, made});
-        nodes_.emplace_back();  // children is not used past this point
+        building_.emplace_back();  // children is not used past this point
         return made;
     }
 
-    std::vector<Node> nodes_;
+    // A frozen node's children and routes run to where the next node's begin;
+    // one node more stands at the end.
+    struct Frozen {
+        std::uint32_t childStart;
+        std::uint32_t routeStart;
+    };
+
+    std::vector<Node> building_;
+    std::vector<Frozen> nodes_;
+    std::vector<Child> children_;
+    std::vector<std::uint32_t> routes_;
 };
 
 // One table in the order its entries were added, and its index.
@@ -186,6 +222,8 @@ public:
                 any_ = i;
             }
         }
+        suffixes_.freeze();
+        prefixes_.freeze();
     }
 
     // The first route whose pattern matches the text, or kNoRoute. Exact
@@ -204,8 +242,8 @@ public:
             for (std::size_t i = 0; i < n; ++i) {
                 node = prefixes_.child(node, asciiLower(text[i]));
                 if (node == kNoRoute) break;
-                const std::vector<std::uint32_t>& here = prefixes_.routes(node);
-                if (!here.empty() && here[0] < best) best = here[0];
+                const std::uint32_t* here = prefixes_.routesBegin(node);
+                if (here != prefixes_.routesEnd(node) && *here < best) best = *here;
             }
         }
         if (!suffixes_.empty()) {
@@ -213,7 +251,8 @@ public:
             for (std::size_t k = n; k-- > 0;) {
                 node = suffixes_.child(node, static_cast<unsigned char>(text[k]));
                 if (node == kNoRoute) break;
-                for (std::uint32_t r : suffixes_.routes(node)) {
+                for (const std::uint32_t* it = suffixes_.routesBegin(node); it != suffixes_.routesEnd(node); ++it) {
+                    const std::uint32_t r = *it;
                     if (r >= best) break;
                     const RouterEntry& p = routes[r].pattern;
                     if (n >= p.prefix.size() + p.suffix.size() && startsWithNoCase(text, p.prefix)) {

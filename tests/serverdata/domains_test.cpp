@@ -104,6 +104,7 @@ TEST_F(DomainsTest, MailboxPaths) {
         {"unknown account", {"nobody", "main.com"}, "", ""},
         // Fault once: a name with ".." reached another domain's account.
         {"name climbing out", {"../Domains/a.org/ann", "main.com"}, "", ""},
+        {"parent name", {"../x", "main.com"}, "", ""},
         {"name with a slash", {"x.sub/deep", "main.com"}, "", ""},
         {"empty name", {"", "main.com"}, "", ""},
         // Fault once: the "*.sub" search followed a link into another domain.

@@ -303,7 +303,8 @@ TEST_F(LookupTest, QueriesWhileReloading) {
                 Address fw("fw", "a.org");
                 if (cgp::findDomainByIP(ip) != "a.org" || cgp::getRealDomainName(alias) != "a.org" ||
                     !cgp::isMailingList(Address("news-feed", "a.org")) || !cgp::resolveForwarder(fw, 0) ||
-                    !cgp::isDomain("s.net") || cgp::getMailboxPath(Address("x", "a.org"), "") != "")
+                    !cgp::isDomain("s.net") || cgp::getMailboxPath(Address("x", "a.org"), "") != "" ||
+                    cgp::countAll(true, true, true) != 8)
                     ++wrong;
             }
         });
