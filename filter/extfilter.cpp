@@ -1,6 +1,7 @@
 #include "filter/extfilter.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <ctime>
@@ -36,7 +37,13 @@ void joinHeaderLines(const std::vector<std::string>& lines, std::string& out) {
 }
 
 ExtFilter::ExtFilter(bool threaded) : Helper(threaded, "REJECTED") {
-    std::srand(static_cast<unsigned>(std::time(nullptr)));
+    // Instances started in the same second must not draw the same numbers:
+    // the seed mixes nanoseconds and the process id into the time.
+    struct timespec now = {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const unsigned long pid = static_cast<unsigned long>(::getpid());
+    std::srand(static_cast<unsigned>(static_cast<unsigned long>(now.tv_sec) ^ static_cast<unsigned long>(now.tv_nsec) ^
+                                     (pid << 16) ^ (pid >> 16)));
 }
 
 ExtFilter::~ExtFilter() = default;

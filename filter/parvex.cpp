@@ -8,6 +8,7 @@
 
 #include "filter/part_headers.h"
 #include "filter/pipe.h"
+#include "filter/temp_dirs.h"
 #include "runtime/files.h"
 #include "runtime/log.h"
 #include "runtime/stream.h"
@@ -76,14 +77,7 @@ int Parvex::run(int argc, char** argv) {
     if (!parseCommandLine(argc, argv, kTitle, batchPath)) return 0;
 
     programDir = qdl::directoryOf(argc > 0 && argv[0] ? argv[0] : "");
-    // Each running instance (the filter, a batch) unpacks into a directory of
-    // its own, so two of them never remove each other's files.
-    std::string shared = programDir + "pvx_temp";
-    qdl::makeDirectory(shared, false);
-    tempDir = programDir + "pvx_temp/" + std::to_string(static_cast<long>(::getpid())) + "/";
-    std::string own = tempDir;
-    qdl::removeDirectory(tempDir, true);  // left over by an earlier process of the same id
-    qdl::makeDirectory(own, false);
+    prepareTempDir();
 
     const bool haveTnef = qdl::isFile(programDir + "tnef");
     const bool haveRtf2html = qdl::isFile(programDir + "rtf2html");
@@ -122,9 +116,27 @@ int Parvex::run(int argc, char** argv) {
         convertMdirTree(batchPath);
     }
 
-    qdl::removeDirectory(tempDir, true);
-    qdl::removeDirectory(shared, false);  // only once no other instance uses it
+    finishTempDir();
     return 0;
+}
+
+void Parvex::prepareTempDir() {
+    // Each running instance (the filter, a batch) unpacks into a directory of
+    // its own, so two of them never remove each other's files.
+    const std::string shared = programDir + "pvx_temp";
+    cgp::removeEndedInstances(shared);
+    const std::string name = std::to_string(static_cast<long>(::getpid()));
+    tempDir = shared + "/" + name + "/";
+    // Left over by an earlier process of the same id, or planted: it goes.
+    cgp::removeOwnDirectory(shared, name);
+    // pvx_temp is made with it when it is missing.
+    cgp::makeOwnDirectory(shared + "/" + name);
+}
+
+void Parvex::finishTempDir() {
+    const std::string shared = programDir + "pvx_temp";
+    cgp::removeOwnDirectory(shared, std::to_string(static_cast<long>(::getpid())));
+    qdl::removeDirectory(shared, false);  // only once no other instance uses it
 }
 
 namespace {
@@ -134,7 +146,7 @@ namespace {
 struct TempCleaner {
     const std::string& dir;
     ~TempCleaner() {
-        if (!dir.empty()) qdl::clearDirectory(dir);
+        if (!dir.empty()) cgp::clearOwnDirectory(dir);
     }
 };
 

@@ -8,6 +8,7 @@
 
 #include "filter/attachment.h"
 #include "filter/extfilter.h"
+#include "filter/unpack.h"
 
 class Parvex : public cgp::ExtFilter {
 public:
@@ -27,12 +28,25 @@ public:
     void unpackParts(std::istream& in, std::vector<AttachmentRecord>& records, bool& found, int depth = 0);
 
     // Copies the message from `in` to `out`, each recorded part replaced by
-    // its extracted files; inserted files are deleted once written.
-    void writeConvertedMessage(std::istream& in, std::ostream& out, const std::vector<AttachmentRecord>& records);
+    // its extracted files; inserted files are deleted once written. With
+    // `markKeptParts` (batch mode, whose copies carry no mark at the top) a
+    // TNEF part kept beside its files gets an "X-Parvex:" line of its own.
+    void writeConvertedMessage(std::istream& in, std::ostream& out, const std::vector<AttachmentRecord>& records,
+                               bool markKeptParts = false);
+
+    // Runs tnef or rtf2html with `args`, bounded in time; throws what the
+    // launcher throws. The fuzz target puts a stand-in in its place.
+    virtual cgp::ChildRun runChild(const std::string& program, const std::vector<std::string>& args) const;
 
     // Batch mode over an mdir tree.
     void convertMdirFile(const std::string& path);
     void convertMdirTree(const std::string& path);
+
+    // Start-up: makes this instance's own unpacking directory (tempDir) a
+    // real, empty directory and removes those that ended instances left.
+    void prepareTempDir();
+    // End of the run: removes tempDir, and pvx_temp once no other instance uses it.
+    void finishTempDir();
 
     std::string programDir;  // with its trailing "/"
     // This instance's own unpacking directory: programDir + "pvx_temp/" + pid + "/".

@@ -109,7 +109,7 @@ void Parvex::convertMdirFile(const std::string& path) {
     bool written = createCopy(tmp, original);
     if (written) {
         qdl::ofstream out(tmp);
-        writeConvertedMessage(in, out, records);
+        writeConvertedMessage(in, out, records, true);
         out.flush();
         written = out.good() && !in.bad();
         out.close();

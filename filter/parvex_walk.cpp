@@ -15,6 +15,7 @@
 #include "filter/helper.h"
 #include "filter/parvex.h"
 #include "filter/part_headers.h"
+#include "filter/temp_dirs.h"
 #include "filter/unpack.h"
 #include "runtime/base64.h"
 #include "runtime/files.h"
@@ -119,25 +120,16 @@ private:
     bool skipping_ = false;
 };
 
-// One run of a child program, both pipes read together and bounded in time.
-struct ChildRun {
-    bool finished = false;
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+}  // namespace
 
-// Throws what the launcher throws; a child still running at the deadline is
-// killed and reported as not finished.
-ChildRun runChild(const std::string& path, std::vector<std::string> args) {
-    ChildRun run;
-    qdl::Process child = qdl::Process::launch(path, args);
+cgp::ChildRun Parvex::runChild(const std::string& program, const std::vector<std::string>& args) const {
+    cgp::ChildRun run;
+    std::vector<std::string> argv = args;  // the launcher puts the program in front
+    qdl::Process child = qdl::Process::launch(program, argv);
     run.finished = child.communicate(run.out, run.err, cgp::childTimeoutMs());
     run.status = child.exitStatus();
     return run;
 }
-
-}  // namespace
 
 bool Parvex::convertMessage(std::istream& in, std::vector<AttachmentRecord>& records) {
     bool found = false;
@@ -243,9 +235,9 @@ void PartConverter::toHtml(std::string& entry, bool isAlternative) {
     std::string html = stem + ".html";
     for (int n = 1; pathExists(html); ++n)
         html = stem + "-" + std::to_string(n) + ".html";
-    ChildRun run;
+    cgp::ChildRun run;
     try {
-        run = runChild(filter_.programDir + "rtf2html", {entry, html});
+        run = filter_.runChild(filter_.programDir + "rtf2html", {entry, html});
     } catch (...) {
         qdl::printLine("* Unable to start the rtf2html binary. RTF attachments will not be decoded.");
         return;
@@ -284,9 +276,9 @@ bool PartConverter::convert(std::istream& in, std::streampos partStart, const st
     args.push_back("--verbose");
 
     const std::set<std::string> before = entryNames(tempDir_);
-    ChildRun run;
+    cgp::ChildRun run;
     try {
-        run = runChild(filter_.programDir + "tnef", args);
+        run = filter_.runChild(filter_.programDir + "tnef", args);
     } catch (...) {
         qdl::printLine(
             "* Unable to start the tnef binary, unable to extract winmail.dat attachments. Message will be left "
@@ -409,7 +401,13 @@ void Parvex::unpackParts(std::istream& in, std::vector<AttachmentRecord>& record
     if (headLimit <= closingLine.size()) headLimit = closingLine.size() + 1;
     std::string line;
     cgp::readLineHead(in, line, headLimit);
-    if (depth == 0) qdl::clearDirectory(dir.substr(0, dir.size() - 1));
+    if (depth == 0) {
+        // Since the last message the directory may have gone with the shared
+        // pvx_temp, or a link may stand in its place: made real again first.
+        const std::string own = dir.substr(0, dir.size() - 1);
+        if (!tempDir.empty()) cgp::makeOwnDirectory(own);
+        cgp::clearOwnDirectory(own);
+    }
     bool htmlSeen = false;
     PartConverter converter(*this, dir, records, headLimit);
 
@@ -419,7 +417,11 @@ void Parvex::unpackParts(std::istream& in, std::vector<AttachmentRecord>& record
             PartHeaders part;
             // A part cut short by the next delimiter has no body to look at.
             if (cgp::readPartHeaders(in, part, boundaryLine, line, linePieceLimit)) continue;
-            if (part.contentType == "application/ms-tnef" || part.name == "winmail.dat") {
+            const bool isTnef = part.contentType == "application/ms-tnef" || part.name == "winmail.dat";
+            if (isTnef && part.marked) {
+                // A part that batch mode kept beside its files: done before.
+                qdl::printLine("* This file has already been processed, skipping");
+            } else if (isTnef) {
                 found = true;
                 if (!converter.convert(in, partStart, boundaryLine, isAlternative, htmlSeen, line)) return;
                 continue;

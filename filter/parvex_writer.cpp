@@ -199,12 +199,14 @@ enum class Outcome { Continue, End, Failed };
 
 class Writer {
 public:
-    Writer(const Parvex& filter, std::istream& in, std::ostream& out, const std::vector<AttachmentRecord>& records)
+    Writer(const Parvex& filter, std::istream& in, std::ostream& out, const std::vector<AttachmentRecord>& records,
+           bool markKeptParts)
         : filter_(filter),
           reader_(in, filter.linePieceLimit, headLimitFor(filter.linePieceLimit, records)),
           in_(in),
           out_(out),
-          records_(records) {
+          records_(records),
+          markKeptParts_(markKeptParts) {
         const std::string programDir = filter.programDir.empty() ? std::string("./") : filter.programDir;
         tempRoot_ = realPath(programDir + "pvx_temp");
         if (!filter.tempDir.empty()) ownTemp_ = realPath(filter.tempDir);
@@ -270,7 +272,12 @@ private:
             }
         }
         const bool keep = filter_.keepWinmail || (record.keepPart && !filter_.alwaysRemoveWinmail);
-        if (keep) writeCurrentLine();
+        if (keep) {
+            writeCurrentLine();
+            // The kept part carries the mark in its own header block, so a
+            // later walk passes it over instead of adding its files again.
+            if (markKeptParts_) writeLine("X-Parvex: " + std::to_string(insertedCount(record)) + " attachments extracted.");
+        }
         return passOver(record, keep);
     }
 
@@ -299,6 +306,13 @@ private:
     }
 
     static bool isDropped(const std::string& entry) { return entry.size() >= 2 && entry[0] == '\\' && entry[1] == '*'; }
+
+    static std::size_t insertedCount(const AttachmentRecord& record) {
+        std::size_t n = 0;
+        for (const std::string& entry : record.entries)
+            if (!isDropped(entry)) ++n;
+        return n;
+    }
 
     static std::string pathOf(const std::string& entry) { return !entry.empty() && entry[0] == '*' ? entry.substr(1) : entry; }
 
@@ -374,6 +388,7 @@ private:
     std::istream& in_;
     std::ostream& out_;
     const std::vector<AttachmentRecord>& records_;
+    const bool markKeptParts_;
     std::size_t nextRecord_ = 0;
     std::string tempRoot_;
     std::string ownTemp_;
@@ -381,7 +396,8 @@ private:
 
 }  // namespace
 
-void Parvex::writeConvertedMessage(std::istream& in, std::ostream& out, const std::vector<AttachmentRecord>& records) {
-    Writer writer(*this, in, out, records);
+void Parvex::writeConvertedMessage(std::istream& in, std::ostream& out, const std::vector<AttachmentRecord>& records,
+                                   bool markKeptParts) {
+    Writer writer(*this, in, out, records, markKeptParts);
     writer.run();
 }

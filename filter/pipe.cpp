@@ -1,8 +1,11 @@
 #include "filter/pipe.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
@@ -38,6 +41,34 @@ std::string secondsNow() {
     return text.str();
 }
 
+// Moves `from` to `to` only while no file has that name: a file handed over
+// there by another writer is never replaced. False with errno EEXIST when the
+// name is taken.
+bool renameNoReplace(const std::string& from, const std::string& to) {
+#ifdef RENAME_NOREPLACE
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return false;
+#endif
+    // A link never replaces either; the old name goes once the new one stands.
+    if (::link(from.c_str(), to.c_str()) == 0) {
+        ::unlink(from.c_str());
+        return true;
+    }
+    if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP && errno != EMLINK) return false;
+    // A file system without links: the check leaves a gap the pid in our
+    // names keeps closed.
+    struct stat st;
+    if (::lstat(to.c_str(), &st) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+// How often a taken ".sub" name sends the file to a fresh name before the
+// submission gives up.
+const int kSubmitAttempts = 16;
+
 }  // namespace
 
 std::string Pipe::newSubmitFile() {
@@ -45,7 +76,8 @@ std::string Pipe::newSubmitFile() {
         const std::string seconds = secondsNow();
         qdl::ScopedLock guard(pipeMutex());
         std::ostringstream name;
-        name << kSubmitPrefix << seconds << "_" << stepCounter() << ".tmp";
+        // The pid keeps the names of instances started together apart.
+        name << kSubmitPrefix << seconds << "_" << static_cast<long>(::getpid()) << "_" << stepCounter() << ".tmp";
         // O_EXCL: a name that exists, also one made by another process at
         // the same moment, is never handed out twice.
         const int fd = qdl::openFile(name.str(), O_WRONLY | O_CREAT | O_EXCL);
@@ -58,13 +90,29 @@ std::string Pipe::newSubmitFile() {
 }
 
 bool Pipe::submitFile(const std::string& name) {
-    const std::string submitted = name + ".sub";
-    if (!qdl::syncFile(name) || !qdl::renameFile(name, submitted)) {
+    if (!qdl::syncFile(name)) {
         qdl::removeFile(name);
         return false;
     }
+    std::string current = name;
+    for (int attempt = 1;; ++attempt) {
+        if (renameNoReplace(current, current + ".sub")) break;
+        if (errno != EEXIST || attempt == kSubmitAttempts) {
+            qdl::removeFile(current);
+            return false;
+        }
+        // The ".sub" name holds a message the server has not taken yet: the
+        // file moves to a fresh reserved name of ours and tries again.
+        const std::string fresh = newSubmitFile();
+        if (!qdl::renameFile(current, fresh)) {
+            qdl::removeFile(current);
+            qdl::removeFile(fresh);
+            return false;
+        }
+        current = fresh;
+    }
     // The file is the server's now; a failed directory sync cannot undo that.
-    qdl::syncDirectory(qdl::directoryOf(name));
+    qdl::syncDirectory(qdl::directoryOf(current));
     return true;
 }
 

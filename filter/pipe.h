@@ -1,7 +1,9 @@
 #pragma once
 // Hands new messages to the server through its "Submitted" directory under
 // the working directory. A file is written under a reserved ".tmp" name and
-// moved to that name + ".sub" when complete; the move hands it over.
+// moved to that name + ".sub" when complete; the move hands it over. Names
+// carry the process id, so instances running at once never share one, and
+// the move never replaces a file that is there already.
 #include <fstream>
 #include <ostream>
 #include <set>
@@ -13,7 +15,7 @@ namespace cgp {
 
 class Pipe {
 public:
-    // Reserves a new name "Submitted/vivoveruriruve_<time>_<counter>.tmp" and
+    // Reserves a new name "Submitted/vivoveruriruve_<time>_<pid>_<counter>.tmp" and
     // creates the file empty (never reusing an existing name). When the file
     // cannot be created the name is returned all the same; the caller's
     // open then fails.
@@ -21,7 +23,9 @@ public:
 
     // Hands a written and closed file over: its data is synced, it is renamed
     // to name + ".sub" and the directory is synced. True once the rename is
-    // done. On false nothing was handed over and the file has been removed.
+    // done. Where the ".sub" name is taken, the file moves to a fresh
+    // reserved name first. On false nothing was handed over and the file has
+    // been removed.
     static bool submitFile(const std::string& name);
 
     // The same for a file still open in `out`: flushes and closes `out`,

@@ -5,6 +5,15 @@
 
 namespace cgp {
 
+// One run of a child program (tnef, rtf2html): both outputs, read together,
+// and how it ended.
+struct ChildRun {
+    bool finished = false;  // false: still running at the deadline, and killed
+    int status = -1;        // as waitpid gives it; -1 when unknown
+    std::string out;
+    std::string err;
+};
+
 // The path one line of tnef's verbose listing names. A line holding the
 // TAB "|" TAB separator is NAME, PATH, media type, content id: its second
 // field is the path. Any other line is a bare name inside `tempDir` (which

@@ -26,7 +26,8 @@ struct NameTables {
     std::map<std::string, int16_t> zoneLookup;
 
     NameTables() {
-        srand(static_cast<unsigned>(time(nullptr)));
+        // No srand here: reseeding with the time in seconds would undo the
+        // finer seed the filter draws its submission names from.
         days = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat",
                 "Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"};
         months = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec",

@@ -125,12 +125,6 @@ public:
         return *this;
     }
     ~thread_safe_ptr() override {
-        // A null handle is in no ring: nothing to guard. Only this object's
-        // owner changes whether it is null.
-        if (this->value_ == nullptr) {
-            this->next_ = this->prev_ = nullptr;
-            return;
-        }
         qdl::ScopedLock guard(mutex());
         this->releaseHandle();
     }

@@ -65,12 +65,24 @@ Members::Map& Members::none() {
 
 // No parent stands for emptyDataSet(): no value joins that one ring, the
 // busiest of the process.
-data_set::data_set(int type) : type_(type) {}
+data_set::data_set(int type) : parentAndType_(static_cast<std::uintptr_t>(type) & kTypeBits) {}
 
-data_set::data_set(int type, const DataSet& parent) : type_(type), parent_(new DataSet(parent)) {}
+data_set::data_set(int type, const DataSet& parent)
+    : parentAndType_(reinterpret_cast<std::uintptr_t>(new DataSet(parent)) | (static_cast<std::uintptr_t>(type) & kTypeBits)) {}
+
+data_set::~data_set() {
+    static_assert(alignof(DataSet) > kTypeBits, "the kind lives in a parent pointer's low bits");
+    delete parent();
+}
+
+DataSet* data_set::swapParent(DataSet* parent) {
+    DataSet* old = this->parent();
+    parentAndType_ = reinterpret_cast<std::uintptr_t>(parent) | (parentAndType_ & kTypeBits);
+    return old;
+}
 
 void data_set::setType(int type) {
-    if (type_ == DataSet::kEmpty) type_ = type;
+    if (isEmpty()) parentAndType_ |= static_cast<std::uintptr_t>(type) & kTypeBits;
 }
 
 bool data_set::asBool() const {
@@ -97,13 +109,14 @@ void data_set::setFloat(float number) {
 
 DataSet data_set::getParent() const {
     qdl::ScopedLock guard(globalPtrMutex());
-    return parent_ ? *parent_ : emptyDataSet();
+    const DataSet* set = parent();
+    return set != nullptr ? *set : emptyDataSet();
 }
 
 bool data_set::equals(const data_set& other) const {
     if (this == &other) return true;
-    if (type_ != other.type_) return false;
-    switch (type_) {
+    if (getType() != other.getType()) return false;
+    switch (getType()) {
     case DataSet::kEmpty:
         return true;
     case DataSet::kString:
@@ -163,7 +176,7 @@ bool DataSet::operator==(const DataSet& other) const {
 
 DataSet DataSet::clone() const {
     if (isNull()) return DataSet();
-    DataSet copy(get()->type_);
+    DataSet copy(get()->getType());
     copy->value = get()->value;
     copy->elements = get()->elements;
     copy->members = get()->members;
@@ -176,8 +189,8 @@ void DataSet::merge(const DataSet& source) const {
     const DataSet from = source;
     if (from.isNull() || isNull() || from.get() == get()) return;
     data_set& to = *get();
-    if (to.type_ != from->type_) return;
-    switch (to.type_) {
+    if (to.getType() != from->getType()) return;
+    switch (to.getType()) {
     case kString:
         to.value = from->value;
         break;
@@ -227,7 +240,7 @@ DataSet DataSet::getPath(const std::string& path, int type, bool create) const {
     if (isNull()) invalidType();
     DataSet result(kEmpty);
     data_set& node = *get();
-    if (node.type_ == kArray) {
+    if (node.getType() == kArray) {
         const unsigned long index = readIndex(head);
         if (index < node.elements.size()) {
             result = node.elements[index];
@@ -238,7 +251,7 @@ DataSet DataSet::getPath(const std::string& path, int type, bool create) const {
                 node.elements.push_back(result);
             }
         }
-    } else if (node.type_ == kDictionary) {
+    } else if (node.getType() == kDictionary) {
         const auto found = node.members.find(head);
         if (found != node.members.end()) {
             result = found->second;

@@ -5,6 +5,7 @@
 // any thread; the value itself is not locked, so only one thread at a time
 // may change it. Nothing here throws but getPath.
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -183,9 +184,11 @@ public:
     data_set(const data_set&) = delete;
     data_set& operator=(const data_set&) = delete;
 
-    int getType() const { return type_; }
+    ~data_set();
+
+    int getType() const { return static_cast<int>(parentAndType_ & kTypeBits); }
     void setType(int type);  // only while the value is empty
-    bool isEmpty() const { return type_ == DataSet::kEmpty; }
+    bool isEmpty() const { return getType() == DataSet::kEmpty; }
 
     // The text read as a flag, a number or a float, whatever the kind.
     bool asBool() const;
@@ -203,9 +206,15 @@ public:
 
 private:
     friend class DataSet;
-    int type_;
-    // Held apart and only when set: most values keep the default parent.
-    std::unique_ptr<DataSet> parent_;
+    static constexpr std::uintptr_t kTypeBits = 7;
+
+    DataSet* parent() const { return reinterpret_cast<DataSet*>(parentAndType_ & ~kTypeBits); }
+    DataSet* swapParent(DataSet* parent);
+
+    // The kind in the low three bits, and the parent when one is set: one
+    // word, as most values keep the default parent and a value is made for
+    // every token of a text.
+    std::uintptr_t parentAndType_;
 
 public:
     std::string value;  // a string's text, a data block's bytes

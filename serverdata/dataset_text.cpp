@@ -11,7 +11,6 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <deque>
 #include <vector>
 
 #include "runtime/base64.h"
@@ -69,22 +68,24 @@ void appendQuoted(std::string& out, const std::string& text) {
     out += '"';
 }
 
-// Writes into a string; with a stream, hands the text on in pieces.
+// Writes the text in pieces of about kPiece bytes: to a stream as they
+// fill, or, for a string, kept until the end and then joined at the exact
+// size: a growing string would hold up to three times the text at once.
 class TextWriter {
 public:
-    TextWriter(std::string& out, std::ostream* stream, bool compact)
-        : out_(out), stream_(stream), compact_(compact) {}
+    TextWriter(std::ostream* stream, bool compact) : stream_(stream), compact_(compact) {}
 
     void write(const DataSet& value, int level, bool nested) {
         // get(), not isNull(): no lock for a handle this thread holds.
-        if (value.get() == nullptr || value->isEmpty()) {
+        const int kind = value.get() == nullptr ? DataSet::kEmpty : value->getType();
+        if (kind == DataSet::kEmpty || kind > DataSet::kData) {
             // Inside an array or dictionary nothing at all would not read
             // back: "(a,,b)", "key = ;".
             if (nested) out_ += "\"\"";
             return;
         }
         const data_set& v = *value;
-        switch (v.getType()) {
+        switch (kind) {
         case DataSet::kString:
             appendQuoted(out_, v.value);
             break;
@@ -133,11 +134,24 @@ public:
         spill();
     }
 
+    // Hands the rest to the stream.
     void finish() {
-        if (stream_ != nullptr && !out_.empty()) {
-            stream_->write(out_.data(), static_cast<std::streamsize>(out_.size()));
-            out_.clear();
+        if (!out_.empty()) stream_->write(out_.data(), static_cast<std::streamsize>(out_.size()));
+        out_.clear();
+    }
+
+    std::string text() {
+        if (pieces_.empty()) return std::move(out_);
+        std::size_t size = out_.size();
+        for (const std::string& piece : pieces_) size += piece.size();
+        std::string joined;
+        joined.reserve(size);
+        for (std::string& piece : pieces_) {
+            joined += piece;
+            std::string().swap(piece);
         }
+        joined += out_;
+        return joined;
     }
 
 private:
@@ -156,10 +170,18 @@ private:
     }
 
     void spill() {
-        if (stream_ != nullptr && out_.size() >= kPiece) finish();
+        if (out_.size() < kPiece) return;
+        if (stream_ != nullptr) {
+            finish();
+        } else {
+            pieces_.push_back(std::move(out_));
+            out_ = std::string();
+        }
+        out_.reserve(kPiece + kPiece / 4);
     }
 
-    std::string& out_;
+    std::string out_;
+    std::vector<std::string> pieces_;
     std::ostream* stream_;
     bool compact_;
 };
@@ -363,26 +385,48 @@ bool isRegularFile(const std::string& path) {
 
 std::atomic<unsigned> saveCounter{0};
 
-// Creates a new, empty file beside the path under a name no other process
-// or thread uses, with the mode of the file it will replace; "" on failure.
-std::string createSibling(const std::string& path) {
-    struct stat old;
-    const bool replacing = ::stat(path.c_str(), &old) == 0;
-    const std::string prefix = qdl::directoryOf(path) + "." + qdl::baseName(path) + "." +
-                               std::to_string(static_cast<long>(::getpid())) + ".";
-    for (;;) {
-        const std::string name = prefix + std::to_string(++saveCounter) + ".tmp";
-        const int fd = qdl::openFile(name, O_WRONLY | O_CREAT | O_EXCL);
-        if (fd >= 0) {
-            bool ok = !replacing || ::fchmod(fd, old.st_mode & 07777) == 0;
+// A new, empty file beside the path under a name no other process or
+// thread uses (the leading "." keeps it out of directory listings), owned,
+// where allowed, as the file it will replace; name empty on failure. It can
+// be written; finish gives it the old file's mode.
+struct Sibling {
+    std::string name;
+    bool replacing = false;
+    mode_t mode = 0;
+
+    explicit Sibling(const std::string& path) {
+        struct stat old;
+        replacing = ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+        mode = old.st_mode & 07777;
+        const std::string prefix = qdl::directoryOf(path) + "." + qdl::baseName(path) + "." +
+                                   std::to_string(static_cast<long>(::getpid())) + ".";
+        for (;;) {
+            const std::string candidate = prefix + std::to_string(++saveCounter) + ".tmp";
+            const int fd = qdl::openFile(candidate, O_WRONLY | O_CREAT | O_EXCL);
+            if (fd < 0) {
+                if (errno == EEXIST) continue;
+                return;
+            }
+            bool ok = true;
+            if (replacing) {
+                ok = ::fchmod(fd, mode | S_IWUSR) == 0;
+                // Only root may give the file away; anyone else keeps it as theirs.
+                if (ok && (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) &&
+                    ::fchown(fd, old.st_uid, old.st_gid) != 0 && errno != EPERM)
+                    ok = false;
+            }
             qdl::closeFile(fd);
-            if (ok) return name;
-            qdl::removeFile(name);
-            return std::string();
+            if (ok)
+                name = candidate;
+            else
+                qdl::removeFile(candidate);
+            return;
         }
-        if (errno != EEXIST) return std::string();
     }
-}
+
+    // The old file's mode, also one that denies writing.
+    bool finish() const { return !replacing || (mode & S_IWUSR) != 0 || ::chmod(name.c_str(), mode) == 0; }
+};
 
 }  // namespace
 
@@ -452,9 +496,12 @@ void dsSetResult(int listIndex) { valueStack().setResult(listIndex); }
 // ---- entry points ----
 
 DataSet DataSet::withParent(const DataSet& value, const DataSet& parent) {
-    std::unique_ptr<DataSet> set(new DataSet(parent));
-    qdl::ScopedLock guard(globalPtrMutex());
-    value->parent_.swap(set);
+    DataSet* set = new DataSet(parent);
+    {
+        qdl::ScopedLock guard(globalPtrMutex());
+        set = value->swapParent(set);
+    }
+    delete set;
     return value;
 }
 
@@ -474,7 +521,8 @@ DataSet DataSet::loadFromFile(const std::string& path, const DataSet& parent) {
 }
 
 bool DataSet::saveToFile(const DataSet& value, const std::string& path) {
-    const std::string temp = createSibling(path);
+    const Sibling sibling(path);
+    const std::string& temp = sibling.name;
     if (temp.empty()) return false;
     bool written;
     {
@@ -485,7 +533,7 @@ bool DataSet::saveToFile(const DataSet& value, const std::string& path) {
         out.close();
         if (out.fail()) written = false;
     }
-    if (!written || !qdl::syncFile(temp) || !qdl::renameFile(temp, path)) {
+    if (!written || !sibling.finish() || !qdl::syncFile(temp) || !qdl::renameFile(temp, path)) {
         qdl::removeFile(temp);
         return false;
     }
@@ -494,9 +542,9 @@ bool DataSet::saveToFile(const DataSet& value, const std::string& path) {
 }
 
 std::string DataSet::toString(const DataSet& value, bool multiLine) {
-    std::string text;
-    TextWriter(text, nullptr, !multiLine).write(value, 0, false);
-    return text;
+    TextWriter writer(nullptr, !multiLine);
+    writer.write(value, 0, false);
+    return writer.text();
 }
 
 std::string quoteString(const std::string& text) {
@@ -508,8 +556,7 @@ std::string quoteString(const std::string& text) {
 }  // namespace cgp
 
 std::ostream& Level::operator()(std::ostream& out) const {
-    std::string buffer;
-    cgp::TextWriter writer(buffer, &out, compact_);
+    cgp::TextWriter writer(&out, compact_);
     writer.write(value_, level_, level_ > 0);
     writer.finish();
     return out;

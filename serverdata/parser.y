@@ -34,7 +34,7 @@ struct Route;
 %token MODE_PAGE 376 MODE_ROUTER 377 MODE_DATA 378
 /* Any byte no token shape takes. */
 %token BAD_CHARACTER 375
-/* Token texts are the grammar's to free, also when a parse fails. */
+/* Token texts go back to the scanner, also those a failed parse drops. */
 %destructor { cgp::freeToken($$); } <char*>
 
 /* ---- data mode ---- */
@@ -44,9 +44,10 @@ struct Route;
 %token SEMICOLON 264 EQUALS 265 COMMA 273
 %type <int> data_list data_item data_value data_array data_dictionary data_pairs
 %type <int> data_string data_qstring data_block
-/* A quoted value followed by a quoted key, "{a = "x" "k" = y}", joins the two
-   as one string: side by side they always form one. The writer puts ";"
-   after every member. */
+/* The conflicts of all modes, counted here. Data mode has one: a quoted
+   value followed by a quoted key, "{a = "x" "k" = y}", joins the two as one
+   string, as quoted strings side by side always form one; the writer puts
+   ";" after every member. */
 %expect 1
 
 /* ---- router mode ---- */

@@ -19,6 +19,8 @@
 #include "support/core/capture.h"
 #include "support/core/limits.h"
 #include "support/core/run_program.h"
+#include "support/filter/samples.h"
+#include "support/filter/tnef_writer.h"
 
 using testsupport::StdoutCapture;
 using testsupport::TempDir;
@@ -192,6 +194,17 @@ TEST_F(BatchTest, MissingTreeReportsNothing) {
     EXPECT_TRUE(runTree().empty());
 }
 
+// One attachment "AUTHORS" of 244 bytes, made by our own TNEF writer.
+std::string authorsTnef() {
+    std::string text;
+    for (int i = 0; text.size() < 244; ++i) text += "Author " + std::to_string(i) + " <a" + std::to_string(i) + "@example.com>\n";
+    text.resize(243);
+    text += '\n';
+    testsupport::TnefWriter w;
+    w.addAttachment("AUTHORS", text);
+    return w.bytes();
+}
+
 // Conversions with the system's tnef, through a program directory that links to it.
 class BatchTnefTest : public BatchTest {
 protected:
@@ -202,8 +215,7 @@ protected:
         std::string temp = prog.path() + "/pvx_temp/" + std::to_string(::getpid()) + "/";
         ASSERT_TRUE(qdl::makeDirectory(temp, true));
         filter.tempDir = temp + "/";
-        tnefData = testsupport::readFile(std::string(PARVEX_FIXTURES_DIR) + "/attach1-AUTHORS.tnef");
-        ASSERT_FALSE(tnefData.empty());
+        tnefData = authorsTnef();
         // What tnef itself extracts from it.
         const std::string dat = reference / "winmail.dat";
         testsupport::writeFile(dat, tnefData);
@@ -392,6 +404,116 @@ TEST_F(BatchTnefTest, FailedWriteLeavesOriginal) {
     EXPECT_TRUE(contains(out, "* Unable to write the converted copy of " + root + "/1006, file left unchanged"));
     EXPECT_EQ(original, get("1006"));
     EXPECT_EQ(std::vector<std::string>{"1006"}, testsupport::listDir(root));
+}
+
+}  // namespace
+
+namespace {
+
+std::string pattern(std::size_t size, char first) {
+    std::string s(size, ' ');
+    for (std::size_t i = 0; i < size; ++i) s[i] = static_cast<char>(first + i % 23);
+    return s;
+}
+
+// tnef reads these only in part: it writes some files and then ends
+// abnormally, so the batch keeps the TNEF part beside them.
+struct PartlyRead {
+    const char* name;
+    std::string (*make)();
+    const char* firstFile;
+    std::size_t files;  // written before tnef ends
+};
+
+// Cut off inside the second attachment's data: tnef exits with status 1
+// after writing the first.
+std::string truncatedTnef() {
+    testsupport::TnefWriter w;
+    w.addAttachment("AUTHORS", pattern(244, 'a'));
+    w.addAttachment("README", pattern(893, 'A'));
+    w.truncateAt(w.span(testsupport::tnef::attAttachData, 1).dataOffset + 100);
+    return w.bytes();
+}
+
+// An attribute of an unknown level after two attachments: tnef fails an
+// assertion and dies by SIGABRT after writing the first.
+std::string mangledTnef() {
+    testsupport::TnefWriter w;
+    w.addAttachment("image001.jpg", pattern(1125, '0'));
+    w.addAttachment("image002.jpg", pattern(958, '@'));
+    w.addRawAttribute(7, testsupport::tnef::attBody, "mangled");
+    return w.bytes();
+}
+
+const PartlyRead kPartlyRead[] = {{"truncated", truncatedTnef, "AUTHORS", 1}, {"mangled", mangledTnef, "image001.jpg", 1}};
+
+std::size_t occurrences(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+// Batch mode over a message that tnef reads only in part, three runs in a
+// row: the first converts, the later ones change nothing, with or without
+// --keep-winmail.
+class BatchRerunTest : public BatchTnefTest {
+protected:
+    // `files`: how many files tnef writes before it ends.
+    void threeRuns(const std::string& data, const std::string& firstFile, std::size_t files) {
+        const struct {
+            bool keep, alwaysRemove;
+            const char* name;
+        } flagSets[] = {{false, false, "default"},
+                        {true, false, "--keep-winmail"},
+                        {true, true, "--keep-winmail --always-remove-winmail"}};
+        for (const auto& flags : flagSets) {
+            SCOPED_TRACE(flags.name);
+            filter.keepWinmail = flags.keep;
+            filter.alwaysRemoveWinmail = flags.alwaysRemove;
+            tnefData = data;
+            const std::string original = message();
+            put("2001", original);
+            std::vector<std::string> log = runTree();
+            const std::string first = get("2001");
+            ASSERT_NE(original, first) << "the first run converts";
+            EXPECT_EQ(1u, occurrences(first, "filename=\"" + firstFile + "\"")) << first;
+            EXPECT_EQ(1u, occurrences(first, "Content-Type: application/ms-tnef")) << "the part is kept";
+            // The mark opens the kept part's own header block; the top has none.
+            const std::string kept = "\n--XX\nX-Parvex: " + std::to_string(files) +
+                                     " attachments extracted.\nContent-Type: application/ms-tnef;";
+            EXPECT_EQ(1u, occurrences(first, kept)) << first;
+            EXPECT_EQ(1u, occurrences(first, "X-Parvex:"));
+            for (int run = 2; run <= 3; ++run) {
+                log = runTree();
+                EXPECT_EQ(first, get("2001")) << "run " << run;
+                EXPECT_TRUE(contains(log, "* This file has already been processed, skipping")) << "run " << run;
+            }
+            EXPECT_EQ(std::vector<std::string>{"2001"}, testsupport::listDir(root));
+            EXPECT_EQ(std::vector<std::string>{}, testsupport::listDir(filter.tempDir));
+        }
+    }
+};
+
+TEST_F(BatchRerunTest, PartlyReadTnefIsConvertedOnce) {
+    for (const PartlyRead& input : kPartlyRead) {
+        SCOPED_TRACE(input.name);
+        threeRuns(input.make(), input.firstFile, input.files);
+    }
+}
+
+// The real-world samples the fault was seen on.
+TEST_F(BatchRerunTest, PartlyReadSamplesAreConvertedOnce) {
+    const std::string truncated = testsupport::tnefSample("truncated-derived-from-attach2.tnef");
+    const std::string mangled = testsupport::tnefSample("corrupt-real-world-mangled.tnef");
+    if (truncated.empty() || mangled.empty()) GTEST_SKIP() << testsupport::noSamplesReason();
+    {
+        SCOPED_TRACE("truncated-derived-from-attach2");
+        threeRuns(testsupport::readFile(truncated), "AUTHORS", 1);
+    }
+    {
+        SCOPED_TRACE("corrupt-real-world-mangled");
+        threeRuns(testsupport::readFile(mangled), "image001.jpg", 2);
+    }
 }
 
 }  // namespace

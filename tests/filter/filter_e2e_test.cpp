@@ -359,14 +359,15 @@ TEST(BatchMode, UnreadableFileDoesNotEndTheRun) {
 TEST(BatchMode, FilterAndBatchShareOneProgramDirectory) {
     ServerFixture fx;
     if (!fx.haveTnef()) GTEST_SKIP() << "tnef is not installed";
-    // A batch left running beside the filter keeps its own unpacking
-    // directory; the filter removes only its own.
+    // A batch left running beside the filter (here: a process that runs, this
+    // test) keeps its own unpacking directory; the filter removes only its own.
+    const std::string running = std::to_string(::getpid());
     ::mkdir((fx.programDir() + "pvx_temp").c_str(), 0755);
-    ::mkdir((fx.programDir() + "pvx_temp/999999").c_str(), 0755);
-    writeFile(fx.programDir() + "pvx_temp/999999/busy.bin", "in use");
+    ::mkdir((fx.programDir() + "pvx_temp/" + running).c_str(), 0755);
+    writeFile(fx.programDir() + "pvx_temp/" + running + "/busy.bin", "in use");
     const std::string queued = fx.queue("1.msg", mailWithTnef(twoAttachmentTnef()));
     auto r = fx.run("1 FILE " + queued + "\n");
     EXPECT_NE(afterReady(r.out).find("1 DISCARD\n"), std::string::npos) << r.out;
-    EXPECT_EQ(readFile(fx.programDir() + "pvx_temp/999999/busy.bin"), "in use");
-    EXPECT_EQ(listDir(fx.programDir() + "pvx_temp"), std::vector<std::string>{"999999"});
+    EXPECT_EQ(readFile(fx.programDir() + "pvx_temp/" + running + "/busy.bin"), "in use");
+    EXPECT_EQ(listDir(fx.programDir() + "pvx_temp"), std::vector<std::string>{running});
 }

@@ -16,6 +16,7 @@
 #include "runtime/stream.h"
 #include "support/core/capture.h"
 #include "support/filter/message_builder.h"
+#include "support/filter/samples.h"
 #include "support/core/run_program.h"
 #include "support/filter/tnef_writer.h"
 #include "support/core/tool_path.h"
@@ -239,20 +240,6 @@ TEST_F(HostileMessageTest, EveryAttachmentOfHostileNamesIsExtracted) {
     }
 }
 
-// True when the lines of `part` appear in `whole` in the same order.
-bool linesInOrder(const std::string& part, const std::string& whole) {
-    std::istringstream a(part);
-    std::istringstream b(whole);
-    std::string want;
-    std::string have;
-    while (std::getline(a, want)) {
-        bool met = false;
-        while (!met && std::getline(b, have)) met = have == want;
-        if (!met) return false;
-    }
-    return true;
-}
-
 struct Flags {
     bool keepWinmail;
     bool alwaysRemoveWinmail;
@@ -279,7 +266,7 @@ TEST_P(HostileMessageFlagsTest, EveryOtherPartSurvives) {
         EXPECT_EQ(o.log.find("message is left unconverted"), std::string::npos) << o.log.substr(0, 2000);
         // With the TNEF part kept, every line of the input is in the copy, in order.
         if (filter_.keepWinmail && c.message.find('\r') == std::string::npos) {
-            EXPECT_TRUE(linesInOrder(c.message, o.copy));
+            EXPECT_TRUE(testsupport::linesInOrder(c.message, o.copy));
         }
     }
 }
@@ -319,10 +306,10 @@ namespace {
 
 // Every real-world sample, inside a message between two ordinary parts.
 TEST_F(HostileMessageTest, FixtureSamplesThroughTheCopy) {
-    const std::string fixtures = PARVEX_FIXTURES_DIR;
-    if (!qdl::isDirectory(fixtures)) GTEST_SKIP() << "no fixtures at " << fixtures;
-    for (const std::string& name : testsupport::listDir(fixtures)) {
-        if (name.size() < 5 || name.compare(name.size() - 5, 5, ".tnef") != 0) continue;
+    const std::vector<std::string> samples = testsupport::tnefSamples();
+    if (samples.empty()) GTEST_SKIP() << testsupport::noSamplesReason();
+    const std::string fixtures = testsupport::tnefSamplesDir();
+    for (const std::string& name : samples) {
         SCOPED_TRACE(name);
         const std::string data = testsupport::readFile(fixtures + "/" + name);
         const Outcome o = convert(head("b") + "--b\n" + plainPart + "--b\n" + tnefHeaders + b64(data) + "--b\n" +

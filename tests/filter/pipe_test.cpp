@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -62,8 +63,17 @@ bool splitNumbers(const std::string& text, const std::string& prefix, char sep, 
     return allDigits(t) && allDigits(digits);
 }
 
+// "Submitted/vivoveruriruve_" T "_" pid "_" C ".tmp", with this process's pid.
 bool isReservedName(const std::string& name, std::string& t, std::string& c) {
-    return splitNumbers(name, "Submitted/vivoveruriruve_", '_', ".tmp", t, c);
+    std::string rest;
+    if (!splitNumbers(name, "Submitted/vivoveruriruve_", '_', ".tmp", t, rest)) {
+        const std::string pid = "_" + std::to_string(::getpid()) + "_";
+        const std::string::size_type at = name.find(pid);
+        if (at == std::string::npos) return false;
+        const std::string without = name.substr(0, at) + "_" + name.substr(at + pid.size());
+        return splitNumbers(without, "Submitted/vivoveruriruve_", '_', ".tmp", t, c);
+    }
+    return false;
 }
 bool isReservedName(const std::string& name) {
     std::string t, c;
@@ -101,7 +111,8 @@ TEST_F(PipeTest, ExistingNameIsNeverHandedOut) {
     const unsigned long long now = static_cast<unsigned long long>(std::time(nullptr));
     std::vector<std::string> taken;
     for (unsigned long long t = now; t <= now + 1; ++t) {
-        taken.push_back("Submitted/vivoveruriruve_" + std::to_string(t) + "_" + std::to_string(next) + ".tmp");
+        taken.push_back("Submitted/vivoveruriruve_" + std::to_string(t) + "_" + std::to_string(::getpid()) + "_" +
+                        std::to_string(next) + ".tmp");
         testsupport::writeFile(taken.back(), "someone else's");
     }
     const std::string name = Pipe::newSubmitFile();
@@ -144,6 +155,42 @@ TEST_F(PipeTest, SubmitMovesToSubName) {
     EXPECT_FALSE(qdl::isFile(name));
     EXPECT_EQ("Return-Path: a\n\nbody\n", testsupport::readFile(name + ".sub"));
     EXPECT_EQ(".tmp.sub", (name + ".sub").substr(name.size() - 4));
+}
+
+// A ".sub" name already taken (a message the server has not picked up yet)
+// is never replaced: the file goes to a fresh name.
+TEST_F(PipeTest, SubmitNeverReplacesAHandedOverFile) {
+    const std::string name = Pipe::newSubmitFile();
+    testsupport::writeFile(name, "ours");
+    testsupport::writeFile(name + ".sub", "handed over before");
+    ASSERT_TRUE(Pipe::submitFile(name));
+    EXPECT_EQ("handed over before", testsupport::readFile(name + ".sub"));
+    const std::vector<std::string> names = submitted();
+    ASSERT_EQ(2u, names.size());
+    for (const std::string& n : names) {
+        EXPECT_EQ(n.size() - 8, n.rfind(".tmp.sub")) << n;
+        if ("Submitted/" + n != name + ".sub") {
+            EXPECT_EQ("ours", testsupport::readFile("Submitted/" + n));
+        }
+    }
+}
+
+// Names of two processes never meet, whatever their random generators draw.
+TEST_F(PipeTest, NamesCarryTheProcessId) {
+    std::srand(99);
+    const std::string ours = Pipe::newSubmitFile();
+    EXPECT_NE(std::string::npos, ours.find("_" + std::to_string(::getpid()) + "_")) << ours;
+    std::srand(99);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const std::string theirs = Pipe::newSubmitFile();
+        ::_exit(theirs != ours && qdl::isFile(theirs) ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(child, ::waitpid(child, &status, 0));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(2u, submitted().size());
 }
 
 TEST_F(PipeTest, SubmitOfOpenStream) {

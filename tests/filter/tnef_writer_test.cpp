@@ -12,6 +12,7 @@
 
 #include "support/core/run_program.h"
 #include "support/core/tool_path.h"
+#include "support/filter/samples.h"
 #include "support/filter/tnef_writer.h"
 
 using testsupport::ProgramResult;
@@ -546,8 +547,8 @@ TEST_F(TnefTool, EmptyCompressedRtfBodyAbortsTnefAndLosesItsList) {
 }
 
 TEST_F(TnefTool, OwnTruncatedStreamBehavesLikeTheTruncatedSample) {
-    const std::string sample = std::string(PARVEX_FIXTURES_DIR) + "/truncated-derived-from-attach2.tnef";
-    if (!testsupport::pathExists(sample)) GTEST_SKIP() << "no TNEF samples at " << PARVEX_FIXTURES_DIR;
+    const std::string sample = testsupport::tnefSample("truncated-derived-from-attach2.tnef");
+    if (sample.empty()) GTEST_SKIP() << testsupport::noSamplesReason();
     const ProgramResult theirs = unpack(testsupport::readFile(sample), false);
 
     TempDir fresh;

@@ -21,6 +21,7 @@
 #include "support/core/capture.h"
 #include "support/core/run_program.h"
 #include "support/filter/message_builder.h"
+#include "support/filter/samples.h"
 #include "support/filter/tnef_writer.h"
 #include "support/core/tool_path.h"
 
@@ -231,8 +232,10 @@ TEST_F(WalkTest, WhichPartsAreTnef) {
         {"Content-Type: application/octet-stream\nContent-Disposition: attachment; filename=winmail.dat\n", true},
         {"Content-Type: application/octet-stream; name=\"WINMAIL.DAT\"\n", false},
         {"Content-Type: application/octet-stream; name=\"winmail.dat.txt\"\n", false},
-        // Headers of an ordinary part are not looked at for the mark.
-        {"X-Parvex: 1 attachments extracted.\nContent-Type: application/ms-tnef\n", true},
+        // A TNEF part marked in its own header block was kept beside its
+        // files by an earlier batch run: it is passed over.
+        {"X-Parvex: 1 attachments extracted.\nContent-Type: application/ms-tnef\n", false},
+        {"Content-Type: application/ms-tnef\nx-parvex: 2 attachments extracted.\n", false},
     };
     for (const TnefPartCase& c : cases) {
         WalkResult r = walk(mail({text(), raw(c.headers + std::string("\n") + base64Lines(twoAttachments()))}));
@@ -264,6 +267,13 @@ TEST_F(WalkTest, AlreadyProcessedMarks) {
     ASSERT_EQ(inner.records.size(), 1u) << inner.log;
     EXPECT_EQ(inner.records[0].boundaryLine, "--=_outer");
     EXPECT_NE(inner.log.find("already been processed"), std::string::npos);
+
+    // A marked TNEF part is passed over; the next one is converted.
+    WalkResult kept = walk(mail({withHeader(part, "X-Parvex: 2 attachments extracted."), text(), part}));
+    ASSERT_EQ(kept.records.size(), 1u) << kept.log;
+    EXPECT_EQ(kept.records[0].entries.size(), 2u);
+    EXPECT_EQ(kept.log.find("* This file has already been processed, skipping\n* Found a winmail.dat"), 0u)
+        << kept.log;
 }
 
 TEST_F(WalkTest, NonTnefDataGivesNoRecord) {
@@ -613,14 +623,11 @@ TEST_F(WalkTest, TemporaryDirectoryIsEmptiedPerMessageAndUsedForTnef) {
 
 // Every real-world sample: no crash, no hang, and exactly the files tnef wrote.
 TEST_F(WalkTest, FixtureSamples) {
-    const std::string fixtures = PARVEX_FIXTURES_DIR;
-    if (!qdl::isDirectory(fixtures)) GTEST_SKIP() << "no fixtures at " << fixtures;
+    const std::vector<std::string> samples = testsupport::tnefSamples();
+    if (samples.empty()) GTEST_SKIP() << testsupport::noSamplesReason();
+    const std::string fixtures = testsupport::tnefSamplesDir();
     // Without rtf2html the entries are exactly what tnef wrote.
     ::unlink((filter_.programDir + "rtf2html").c_str());
-    std::vector<std::string> samples;
-    for (const std::string& name : testsupport::listDir(fixtures))
-        if (name.size() > 5 && name.compare(name.size() - 5, 5, ".tnef") == 0) samples.push_back(name);
-    ASSERT_FALSE(samples.empty());
     for (const std::string& name : samples) {
         SCOPED_TRACE(name);
         const std::string data = testsupport::readFile(fixtures + "/" + name);
@@ -691,8 +698,10 @@ TEST(TnefListing, RegularFileInsideDirectory) {
 
 namespace {
 
+// The decoded data cannot be written (a directory stands at its name; a
+// vanished directory would be made again).
 TEST_F(WalkTest, UnwritableTemporaryDirectoryLeavesThePart) {
-    ASSERT_TRUE(qdl::removeDirectory(filter_.tempDir.substr(0, filter_.tempDir.size() - 1), true));
+    ASSERT_EQ(0, ::mkdir((filter_.tempDir + "winmail.dat").c_str(), 0755));
     WalkResult r = walk(mail({tnef(twoAttachments())}));
     EXPECT_FALSE(r.converted);
     EXPECT_NE(r.log.find("* Unable to write the decoded winmail.dat, the attachment is left unchanged\n"),

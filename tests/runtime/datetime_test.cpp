@@ -351,6 +351,16 @@ TEST(DateTimeNames, TablesAndLookups) {
     EXPECT_EQ(DateTime::monthIndex(""), -1);
 }
 
+// The tables once reseeded the random generator with the time in seconds,
+// so instances started in the same second drew the same submission names.
+TEST(DateTimeNames, FirstUseLeavesTheRandomSeedAlone) {
+    std::srand(12345);
+    const int expected = std::rand();
+    std::srand(12345);
+    EXPECT_EQ(DateTime::dayIndex("mon"), 1);  // first use builds the tables
+    EXPECT_EQ(std::rand(), expected);
+}
+
 TEST(SplitAny, Tokens) {
     struct Case {
         const char* text;

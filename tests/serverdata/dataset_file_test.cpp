@@ -48,6 +48,22 @@ TEST(DataSetFileTest, SaveWritesTheMultiLineFormAndReplacesTheOldFile) {
 
     ASSERT_TRUE(DataSet::saveToFile(value, base / "Settings/New.settings"));
     EXPECT_EQ(base.read("Settings/New.settings"), DataSet::toString(value, true));
+
+    // A mode that denies writing stays; so does the owner, where we may keep it.
+    ::chmod(path.c_str(), 0440);
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::chown(path.c_str(), 4321, 4322), 0);
+    }
+    ASSERT_TRUE(DataSet::saveToFile(str("again"), path));
+    EXPECT_EQ(base.read("Settings/Main.settings"), "again");
+    EXPECT_EQ(modeOf(path), 0440u);
+    struct stat st;
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    if (root) {
+        EXPECT_EQ(st.st_uid, 4321u);
+        EXPECT_EQ(st.st_gid, 4322u);
+    }
 }
 
 // Fault once: the file was emptied in place and a failed write reported

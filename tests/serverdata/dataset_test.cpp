@@ -89,7 +89,8 @@ TEST(DataSetTest, CopiesShareAndClonesShareChildren) {
 
     DataSet alone(DataSet::kString);
     EXPECT_TRUE(alone.isUnique());
-    alone = alone;
+    const DataSet* self = &alone;
+    alone = *self;  // assigning a handle to itself keeps the value
     EXPECT_EQ(alone->getType(), DataSet::kString);
 }
 

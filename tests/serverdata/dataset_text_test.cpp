@@ -65,6 +65,7 @@ TEST(DataSetTextTest, ReaderTakesEveryTokenShape) {
         {"#T atom ends at )", "(#Tx)", array({str("#Tx")}), ""},
         {"#T atom in a dictionary", "{a = #T1;b=#T2}", dict({{"a", str("#T1")}, {"b", str("#T2")}}), ""},
         {"#T atom ends at a blank", "(#T1 ,x)", array({str("#T1"), str("x")}), ""},
+        {"#T atom ends at a tab and a line end", "(#T1\t,#T2\r\n)", array({str("#T1"), str("#T2")}), ""},
         {"#NULL#", "#NULL#", str("#NULL#"), ""},
         {"#NULL# in lower case", "#null#", str("#null#"), ""},
         {"#( atom", "#(a b=c)", str("#(a b=c)"), ""},
@@ -334,4 +335,52 @@ TEST(DataSetTextTest, NestingGrowsTheStackUpToItsLimit) {
     EXPECT_TRUE(DataSet::parse(tooDeep)->isEmpty());
     DataSet loaded;
     EXPECT_EQ(loadPrinting(tooDeep, loaded), errorLine("PATH", "memory exhausted : near \"(\" (0:9998)"));
+}
+
+// Long tokens are read from the scanner's buffer directly; one that the
+// buffer's end cuts must read the same, whole or malformed.
+TEST(DataSetTextTest, TokensCutByTheReadBufferReadTheSame) {
+    const std::string quoted = "\"a\\\"b\\101c\\ddd\xC3\xA9\\e\"";
+    const std::string data = "[TW\nFu\xC3\xA9TWE=]";
+    const DataSet expected = array({str("x"), str("a\"b\\101c\\ddd\xC3\xA9\n"), block("ManMa"), str("y")});
+    for (std::size_t pad = 16300; pad < 16420; ++pad) {
+        SCOPED_TRACE(pad);
+        const std::string head = "(" + std::string(pad, ' ') + "x, ";
+        const DataSet got = DataSet::parse(head + quoted + ", " + data + ", y)");
+        ASSERT_EQ(describe(got), describe(expected));
+        const DataSet swapped = DataSet::parse(head + data + ", " + quoted + ", y)");
+        ASSERT_EQ(describe(swapped), describe(array({str("x"), block("ManMa"), expected->elements[1], str("y")})));
+        // Malformed at the cut: the opening byte is the bad one, wherever the cut falls.
+        for (const std::string& bad : {std::string("\"ab\\x\""), std::string("\"ab\\12\""), std::string("[TW\xC3!]"),
+                                       std::string("\"ab")}) {
+            DataSet loaded;
+            const std::string printed = loadPrinting(head + bad + ")", loaded);
+            ASSERT_EQ(printed, errorLine("PATH", "syntax error : near \"" + bad.substr(0, 1) + "\" (0:" +
+                                                     std::to_string(head.size() + 1) + ")"));
+        }
+    }
+    // Tokens longer than the buffer.
+    const std::string big(100000, 'x');
+    const DataSet longOnes = DataSet::parse("(\"" + big + "\\e\", [" + std::string(40000, 'A') + "])");
+    ASSERT_EQ(longOnes->elements.size(), 2u);
+    EXPECT_EQ(longOnes->elements[0]->value, big + "\n");
+    EXPECT_EQ(longOnes->elements[1]->value, std::string(30000, '\0'));
+}
+
+// The server's own examples, byte for byte.
+TEST(DataSetTextTest, TheServersExamplesByteForByte) {
+    const DataSet value = DataSet::parse("{a = b; c = (1,2)}");
+    EXPECT_EQ(DataSet::toString(value, false), "{a = b;c = (1,2);}");
+    EXPECT_EQ(DataSet::toString(value, true), "\n{\n  a = b;\n  c = \n  (\n    1,\n    2\n  );\n}");
+
+    EXPECT_EQ(DataSet::toString(DataSet::parse("{B = 1; a = 2; A = 3;}"), false), "{A = 3;B = 1;a = 2;}");
+
+    const DataSet block = DataSet::parse("[TWE]");
+    EXPECT_EQ(block->getType(), DataSet::kData);
+    EXPECT_EQ(block->value, "Ma");
+    EXPECT_EQ(DataSet::toString(block, false), "[TWE=]");
+
+    DataSet loaded;
+    EXPECT_EQ(loadPrinting("{\na = b;\n!\n}\n", loaded), errorLine("PATH", "syntax error : near \"!\" (2:1)"));
+    EXPECT_EQ(loadPrinting("{\r\na = b;\r\n!\r\n}\r\n", loaded), errorLine("PATH", "syntax error : near \"!\" (4:1)"));
 }

@@ -1,5 +1,6 @@
 #include "support/filter/message_builder.h"
 
+#include <sstream>
 #include <utility>
 
 namespace testsupport {
@@ -108,6 +109,19 @@ std::string toCrlf(const std::string& text) {
         out += text[i];
     }
     return out;
+}
+
+bool linesInOrder(const std::string& part, const std::string& whole) {
+    std::istringstream a(part);
+    std::istringstream b(whole);
+    std::string want;
+    std::string have;
+    while (std::getline(a, want)) {
+        bool met = false;
+        while (!met && std::getline(b, have)) met = have == want;
+        if (!met) return false;
+    }
+    return true;
 }
 
 }  // namespace testsupport

@@ -65,4 +65,8 @@ std::string render(const Part& part, bool topLevel = true);
 // Every LF not already preceded by CR becomes CR LF.
 std::string toCrlf(const std::string& text);
 
+// True when the lines of `part` (split at LF) appear in `whole` in the same
+// order, other lines between them allowed: nothing of `part` was lost.
+bool linesInOrder(const std::string& part, const std::string& whole);
+
 }  // namespace testsupport

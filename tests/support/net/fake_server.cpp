@@ -60,6 +60,11 @@ Script& Script::expectAnyLine() {
     return *this;
 }
 
+Script& Script::expectClose() {
+    steps_.push_back({Step::ExpectClose, {}, "", 0});
+    return *this;
+}
+
 Script& Script::pause(int ms) {
     steps_.push_back({Step::Pause, {}, "", ms});
     return *this;
@@ -219,6 +224,33 @@ bool FakeServer::readMore(int fd, std::size_t index, std::string& pending, int64
     }
 }
 
+bool FakeServer::awaitClose(int fd, std::size_t index) {
+    const std::string where = connectionName(index) + ": ";
+    const int64_t deadline = nowMs() + stepTimeoutMs_;
+    for (;;) {
+        pollfd fds[2] = {{fd, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+        const int r = ::poll(fds, 2, leftMs(deadline));
+        if (r < 0 && errno == EINTR) continue;
+        if (r > 0 && fds[0].revents) {
+            char area[65536];
+            const ssize_t n = ::recv(fd, area, sizeof area, 0);
+            if (n > 0) {
+                std::lock_guard<std::mutex> guard(mutex_);
+                received_[index].append(area, static_cast<std::size_t>(n));
+                continue;
+            }
+            if (n < 0 && errno == EINTR) continue;
+            return true;  // end of stream, or a reset: closed either way
+        }
+        if (r > 0) {
+            problem(where + "finished while the server waited for the client to close");
+        } else {
+            problem(where + "the client did not close within " + std::to_string(stepTimeoutMs_) + " ms");
+        }
+        return false;
+    }
+}
+
 void FakeServer::play(int fd, const Script& script, std::size_t index) {
     std::string pending;
     bool open = true;
@@ -259,6 +291,12 @@ void FakeServer::play(int fd, const Script& script, std::size_t index) {
                 problem(connectionName(index) + ": expected \"" + step.text + "\", got \"" + line + "\"");
             break;
         }
+        case Script::Step::ExpectClose:
+            if (awaitClose(fd, index)) {
+                ::close(fd);
+                return;
+            }
+            break;
         case Script::Step::Pause:
             sleepUnlessFinished(step.ms);
             break;

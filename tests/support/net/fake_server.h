@@ -28,6 +28,9 @@ public:
     // dropped), and notes a problem unless it is exactly this text.
     Script& expectLine(const std::string& line);
     Script& expectAnyLine();
+    // Waits until the client closes its end; what it sends meanwhile is
+    // recorded. A client still open at the deadline is a problem.
+    Script& expectClose();
     // Stays silent for so long (or until the test finishes the server).
     Script& pause(int ms);
     // Ends the connection with FIN, or with RST (SO_LINGER 0).
@@ -37,7 +40,7 @@ public:
     Script& then(const Script& more);
 
     struct Step {
-        enum Kind { Send, Expect, ExpectAny, Pause, Close, Reset } kind;
+        enum Kind { Send, Expect, ExpectAny, ExpectClose, Pause, Close, Reset } kind;
         std::vector<std::string> segments;  // Send
         std::string text;                   // Expect
         int ms;                             // Send (between segments), Pause
@@ -80,6 +83,9 @@ private:
     // Waits until fd is readable (true) or the deadline passes, the client
     // closes or the test finishes (false, with a problem noted where due).
     bool readMore(int fd, std::size_t index, std::string& pending, int64_t deadlineMs, const std::string& waitingFor);
+    // True once the client has closed; false, with a problem noted, when
+    // the deadline passes or the test finishes first.
+    bool awaitClose(int fd, std::size_t index);
     bool sleepUnlessFinished(int ms);
     void problem(const std::string& text);
 

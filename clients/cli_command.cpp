@@ -1,0 +1,134 @@
+#include "clients/cli_command.h"
+
+#include <stdexcept>
+
+#include "clients/cli.h"
+#include "clients/net_exception.h"
+
+namespace cgp {
+namespace cmd {
+
+namespace {
+
+// CR or LF would end the command early and run the rest as a command of
+// its own, with the session's rights; NUL cuts the line for the server.
+const std::string kLineBreakers("\r\n\0", 3);
+
+void requireSafe(const std::string& text, const char* alsoRefused) {
+    if (text.find_first_of(kLineBreakers) != std::string::npos ||
+        text.find_first_of(alsoRefused) != std::string::npos)
+        refuse();
+}
+
+}  // namespace
+
+void refuse() { throw qdl::ProtocolException("invalid or missing argument", 0); }
+
+Piece::Piece(const char* keyword) : kind_(Kind::keyword), text_(keyword) {}
+
+Piece Piece::unchecked() const {
+    Piece copy(*this);
+    copy.required_ = false;
+    return copy;
+}
+
+bool Piece::present() const {
+    switch (kind_) {
+    case Kind::keyword:
+    case Kind::number:
+        return true;
+    case Kind::data:
+        return !value_.isNull() && value_->getType() == DataSet::kDictionary && !value_->members.empty();
+    case Kind::group:
+        return condition_;
+    default:
+        return !text_.empty();
+    }
+}
+
+void Piece::appendTo(std::string& line, bool& ended) const {
+    if (kind_ == Kind::group) {
+        if (condition_)
+            for (const Piece& p : pieces_) p.appendTo(line, ended);
+        return;
+    }
+    // A programming fault in a row, not bad input: a tail must come last.
+    if (ended) throw std::logic_error("a piece after the end of the command line");
+    if (required_ && kind_ != Kind::keyword && kind_ != Kind::number && kind_ != Kind::data && text_.empty())
+        refuse();
+    line += ' ';
+    switch (kind_) {
+    case Kind::keyword:
+    case Kind::number:
+        line += text_;
+        break;
+    case Kind::plain:
+        // A space or a tab would shift the fields that follow.
+        requireSafe(text_, " \t");
+        line += text_;
+        break;
+    case Kind::tail:
+        requireSafe(text_, "");
+        line += text_;
+        ended = true;
+        break;
+    case Kind::quoted:
+        // Nothing is escaped between the quotes: a quote would end them.
+        requireSafe(text_, "\"");
+        line += '"';
+        line += text_;
+        line += '"';
+        break;
+    case Kind::string:
+        line += CLI::formatArgument(text_);
+        break;
+    case Kind::data:
+        if (required_) CLI::checkArgument(value_, valueKind_);
+        line += CLI::formatArgument(value_);
+        break;
+    case Kind::group:
+        break;
+    }
+}
+
+Piece P(const std::string& text) { return Piece(Piece::Kind::plain, text); }
+Piece Tail(const std::string& text) { return Piece(Piece::Kind::tail, text); }
+Piece Q(const std::string& text) { return Piece(Piece::Kind::quoted, text); }
+Piece S(const std::string& text) { return Piece(Piece::Kind::string, text); }
+
+Piece D(const DataSet& value, int kind) {
+    Piece p(Piece::Kind::data, std::string());
+    p.value_ = value;
+    p.valueKind_ = kind;
+    return p;
+}
+
+Piece D(const DataSet& value) { return D(value, -1).unchecked(); }
+
+Piece numberPiece(std::string digits) { return Piece(Piece::Kind::number, std::move(digits)); }
+
+Piece when(bool condition, const std::vector<Piece>& pieces) {
+    Piece p(Piece::Kind::group, std::string());
+    p.condition_ = condition;
+    p.pieces_ = pieces;
+    return p;
+}
+
+Piece opt(const std::vector<Piece>& pieces) {
+    bool all = true;
+    for (const Piece& p : pieces) all = all && p.present();
+    // An optional argument is never tested: it is there, or left out.
+    std::vector<Piece> untested;
+    for (const Piece& p : pieces) untested.push_back(p.unchecked());
+    return when(all, untested);
+}
+
+std::string buildLine(const char* word, const std::vector<Piece>& pieces) {
+    std::string line = word;
+    bool ended = false;
+    for (const Piece& p : pieces) p.appendTo(line, ended);
+    return line;
+}
+
+}  // namespace cmd
+}  // namespace cgp

@@ -1,0 +1,86 @@
+#include "runtime/directory_handle.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstring>
+
+namespace qdl {
+
+namespace {
+
+const int kDirectoryFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+
+// Below this many levels a tree is left as it is: each level holds a
+// descriptor while its entries go.
+const int kMaxDepth = 128;
+
+int openRetry(int at, const char* path, int flags) {
+    int fd;
+    do {
+        fd = ::openat(at, path, flags);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+}  // namespace
+
+DirectoryHandle::DirectoryHandle(const std::string& path, bool followLink) {
+    // A trailing "/" would make the system follow a link standing at the path.
+    std::string p = path;
+    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    if (p.empty()) return;
+    fd_ = openRetry(AT_FDCWD, p.c_str(), kDirectoryFlags | (followLink ? 0 : O_NOFOLLOW));
+}
+
+DirectoryHandle::DirectoryHandle(const DirectoryHandle& parent, const std::string& name) {
+    if (!parent.isOpen() || name.empty() || name.find('/') != std::string::npos) return;
+    fd_ = openRetry(parent.fd_, name.c_str(), kDirectoryFlags | O_NOFOLLOW);
+}
+
+DirectoryHandle::~DirectoryHandle() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+std::vector<std::string> DirectoryHandle::entries() const {
+    std::vector<std::string> names;
+    if (fd_ < 0) return names;
+    // The listing gets a descriptor of its own, which closedir closes.
+    const int listing = openRetry(fd_, ".", kDirectoryFlags);
+    if (listing < 0) return names;
+    DIR* dir = ::fdopendir(listing);
+    if (dir == nullptr) {
+        ::close(listing);
+        return names;
+    }
+    while (struct dirent* e = ::readdir(dir)) {
+        if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+        names.emplace_back(e->d_name);
+    }
+    ::closedir(dir);
+    return names;
+}
+
+void DirectoryHandle::clearFiles() const {
+    // A directory fails the unlink and stays.
+    for (const std::string& name : entries()) ::unlinkat(fd_, name.c_str(), 0);
+}
+
+bool DirectoryHandle::removeEntry(const std::string& name) const { return removeEntry(name, 0); }
+
+bool DirectoryHandle::removeEntry(const std::string& name, int depth) const {
+    if (fd_ < 0 || name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) return false;
+    if (::unlinkat(fd_, name.c_str(), 0) == 0 || errno == ENOENT) return true;
+    // Linux says EISDIR for a directory, POSIX allows EPERM.
+    if ((errno != EISDIR && errno != EPERM) || depth >= kMaxDepth) return false;
+    {
+        const DirectoryHandle inner(*this, name);
+        if (inner.isOpen())
+            for (const std::string& entry : inner.entries()) inner.removeEntry(entry, depth + 1);
+    }
+    return ::unlinkat(fd_, name.c_str(), AT_REMOVEDIR) == 0 || errno == ENOENT;
+}
+
+}  // namespace qdl
