@@ -5,7 +5,7 @@
 //
 //   const testsupport::CliRow rows[] = {
 //       {CLI_CALL(deleteAccount("bob")), "DeleteAccount bob"},
-//       {CLI_CALL(getAccountLocation("bob")), "GetAccountLocation bob", "201 x/y", "x/y"},
+//       {CLI_CALL(getAccountLocation("bob")), "GetAccountLocation bob", "201 bob.macnt", "bob.macnt"},
 //       {CLI_CALL(getAccountSettings("bob")), "GetAccountSettings bob", "201 {a = b;}", "D{\"a\":S\"b\"}"},
 //       {CLI_CALL(deleteAccount("")), "", "", testsupport::kRefused},
 //   };
