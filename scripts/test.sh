@@ -24,16 +24,17 @@ cmake --build build-asan -j"$jobs"
    ctest --output-on-failure -j"$jobs")
 
 # ThreadSanitizer build (build-tsan/) for the threaded code: the protocol
-# loop's threaded mode and the runtime's threads, mutexes and log lines. Any
+# loop's threaded mode, the runtime's threads, mutexes and log lines, and
+# routing and the settings lookups while they reload. Any
 # report fails its test (halt_on_error). Thread.CancelStopsThreadAtCancellationPoint
 # stays out: TSan does not see the locks a thread takes while it unwinds from
 # a cancel inside an intercepted blocking call (usleep), and reports a race
 # that is none.
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPARVEX_TSAN=ON -DPARVEX_BENCH=OFF
-cmake --build build-tsan -j"$jobs" --target runtime_tests filter_tests
+cmake --build build-tsan -j"$jobs" --target runtime_tests filter_tests serverdata_tests
 (cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
    ctest --output-on-failure --no-tests=error -j"$jobs" \
-     -R '^(ThreadedLoop|Thread|Event|ThreadPoolTest|MutexPool|ScopedLock|LogLine|OutputLine)\.' \
+     -R '^((ThreadedLoop|Thread|Event|ThreadPoolTest|MutexPool|ScopedLock|LogLine|OutputLine)\.|(RouterTest\.RoutingWhileReloading|LookupTest\.QueriesWhileReloading|MainDomain\.ReadOnceFromAnyThread)$)' \
      -E '^Thread\.CancelStopsThreadAtCancellationPoint$')
 
 if command -v clang++ >/dev/null 2>&1; then
