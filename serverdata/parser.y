@@ -14,6 +14,10 @@
 /* ---- common ---- */
 /* ---- data mode ---- */
 /* ---- router mode ---- */
+namespace cgp {
+struct RouterEntry;
+struct Route;
+}
 /* ---- page mode ---- */
 #include <string>
 namespace cgp {
@@ -51,6 +55,14 @@ class WsspNode;
 %expect 1
 
 /* ---- router mode ---- */
+
+%token <char*> ROUTER_ATOM 278 QUOTED_ATOM 276
+%token LINE_PREFIX 277 LINE_END 279 LESS_THAN 274 GREATER_THAN 275
+%type <cgp::Route*> router_line router_rule
+%type <cgp::RouterEntry*> router_pattern router_target
+/* What a failed parse leaves on the stack. */
+%destructor { cgp::freeRoute($$); } <cgp::Route*>
+%destructor { cgp::freeRouterEntry($$); } <cgp::RouterEntry*>
 
 /* ---- page mode ---- */
 
@@ -153,6 +165,44 @@ data_block
     ;
 
 /* ---- router mode ---- */
+
+/* A table: lines of a pattern, "=" and a target (or none: the main domain),
+   optionally after a prefix word and a colon, between any number of line
+   ends. The scanner gives one line end more at the end of the input. */
+input
+    : MODE_ROUTER router_table
+    ;
+
+router_table
+    : router_line_ends
+    | router_line router_line_ends              { cgp::addRouterEntry($1); }
+    | router_table router_line router_line_ends { cgp::addRouterEntry($2); }
+    ;
+
+router_line_ends
+    : LINE_END
+    | router_line_ends LINE_END
+    ;
+
+router_line
+    : router_rule
+    | LINE_PREFIX router_rule               { $$ = $2; }
+    ;
+
+router_rule
+    : router_pattern EQUALS router_target   { $$ = cgp::makeRoute($1, $3); }
+    | router_pattern EQUALS                 { $$ = cgp::makeRoute($1, nullptr); }
+    ;
+
+router_pattern
+    : LESS_THAN ROUTER_ATOM GREATER_THAN    { $$ = cgp::makeAddressEntry($2, true); cgp::freeToken($2); }
+    | ROUTER_ATOM                           { $$ = cgp::makeAddressEntry($1, false); cgp::freeToken($1); }
+    ;
+
+router_target
+    : ROUTER_ATOM                           { $$ = cgp::makeAddressEntry($1, false); cgp::freeToken($1); }
+    | QUOTED_ATOM                           { $$ = cgp::makeAddressEntry($1, false); cgp::freeToken($1); }
+    ;
 
 /* ---- page mode ---- */
 

@@ -29,7 +29,23 @@ int dsDictionarySet(int dictionaryIndex, int keyIndex, int valueIndex);  // a re
 int dsNewData(const char* text);                              // base64 between the brackets
 void dsSetResult(int listIndex);                              // the text's top-level list
 
-// ---- router mode ----
+// ---- router mode (router.cpp) ----
+// Entries and routes are the caller's to own. During the router's own load
+// they fill the tables it builds; a router-mode parse started by anyone else
+// checks the syntax only, its routes are dropped. Outside a parse,
+// addRouterEntry appends to the live tables.
+struct RouterEntry;
+struct Route;
+// Lower-cased; a bracketed text without "@" gets "@" and the default
+// domain; the first "*" not preceded by a backslash splits it.
+RouterEntry* makeAddressEntry(const char* text, bool bracketed);
+// Takes both; a null target stands for the main domain.
+Route* makeRoute(RouterEntry* pattern, RouterEntry* target);
+// Takes the route: the address table for a bracketed pattern, else the
+// domain table.
+void addRouterEntry(Route* route);
+void freeRouterEntry(RouterEntry* entry);
+void freeRoute(Route* route);
 
 // ---- page mode (wssp_load.cpp) ----
 // The builders of page nodes. Every node made during a load is known to the

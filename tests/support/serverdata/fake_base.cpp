@@ -51,6 +51,16 @@ std::string FakeBase::write(const std::string& relative, const cgp::DataSet& val
 
 void FakeBase::remove(const std::string& relative) { ::unlink((dir_ / relative).c_str()); }
 
+void FakeBase::link(const std::string& target, const std::string& relative) {
+    const std::string::size_type slash = relative.rfind('/');
+    if (slash != std::string::npos) makeFolder(relative.substr(0, slash));
+    if (::symlink(target.c_str(), (dir_ / relative).c_str()) != 0) throw std::runtime_error("cannot link " + relative);
+}
+
+void FakeBase::move(const std::string& from, const std::string& to) {
+    if (::rename((dir_ / from).c_str(), (dir_ / to).c_str()) != 0) throw std::runtime_error("cannot move " + from);
+}
+
 std::string FakeBase::read(const std::string& relative) const { return readFile(dir_ / relative); }
 
 void FakeBase::setTime(const std::string& relative, time_t when) {

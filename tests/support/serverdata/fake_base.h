@@ -30,6 +30,10 @@ public:
     // Makes a folder and those above it.
     std::string makeFolder(const std::string& relative);
     void remove(const std::string& relative);
+    // Makes relative a symbolic link to target (taken as it is written).
+    void link(const std::string& target, const std::string& relative);
+    // Renames a file or folder inside the base.
+    void move(const std::string& from, const std::string& to);
     std::string read(const std::string& relative) const;
 
     // Sets the file's access and modification times.
