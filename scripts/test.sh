@@ -25,7 +25,8 @@ cmake --build build-asan -j"$jobs"
 
 # ThreadSanitizer build (build-tsan/) for the threaded code: the protocol
 # loop's threaded mode, the runtime's threads, mutexes and log lines, and
-# routing and the settings lookups while they reload. Any
+# routing and the settings lookups while they reload, and WSSP loads and
+# renders on several threads. Any
 # report fails its test (halt_on_error). Thread.CancelStopsThreadAtCancellationPoint
 # stays out: TSan does not see the locks a thread takes while it unwinds from
 # a cancel inside an intercepted blocking call (usleep), and reports a race
@@ -34,7 +35,7 @@ cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPARVEX_TSAN=ON -DPA
 cmake --build build-tsan -j"$jobs" --target runtime_tests filter_tests serverdata_tests
 (cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
    ctest --output-on-failure --no-tests=error -j"$jobs" \
-     -R '^((ThreadedLoop|Thread|Event|ThreadPoolTest|MutexPool|ScopedLock|LogLine|OutputLine)\.|(RouterTest\.RoutingWhileReloading|LookupTest\.QueriesWhileReloading|MainDomain\.ReadOnceFromAnyThread)$)' \
+     -R '^((ThreadedLoop|Thread|Event|ThreadPoolTest|MutexPool|ScopedLock|LogLine|OutputLine)\.|(RouterTest\.RoutingWhileReloading|LookupTest\.QueriesWhileReloading|MainDomain\.ReadOnceFromAnyThread|WsspLoad\.LoadsOnSeveralThreadsAtOnce|WsspRender\.RendersOnSeveralThreadsAtOnce)$)' \
      -E '^Thread\.CancelStopsThreadAtCancellationPoint$')
 
 if command -v clang++ >/dev/null 2>&1; then

@@ -19,6 +19,10 @@ struct RouterEntry;
 struct Route;
 }
 /* ---- page mode ---- */
+#include <string>
+namespace cgp {
+class WsspNode;
+}
 }
 
 %code {
@@ -61,6 +65,49 @@ struct Route;
 %destructor { cgp::freeRouterEntry($$); } <cgp::RouterEntry*>
 
 /* ---- page mode ---- */
+
+/* Codes as in the scanner's table; an operator node keeps its token's code.
+   "(" ")" "," and the quoted string are data mode's tokens. */
+%token <std::string*> PAGE_TEXT 267
+%token <char*> PAGE_NAME 286 PAGE_NUMBER 287
+%token PAGE_OPEN_BRACKET 268 PAGE_CLOSE_BRACKET 269 PAGE_BAR 270 PAGE_AMP 271 PAGE_DOT 272
+%token PAGE_AND 280 PAGE_USING 281 PAGE_INLINE 282 PAGE_TAG_OPEN 283 PAGE_TAG_CLOSE 284
+%token PAGE_COLON 285 PAGE_PERIOD 289
+%token PAGE_INCLUDEARG 290 PAGE_SESSION 291 PAGE_SETTINGS 292 PAGE_ACCOUNTSETTINGS 293
+%token PAGE_EXISTS 294 PAGE_DOESNOTEXIST 295 PAGE_NOT 296 PAGE_EQUALS 297 PAGE_EQUALSNOCASE 298
+%token PAGE_ISINDEX 299 PAGE_ISFIRST 300 PAGE_ISEVEN 301 PAGE_CHECKED 302 PAGE_HASPARENTMAILBOX 303
+%token PAGE_ISSTRING 304 PAGE_ISARRAY 305 PAGE_ISDICTIONARY 306 PAGE_ISDATE 307 PAGE_ISDATA 308
+%token PAGE_NULL 309 PAGE_EMPTYSTRING 310 PAGE_EMPTYARRAY 311 PAGE_EMPTYDICTIONARY 312
+%token PAGE_STRING 313 PAGE_DICTIONARY 314 PAGE_ARRAY 315 PAGE_TRANSLATE 316 PAGE_CONTAINS 317
+%token PAGE_RANDOMELEMENT 318 PAGE_MONTHNAMES 319 PAGE_WEEKDAYS 320 PAGE_KNOWNCHARSETS 321
+%token PAGE_KNOWNTIMEZONES 322
+%token PAGE_IF 326 PAGE_ELIF 327 PAGE_ELSE 328 PAGE_ENDIF 329 PAGE_FOREACH 330 PAGE_FORALL 331
+%token PAGE_HTML 332 PAGE_HTMLUTF8 333 PAGE_URL 334 PAGE_MAILBOXRAWNAME 335 PAGE_MAILBOXNAME 336
+%token PAGE_MAILBOXLASTNAME 337 PAGE_URLMAILBOXPARENT 338 PAGE_JAVASCRIPT 339 PAGE_SIZE 340
+%token PAGE_ROUNDSIZE 341 PAGE_TIME 342 PAGE_DATETIMESHORT 343 PAGE_DATETIME 344
+%token PAGE_DATETIME_OPEN 345 PAGE_LOCALDATETIMESHORT 346 PAGE_LOCALDATETIME 347
+%token PAGE_LOCALDATETIME_OPEN 348 PAGE_LOCALDATE 349 PAGE_DATEWEEK 350 PAGE_DATE 351
+%token PAGE_HTMLTRUNCATED 352 PAGE_HTMLSUBST 353 PAGE_HTMLSUBSTMAILBOX 354
+%token PAGE_HTMLSUBSTROUNDSIZE 355 PAGE_INDEX1 356 PAGE_INDEX 357
+%token PAGE_IN 358 PAGE_EMPTYFOR 359 PAGE_ENDFOR 360 PAGE_INCLUDE 361 PAGE_DEFAULT 362
+%token PAGE_DISPLAY 363 PAGE_NOINBOX 364
+%token PAGE_NUMERICMENU 365 PAGE_TIMEMENU 366 PAGE_SIZEMENU 367 PAGE_ENUMMENU 368
+%token PAGE_BOOLMENU 369 PAGE_MAILBOXMENU 370 PAGE_DAYTIMEMENU 371 PAGE_CALENDARTIMEMENU 372
+%token PAGE_LOCALCALENDARTIMEMENU 373 PAGE_STRINGMENU 374
+/* "&" binds more tightly than the bar; both group from the left. The
+   member access binds more tightly still (page_operand). */
+%left PAGE_BAR
+%left PAGE_AMP
+%type <cgp::WsspNode*> page_items page_item page_inline page_format page_statement page_if_rest
+%type <cgp::WsspNode*> page_expression page_operand page_member page_key page_primary page_element
+%type <cgp::WsspNode*> page_call page_translated page_name page_string page_number
+%type <cgp::WsspNode*> page_expression_list page_numbers page_menu page_default page_display
+%type <cgp::WsspNode*> page_period page_noinbox
+%type <int> page_unary page_nullary page_equals page_counter page_subst page_loop_word
+%type <int> page_list_menu page_expression_menu page_calendar_menu
+/* Nodes are not freed here when a parse fails: the loader frees every node
+   it made (parser_actions.h). */
+%destructor { delete $$; } <std::string*>
 
 %%
 
@@ -158,5 +205,297 @@ router_target
     ;
 
 /* ---- page mode ---- */
+
+/* A builder that returns null has reported why (a page nested too deeply,
+   loop names that differ); the parse ends there. */
+
+input
+    : MODE_PAGE page_items                  { if (!cgp::wsspSetResult(cgp::wsspPage($2))) YYABORT; }
+    ;
+
+/* No "page" symbol between the items and a closing tag: the parser would
+   have to choose at "<!--%%" whether a nested statement or the closing tag
+   comes. The builders wrap the items as a page instead. */
+page_items
+    : %empty                                { $$ = nullptr; }
+    | page_items page_item                  { $$ = cgp::wsspAppend($1, $2); }
+    ;
+
+page_item
+    : PAGE_TEXT                             { $$ = cgp::wsspText($1); }
+    | page_inline
+    | page_statement
+    ;
+
+page_inline
+    : PAGE_INLINE page_expression PAGE_INLINE   { $$ = cgp::wsspInline(nullptr, $2); if (!$$) YYABORT; }
+    | page_format page_expression PAGE_INLINE   { $$ = cgp::wsspInline($1, $2); if (!$$) YYABORT; }
+    ;
+
+page_format
+    : PAGE_HTML                             { $$ = cgp::wsspOperator(PAGE_HTML, nullptr, nullptr); }
+    | PAGE_HTMLUTF8                         { $$ = cgp::wsspOperator(PAGE_HTMLUTF8, nullptr, nullptr); }
+    | PAGE_URL                              { $$ = cgp::wsspOperator(PAGE_URL, nullptr, nullptr); }
+    | PAGE_MAILBOXRAWNAME                   { $$ = cgp::wsspOperator(PAGE_MAILBOXRAWNAME, nullptr, nullptr); }
+    | PAGE_MAILBOXNAME                      { $$ = cgp::wsspOperator(PAGE_MAILBOXNAME, nullptr, nullptr); }
+    | PAGE_MAILBOXLASTNAME                  { $$ = cgp::wsspOperator(PAGE_MAILBOXLASTNAME, nullptr, nullptr); }
+    | PAGE_URLMAILBOXPARENT                 { $$ = cgp::wsspOperator(PAGE_URLMAILBOXPARENT, nullptr, nullptr); }
+    | PAGE_JAVASCRIPT                       { $$ = cgp::wsspOperator(PAGE_JAVASCRIPT, nullptr, nullptr); }
+    | PAGE_SIZE                             { $$ = cgp::wsspOperator(PAGE_SIZE, nullptr, nullptr); }
+    | PAGE_ROUNDSIZE                        { $$ = cgp::wsspOperator(PAGE_ROUNDSIZE, nullptr, nullptr); }
+    | PAGE_TIME                             { $$ = cgp::wsspOperator(PAGE_TIME, nullptr, nullptr); }
+    | PAGE_DATETIMESHORT                    { $$ = cgp::wsspOperator(PAGE_DATETIMESHORT, nullptr, nullptr); }
+    | PAGE_DATETIME                         { $$ = cgp::wsspOperator(PAGE_DATETIME, nullptr, nullptr); }
+    | PAGE_LOCALDATETIMESHORT               { $$ = cgp::wsspOperator(PAGE_LOCALDATETIMESHORT, nullptr, nullptr); }
+    | PAGE_LOCALDATETIME                    { $$ = cgp::wsspOperator(PAGE_LOCALDATETIME, nullptr, nullptr); }
+    | PAGE_LOCALDATE                        { $$ = cgp::wsspOperator(PAGE_LOCALDATE, nullptr, nullptr); }
+    | PAGE_DATEWEEK                         { $$ = cgp::wsspOperator(PAGE_DATEWEEK, nullptr, nullptr); }
+    | PAGE_DATE                             { $$ = cgp::wsspOperator(PAGE_DATE, nullptr, nullptr); }
+    | PAGE_INDEX1                           { $$ = cgp::wsspOperator(PAGE_INDEX1, nullptr, nullptr); }
+    | PAGE_INDEX                            { $$ = cgp::wsspOperator(PAGE_INDEX, nullptr, nullptr); }
+    | PAGE_INLINE PAGE_DATETIME_OPEN page_expression CLOSE_PAREN PAGE_COLON
+                                            { $$ = cgp::wsspOperator(PAGE_DATETIME, $3, nullptr); }
+    | PAGE_INLINE PAGE_LOCALDATETIME_OPEN page_expression CLOSE_PAREN PAGE_COLON
+                                            { $$ = cgp::wsspOperator(PAGE_LOCALDATETIME, $3, nullptr); }
+    | PAGE_INLINE PAGE_HTMLTRUNCATED page_expression CLOSE_PAREN PAGE_COLON
+                                            { $$ = cgp::wsspOperator(PAGE_HTMLTRUNCATED, $3, nullptr); }
+    | PAGE_INLINE PAGE_HTMLTRUNCATED page_number CLOSE_PAREN PAGE_COLON
+                                            { $$ = cgp::wsspOperator(PAGE_HTMLTRUNCATED, $3, nullptr); }
+    | PAGE_INLINE page_subst page_expression_list CLOSE_PAREN PAGE_COLON
+                                            { $$ = cgp::wsspOperatorList($2, $3); }
+    ;
+
+page_subst
+    : PAGE_HTMLSUBST                        { $$ = PAGE_HTMLSUBST; }
+    | PAGE_HTMLSUBSTMAILBOX                 { $$ = PAGE_HTMLSUBSTMAILBOX; }
+    | PAGE_HTMLSUBSTROUNDSIZE               { $$ = PAGE_HTMLSUBSTROUNDSIZE; }
+    ;
+
+page_statement
+    : PAGE_TAG_OPEN PAGE_IF page_expression PAGE_TAG_CLOSE page_items page_if_rest
+                                            { $$ = cgp::wsspConditional($3, cgp::wsspPage($5), $6); if (!$$) YYABORT; }
+    | PAGE_TAG_OPEN page_loop_word PAGE_NAME PAGE_IN page_expression PAGE_TAG_CLOSE page_items
+      PAGE_TAG_OPEN PAGE_ENDFOR PAGE_NAME PAGE_TAG_CLOSE
+                                            {
+                                                $$ = cgp::wsspLoop($3, $5, cgp::wsspPage($7), nullptr, nullptr, $10);
+                                                cgp::freeToken($3);
+                                                cgp::freeToken($10);
+                                                if (!$$) YYABORT;
+                                            }
+    | PAGE_TAG_OPEN page_loop_word PAGE_NAME PAGE_IN page_expression PAGE_TAG_CLOSE page_items
+      PAGE_TAG_OPEN PAGE_EMPTYFOR PAGE_NAME PAGE_TAG_CLOSE page_items
+      PAGE_TAG_OPEN PAGE_ENDFOR PAGE_NAME PAGE_TAG_CLOSE
+                                            {
+                                                $$ = cgp::wsspLoop($3, $5, cgp::wsspPage($7), $10, cgp::wsspPage($12), $15);
+                                                cgp::freeToken($3);
+                                                cgp::freeToken($10);
+                                                cgp::freeToken($15);
+                                                if (!$$) YYABORT;
+                                            }
+    | PAGE_TAG_OPEN PAGE_INCLUDE QUOTED_STRING PAGE_TAG_CLOSE
+                                            { $$ = cgp::wsspInclude($3, nullptr); cgp::freeToken($3); if (!$$) YYABORT; }
+    | PAGE_TAG_OPEN PAGE_INCLUDE QUOTED_STRING OPEN_PAREN page_expression_list CLOSE_PAREN PAGE_TAG_CLOSE
+                                            { $$ = cgp::wsspInclude($3, $5); cgp::freeToken($3); if (!$$) YYABORT; }
+    | PAGE_TAG_OPEN page_menu PAGE_TAG_CLOSE
+                                            { $$ = $2; if (!$$) YYABORT; }
+    ;
+
+/* Right-recursive: the parser shifts "<!--%%" before it knows whether an
+   ELIF, an ELSE, an ENDIF or a nested statement follows. The tail is a
+   sequence: the ELIF pairs, then the else page or an empty node. */
+page_if_rest
+    : PAGE_TAG_OPEN PAGE_ENDIF PAGE_TAG_CLOSE
+                                            { $$ = cgp::wsspElse(nullptr); }
+    | PAGE_TAG_OPEN PAGE_ELSE PAGE_TAG_CLOSE page_items PAGE_TAG_OPEN PAGE_ENDIF PAGE_TAG_CLOSE
+                                            { $$ = cgp::wsspElse(cgp::wsspPage($4)); }
+    | PAGE_TAG_OPEN PAGE_ELIF page_expression PAGE_TAG_CLOSE page_items page_if_rest
+                                            { $$ = cgp::wsspElif($3, cgp::wsspPage($5), $6); }
+    ;
+
+page_loop_word
+    : PAGE_FOREACH                          { $$ = PAGE_FOREACH; }
+    | PAGE_FORALL                           { $$ = PAGE_FORALL; }
+    ;
+
+page_menu
+    : page_list_menu page_expression page_default PAGE_IN OPEN_PAREN page_numbers CLOSE_PAREN page_display
+                                            { $$ = cgp::wsspMenu($1, $2, $6, $3, $8); }
+    | page_expression_menu page_expression page_default PAGE_IN page_expression page_display
+                                            { $$ = cgp::wsspMenu($1, $2, $5, $3, $6); }
+    | PAGE_BOOLMENU page_expression page_default page_display
+                                            { $$ = cgp::wsspMenu(PAGE_BOOLMENU, $2, nullptr, $3, $4); }
+    | PAGE_MAILBOXMENU page_expression page_default PAGE_IN page_expression page_noinbox
+                                            { $$ = cgp::wsspMenu(PAGE_MAILBOXMENU, $2, $5, $3, $6); }
+    | PAGE_DAYTIMEMENU page_expression page_default page_period
+                                            { $$ = cgp::wsspMenu(PAGE_DAYTIMEMENU, $2, $4, $3, nullptr); }
+    | page_calendar_menu page_expression page_period
+                                            { $$ = cgp::wsspMenu($1, $2, $3, nullptr, nullptr); }
+    ;
+
+page_list_menu
+    : PAGE_NUMERICMENU                      { $$ = PAGE_NUMERICMENU; }
+    | PAGE_TIMEMENU                         { $$ = PAGE_TIMEMENU; }
+    | PAGE_SIZEMENU                         { $$ = PAGE_SIZEMENU; }
+    ;
+
+page_expression_menu
+    : PAGE_ENUMMENU                         { $$ = PAGE_ENUMMENU; }
+    | PAGE_STRINGMENU                       { $$ = PAGE_STRINGMENU; }
+    ;
+
+page_calendar_menu
+    : PAGE_CALENDARTIMEMENU                 { $$ = PAGE_CALENDARTIMEMENU; }
+    | PAGE_LOCALCALENDARTIMEMENU            { $$ = PAGE_LOCALCALENDARTIMEMENU; }
+    ;
+
+page_default
+    : %empty                                { $$ = nullptr; }
+    | PAGE_DEFAULT page_expression          { $$ = $2; }
+    ;
+
+page_display
+    : %empty                                { $$ = nullptr; }
+    | PAGE_DISPLAY page_expression          { $$ = $2; }
+    ;
+
+page_period
+    : %empty                                { $$ = nullptr; }
+    | PAGE_PERIOD page_number               { $$ = $2; }
+    ;
+
+page_noinbox
+    : %empty                                { $$ = nullptr; }
+    | PAGE_NOINBOX                          { $$ = cgp::wsspNoInbox(); }
+    ;
+
+page_numbers
+    : page_number                           { $$ = cgp::wsspAppend(nullptr, $1); }
+    | page_numbers COMMA page_number        { $$ = cgp::wsspAppend($1, $3); }
+    ;
+
+page_expression_list
+    : page_expression                       { $$ = cgp::wsspAppend(nullptr, $1); }
+    | page_expression_list COMMA page_expression
+                                            { $$ = cgp::wsspAppend($1, $3); }
+    ;
+
+page_expression
+    : page_operand
+    | page_expression PAGE_AMP page_expression
+                                            { $$ = cgp::wsspOperator(cgp::kWsspAnd, $1, $3); }
+    | page_expression PAGE_BAR page_expression
+                                            { $$ = cgp::wsspOperator(cgp::kWsspOr, $1, $3); }
+    ;
+
+page_operand
+    : page_primary
+    | page_member
+    ;
+
+page_member
+    : page_operand PAGE_DOT page_key        { $$ = cgp::wsspOperator(cgp::kWsspMember, $1, $3); }
+    ;
+
+page_key
+    : page_name
+    | page_string
+    ;
+
+page_primary
+    : page_name
+    | page_string
+    | page_element
+    | OPEN_PAREN page_expression CLOSE_PAREN
+                                            { $$ = $2; }
+    | page_call
+    ;
+
+page_element
+    : PAGE_NAME PAGE_OPEN_BRACKET PAGE_CLOSE_BRACKET
+                                            { $$ = cgp::wsspLoopElement($1); cgp::freeToken($1); }
+    ;
+
+page_call
+    : PAGE_SESSION page_expression CLOSE_PAREN
+                                            { $$ = cgp::wsspOperator(cgp::kWsspMember, cgp::wsspName("session"), $2); }
+    | PAGE_SETTINGS page_expression CLOSE_PAREN
+                                            { $$ = cgp::wsspOperator(cgp::kWsspMember, cgp::wsspName("settings"), $2); }
+    | PAGE_ACCOUNTSETTINGS page_expression CLOSE_PAREN
+                                            { $$ = cgp::wsspOperator(cgp::kWsspMember, cgp::wsspName("accountsettings"), $2); }
+    | PAGE_INCLUDEARG page_number CLOSE_PAREN
+                                            { $$ = cgp::wsspOperator(PAGE_INCLUDEARG, $2, nullptr); }
+    | page_unary page_expression CLOSE_PAREN
+                                            { $$ = cgp::wsspOperator($1, $2, nullptr); }
+    | page_nullary CLOSE_PAREN              { $$ = cgp::wsspOperator($1, nullptr, nullptr); }
+    | PAGE_WEEKDAYS CLOSE_PAREN             { $$ = cgp::wsspOperator(PAGE_WEEKDAYS, nullptr, nullptr); }
+    | PAGE_WEEKDAYS page_expression CLOSE_PAREN
+                                            { $$ = cgp::wsspOperator(PAGE_WEEKDAYS, $2, nullptr); }
+    | page_equals page_expression PAGE_AND page_expression CLOSE_PAREN
+                                            { $$ = cgp::wsspOperator($1, $2, $4); }
+    | PAGE_ISINDEX page_expression PAGE_IN page_name CLOSE_PAREN
+                                            { $$ = cgp::wsspOperator(PAGE_ISINDEX, $2, $4); }
+    | page_counter page_name CLOSE_PAREN    { $$ = cgp::wsspOperator($1, $2, nullptr); }
+    | PAGE_TRANSLATE page_translated PAGE_USING page_expression CLOSE_PAREN
+                                            { $$ = cgp::wsspOperator(PAGE_TRANSLATE, $2, $4); }
+    | PAGE_CONTAINS page_expression PAGE_IN page_expression CLOSE_PAREN
+                                            { $$ = cgp::wsspOperator(PAGE_CONTAINS, $2, $4); }
+    ;
+
+/* What TRANSLATE( takes: a name, a function call, an element or a member. */
+page_translated
+    : page_name
+    | page_element
+    | page_call
+    | page_member
+    ;
+
+page_unary
+    : PAGE_EXISTS                           { $$ = PAGE_EXISTS; }
+    | PAGE_DOESNOTEXIST                     { $$ = PAGE_DOESNOTEXIST; }
+    | PAGE_NOT                              { $$ = PAGE_NOT; }
+    | PAGE_CHECKED                          { $$ = PAGE_CHECKED; }
+    | PAGE_HASPARENTMAILBOX                 { $$ = PAGE_HASPARENTMAILBOX; }
+    | PAGE_ISSTRING                         { $$ = PAGE_ISSTRING; }
+    | PAGE_ISARRAY                          { $$ = PAGE_ISARRAY; }
+    | PAGE_ISDICTIONARY                     { $$ = PAGE_ISDICTIONARY; }
+    | PAGE_ISDATE                           { $$ = PAGE_ISDATE; }
+    | PAGE_ISDATA                           { $$ = PAGE_ISDATA; }
+    | PAGE_STRING                           { $$ = PAGE_STRING; }
+    | PAGE_DICTIONARY                       { $$ = PAGE_DICTIONARY; }
+    | PAGE_ARRAY                            { $$ = PAGE_ARRAY; }
+    | PAGE_RANDOMELEMENT                    { $$ = PAGE_RANDOMELEMENT; }
+    ;
+
+page_nullary
+    : PAGE_NULL                             { $$ = PAGE_NULL; }
+    | PAGE_EMPTYSTRING                      { $$ = PAGE_EMPTYSTRING; }
+    | PAGE_EMPTYARRAY                       { $$ = PAGE_EMPTYARRAY; }
+    | PAGE_EMPTYDICTIONARY                  { $$ = PAGE_EMPTYDICTIONARY; }
+    | PAGE_MONTHNAMES                       { $$ = PAGE_MONTHNAMES; }
+    | PAGE_KNOWNCHARSETS                    { $$ = PAGE_KNOWNCHARSETS; }
+    | PAGE_KNOWNTIMEZONES                   { $$ = PAGE_KNOWNTIMEZONES; }
+    ;
+
+page_equals
+    : PAGE_EQUALS                           { $$ = PAGE_EQUALS; }
+    | PAGE_EQUALSNOCASE                     { $$ = PAGE_EQUALSNOCASE; }
+    ;
+
+page_counter
+    : PAGE_ISFIRST                          { $$ = PAGE_ISFIRST; }
+    | PAGE_ISEVEN                           { $$ = PAGE_ISEVEN; }
+    ;
+
+page_name
+    : PAGE_NAME                             { $$ = cgp::wsspName($1); cgp::freeToken($1); }
+    ;
+
+page_string
+    : QUOTED_STRING                         { $$ = cgp::wsspString($1); cgp::freeToken($1); }
+    ;
+
+page_number
+    : PAGE_NUMBER                           { $$ = cgp::wsspNumber($1); cgp::freeToken($1); }
+    ;
 
 %%

@@ -6,6 +6,8 @@
 // action; an action copies what it keeps. The caller of the parse holds the lock of the store
 // an action fills.
 
+#include <string>
+
 namespace cgp {
 
 // ---- common (scanner.l) ----
@@ -45,6 +47,36 @@ void addRouterEntry(Route* route);
 void freeRouterEntry(RouterEntry* entry);
 void freeRoute(Route* route);
 
-// ---- page mode ----
+// ---- page mode (wssp_load.cpp) ----
+// The builders of page nodes. Every node made during a load is known to the
+// loader, which frees what a failed parse leaves; the grammar frees none.
+// A builder returning null has reported the failure (a page nested too
+// deeply, loop names that differ) and the parse ends.
+class WsspNode;
+
+// Operator codes that belong to no token.
+const int kWsspMember = 323;  // ".", SESSION( and its kin
+const int kWsspAnd = 324;     // "&"
+const int kWsspOr = 325;      // "|"
+
+WsspNode* wsspText(std::string* text);                   // page text; takes the string
+WsspNode* wsspString(const char* text);                  // a quoted string, through cgpUnescape
+WsspNode* wsspName(const char* name);                    // lowered already by the scanner
+WsspNode* wsspNumber(const char* digits);
+WsspNode* wsspLoopElement(const char* name);             // name "[]"
+WsspNode* wsspNoInbox();                                 // the text "NOINBOX"
+WsspNode* wsspOperator(int code, WsspNode* first, WsspNode* second);  // either may be null
+WsspNode* wsspOperatorList(int code, WsspNode* list);    // holds the list's items
+WsspNode* wsspAppend(WsspNode* sequence, WsspNode* item);  // null makes a sequence; text joins text
+WsspNode* wsspPage(WsspNode* items);                     // items or null: the page's two levels
+WsspNode* wsspInline(WsspNode* format, WsspNode* expression);
+WsspNode* wsspElse(WsspNode* page);                      // an IF's tail: [else page or empty]
+WsspNode* wsspElif(WsspNode* condition, WsspNode* page, WsspNode* tail);  // [condition, page, tail...]
+WsspNode* wsspConditional(WsspNode* condition, WsspNode* page, WsspNode* tail);
+WsspNode* wsspLoop(const char* name, WsspNode* collection, WsspNode* body, const char* emptyName,
+                   WsspNode* emptyBody, const char* endName);
+WsspNode* wsspInclude(const char* file, WsspNode* arguments);  // arguments: a list or null
+WsspNode* wsspMenu(int code, WsspNode* variable, WsspNode* list, WsspNode* defaultValue, WsspNode* display);
+bool wsspSetResult(WsspNode* page);                      // the page's root
 
 }  // namespace cgp
