@@ -374,9 +374,9 @@ page_numbers
     ;
 
 page_expression_list
-    : page_expression                       { $$ = cgp::wsspAppend(nullptr, $1); }
+    : page_expression                       { $$ = cgp::wsspAppendArgument(nullptr, $1); }
     | page_expression_list COMMA page_expression
-                                            { $$ = cgp::wsspAppend($1, $3); }
+                                            { $$ = cgp::wsspAppendArgument($1, $3); }
     ;
 
 page_expression

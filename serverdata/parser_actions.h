@@ -68,6 +68,7 @@ WsspNode* wsspNoInbox();                                 // the text "NOINBOX"
 WsspNode* wsspOperator(int code, WsspNode* first, WsspNode* second);  // either may be null
 WsspNode* wsspOperatorList(int code, WsspNode* list);    // holds the list's items
 WsspNode* wsspAppend(WsspNode* sequence, WsspNode* item);  // null makes a sequence; text joins text
+WsspNode* wsspAppendArgument(WsspNode* list, WsspNode* item);  // the same, but every argument stays its own
 WsspNode* wsspPage(WsspNode* items);                     // items or null: the page's two levels
 WsspNode* wsspInline(WsspNode* format, WsspNode* expression);
 WsspNode* wsspElse(WsspNode* page);                      // an IF's tail: [else page or empty]

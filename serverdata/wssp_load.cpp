@@ -242,6 +242,13 @@ WsspNode* wsspAppend(WsspNode* sequence, WsspNode* item) {
     return sequence;
 }
 
+// Arguments never join: ("a", "b") is two arguments, whatever their kind.
+WsspNode* wsspAppendArgument(WsspNode* list, WsspNode* item) {
+    if (list == nullptr) list = make(WsspNode::kSequence);
+    if (item != nullptr) list->addChild(item);
+    return list;
+}
+
 WsspNode* wsspPage(WsspNode* items) {
     WsspNode* page = make(WsspNode::kSequence);
     page->addChild(items != nullptr ? items : make(WsspNode::kText));

@@ -185,9 +185,10 @@ TEST(WsspLoad, Statements) {
         {"INCLUDE", "<!--%%INCLUDE \"head.wssp\"-->", "S[S[U\"head.wssp\"[]]]"},
         {"INCLUDE with arguments", "<!--%%INCLUDE \"row.wssp\" (\"a\", b, c.d)-->",
          "S[S[U\"row.wssp\"[T\"a\",V\"b\",O323[V\"c\",V\"d\"]]]]"},
-        // Text after text joins it, in an argument list too.
-        {"two quoted arguments in a row form one", "<!--%%INCLUDE \"row.wssp\" (\"a\", \"b\", c)-->",
-         "S[S[U\"row.wssp\"[T\"ab\",V\"c\"]]]"},
+        // Fault once: text after text joined it in an argument list too, so
+        // two quoted arguments in a row came through as one.
+        {"two quoted arguments in a row stay two", "<!--%%INCLUDE \"row.wssp\" (\"a\", \"b\", c)-->",
+         "S[S[U\"row.wssp\"[T\"a\",T\"b\",V\"c\"]]]"},
     });
 }
 
@@ -222,7 +223,7 @@ TEST(WsspLoad, Menus) {
 // links; a first node joined into text before it was already freed.
 TEST(WsspLoad, TheRootIsThePageTheStartProductionBuilt) {
     expectTrees({
-        {"joined arguments first", "<!--%%INCLUDE \"f\" (\"a\", \"b\")-->rest", "S[S[U\"f\"[T\"ab\"],T\"rest\"]]"},
+        {"arguments first", "<!--%%INCLUDE \"f\" (\"a\", \"b\")-->rest", "S[S[U\"f\"[T\"a\",T\"b\"],T\"rest\"]]"},
         {"a statement first", "<!--%%IF a-->x<!--%%ENDIF-->y", "S[S[C[V\"a\",S[S[T\"x\"]],E],T\"y\"]]"},
     });
 }
