@@ -44,7 +44,8 @@ public:
         uint32_t timeoutMs = qdl::sock::kDefaultTimeoutMs);
     // The same with the default settings above.
     CLI();
-    // Quits; never throws.
+    // Quits; never throws, and gives the server at most 5 s (or the
+    // time-out, when shorter) for the whole Quit exchange.
     ~CLI();
     CLI(const CLI&) = delete;
     CLI& operator=(const CLI&) = delete;
@@ -60,7 +61,8 @@ public:
     // a user or password holding CR, LF or NUL, is refused before anything
     // is read.
     void login(const std::string& user, const std::string& password, int method);
-    // Sends "Quit" and reads the answer when connected, then closes.
+    // Sends "Quit" and reads the answer when connected, then closes; bounded
+    // in time as the destructor is.
     void disconnect();
 
     void sendLine(const std::string& line);
@@ -461,6 +463,9 @@ private:
 
     qdl::sock connection_;
     qdl::LineBuffer lines_;
+    // While disconnect() runs: when its Quit exchange must be over (steady
+    // clock, ms); 0 otherwise.
+    int64_t closeDeadlineMs_ = 0;
     uint16_t lastCode_ = 0;
     std::string lastMessage_;
     std::string inlineData_;

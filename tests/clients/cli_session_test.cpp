@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -180,6 +181,21 @@ TEST(CliConnect, ReadsTimeOut) {
                                                                 "timed out after 200 ms");
     EXPECT_FALSE(session.cli().isConnected());
     EXPECT_EQ(session.end(), "GetCurrentController\r\n");
+}
+
+// The bound of a close is on the whole Quit exchange, not on each read: a
+// server that trickles its answer a byte at a time, never ending the line,
+// once held the destructor for as long as it kept trickling.
+TEST(CliConnect, CloseIsBoundedAgainstATricklingServer) {
+    FakeServer server(testsupport::cliLogin().expectLine("Quit").sendSegments(std::vector<std::string>(40, "2"), 100));
+    auto* cli = new cgp::CLI(FakeServer::address(), server.port(), testsupport::kCliUser, testsupport::kCliPassword,
+                             cgp::CLI::kWebUserLogin, 300);
+    const auto start = std::chrono::steady_clock::now();
+    delete cli;
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    EXPECT_LT(took.count(), 1500);
+    EXPECT_EQ(server.finish(), "");
+    EXPECT_EQ(server.received(), testsupport::cliLoginBytes() + "Quit\r\n");
 }
 
 TEST(CliConnect, DisconnectQuitsOnce) {
