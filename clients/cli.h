@@ -173,8 +173,9 @@ public:
     // ==== mailboxes, subscriptions, forwarders, groups and lists: cli_mailboxes.cpp ====
 
     // Mailbox names go between double quotes as they are: a name holding a
-    // double quote cannot be sent and is refused. An empty authAccount
-    // leaves the "AUTH" piece out, except for getMailboxRights, which needs it.
+    // double quote, or ending in a backslash, cannot be sent and is refused.
+    // An empty authAccount leaves the "AUTH" piece out, except for
+    // getMailboxRights, which needs it.
     void createMailbox(const std::string& account, const std::string& mailbox, const std::string& authAccount);
     void deleteMailbox(const std::string& account, const std::string& mailbox, const std::string& authAccount);
     // The forms that send "MAILBOXES" in place of "MAILBOX".
@@ -297,7 +298,8 @@ public:
     // Skins of the cluster, the server and a domain. An empty domain is left
     // out of the command. Skin and file names go between double quotes;
     // skin-file data does too, as it is, so the caller encodes it: data
-    // holding CR, LF, NUL or a double quote is refused.
+    // holding CR, LF, NUL or a double quote, or ending in a backslash, is
+    // refused.
     void createClusterSkin(const std::string& skin);
     void createServerSkin(const std::string& skin);
     void createDomainSkin(const std::string& domain, const std::string& skin);
@@ -393,8 +395,9 @@ public:
 
     // The IP-address lists, as text (entries on lines of their own). A
     // list goes out between double quotes exactly as given, so one holding
-    // CR, LF, NUL or a double quote is refused: write each line end as the
-    // two characters "\e", which the server reads as one.
+    // CR, LF, NUL or a double quote, or ending in a backslash, is refused:
+    // write each line end as the two characters "\e", which the server
+    // reads as one.
     std::string getLANIPs();
     void setLANIPs(const std::string& addresses);
     std::string getClusterLANIPs();
