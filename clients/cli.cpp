@@ -134,6 +134,9 @@ void CLI::disconnect() {
 }
 
 void CLI::sendLine(const std::string& line) {
+    // One line is one command: a line end inside would run the rest as a
+    // second one.
+    if (breaksLine(line)) cmd::refuse();
     // We never pipeline: anything still unread belongs to no command.
     lines_.discard();
     connection_.send(line, true, true);
@@ -246,10 +249,7 @@ std::string CLI::describeException() {
 
 // ---- any command ----
 
-void CLI::sendCommand(const std::string& line) {
-    if (breaksLine(line)) cmd::refuse();
-    execute(line);
-}
+void CLI::sendCommand(const std::string& line) { execute(line); }
 
 DataSet CLI::getResponseDataSet() { return parseData(responseData()); }
 

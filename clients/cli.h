@@ -65,6 +65,8 @@ public:
     // in time as the destructor is.
     void disconnect();
 
+    // The line and CR LF. A line holding CR, LF or NUL is refused (a
+    // qdl::ProtocolException "invalid or missing argument"), nothing sent.
     void sendLine(const std::string& line);
     // The next response line, ended by CR LF whatever end it came with.
     // What arrived after it stays for the next read.

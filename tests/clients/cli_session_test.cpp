@@ -303,11 +303,16 @@ TEST(CliResponse, ReadWithoutExceptions) {
     EXPECT_EQ(session.end(), "Bad\r\nQuit\r\n");
 }
 
-TEST(CliCommand, SendCommandRefusesLineBreaks) {
+// Also through the lower entry points, which once sent such a line as it
+// was: two commands.
+TEST(CliCommand, RawLinesRefuseLineBreaks) {
     const std::string lines[] = {"GetX\r\nDeleteDomain d.com", "GetX\n", "Get\rX", std::string("GetX\0", 5)};
     for (const std::string& line : lines) {
         CliSession session{Script()};
         EXPECT_EQ(shown([&] { session.cli().sendCommand(line); }), kRefused);
+        EXPECT_EQ(shown([&] { session.cli().execute(line); }), kRefused);
+        EXPECT_EQ(shown([&] { session.cli().sendLine(line); }), kRefused);
+        EXPECT_TRUE(session.cli().isConnected());
         EXPECT_EQ(session.end(), "Quit\r\n");
     }
 }
