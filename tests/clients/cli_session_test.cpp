@@ -286,6 +286,17 @@ TEST(CliResponse, UnreadDataIsDropped) {
     EXPECT_EQ(session.end(), "GetX\r\nGetY\r\nQuit\r\n");
 }
 
+// A response line past the bound fails, and nothing more is read from a
+// stream that has lost its place.
+TEST(CliResponse, LineLongerThanTheBound) {
+    CliSession session(Script().expectLine("GetX").send("201 " + std::string(qdl::LineBuffer::kMaxLineLength, 'x')),
+                       false);
+    EXPECT_THROW(session.cli().sendCommand("GetX"), qdl::ProtocolException);
+    EXPECT_FALSE(session.cli().isConnected());
+    EXPECT_EQ(shown([&] { session.cli().sendCommand("GetY"); }), "ConnectionResetException 0: ConnectionResetException");
+    EXPECT_EQ(session.end(), "GetX\r\n");
+}
+
 TEST(CliResponse, SessionGoesOnAfterAnError) {
     CliSession session(Script().expectLine("Bad").send("500 unknown command\r\n").expectLine("Good").send("200 OK\r\n"));
     testsupport::expectException<cgp::CLIException>([&] { session.cli().sendCommand("Bad"); }, "unknown command", 500);
