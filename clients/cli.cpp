@@ -1,6 +1,7 @@
 #include "clients/cli.h"
 
 #include <algorithm>
+#include <chrono>
 #include <exception>
 
 #include "clients/net_exception.h"
@@ -44,6 +45,12 @@ bool readCode(const std::string& text, uint16_t& code) {
     if (!digits || value < 100) return false;
     code = static_cast<uint16_t>(value);
     return true;
+}
+
+int64_t nowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 // Bytes that would end a login line early, or let the rest run as a command.
@@ -108,13 +115,18 @@ void CLI::failLogin(const std::string& message) {
 void CLI::disconnect() {
     if (connection_.isOpen()) {
         const uint32_t timeoutMs = connection_.timeout();
-        connection_.setTimeout(std::min(timeoutMs, kQuitTimeoutMs));
+        const uint32_t boundMs = std::min(timeoutMs, kQuitTimeoutMs);
+        connection_.setTimeout(boundMs);
+        // The bound is on the whole exchange: a server that trickles its
+        // answer a byte at a time would pass a bound on each read.
+        closeDeadlineMs_ = nowMs() + boundMs;
         try {
             sendLine("Quit");
             readResponse(true);
         } catch (...) {
             // The session ends either way.
         }
+        closeDeadlineMs_ = 0;
         connection_.setTimeout(timeoutMs);
     }
     connection_.close();
@@ -122,6 +134,9 @@ void CLI::disconnect() {
 }
 
 void CLI::sendLine(const std::string& line) {
+    // One line is one command: a line end inside would run the rest as a
+    // second one.
+    if (breaksLine(line)) cmd::refuse();
     // We never pipeline: anything still unread belongs to no command.
     lines_.discard();
     connection_.send(line, true, true);
@@ -130,6 +145,14 @@ void CLI::sendLine(const std::string& line) {
 void CLI::receiveLine(std::string& line) {
     try {
         while (!lines_.next(line)) {
+            if (closeDeadlineMs_ != 0) {
+                const int64_t left = closeDeadlineMs_ - nowMs();
+                if (left <= 0) {
+                    connection_.close();
+                    throw qdl::ConnectionResetException("timed out");
+                }
+                if (left < connection_.timeout()) connection_.setTimeout(static_cast<uint32_t>(left));
+            }
             std::string chunk;
             connection_.recv(chunk, true);
             lines_.feed(chunk);
@@ -226,10 +249,7 @@ std::string CLI::describeException() {
 
 // ---- any command ----
 
-void CLI::sendCommand(const std::string& line) {
-    if (breaksLine(line)) cmd::refuse();
-    execute(line);
-}
+void CLI::sendCommand(const std::string& line) { execute(line); }
 
 DataSet CLI::getResponseDataSet() { return parseData(responseData()); }
 

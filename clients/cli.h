@@ -44,7 +44,8 @@ public:
         uint32_t timeoutMs = qdl::sock::kDefaultTimeoutMs);
     // The same with the default settings above.
     CLI();
-    // Quits; never throws.
+    // Quits; never throws, and gives the server at most 5 s (or the
+    // time-out, when shorter) for the whole Quit exchange.
     ~CLI();
     CLI(const CLI&) = delete;
     CLI& operator=(const CLI&) = delete;
@@ -60,9 +61,12 @@ public:
     // a user or password holding CR, LF or NUL, is refused before anything
     // is read.
     void login(const std::string& user, const std::string& password, int method);
-    // Sends "Quit" and reads the answer when connected, then closes.
+    // Sends "Quit" and reads the answer when connected, then closes; bounded
+    // in time as the destructor is.
     void disconnect();
 
+    // The line and CR LF. A line holding CR, LF or NUL is refused (a
+    // qdl::ProtocolException "invalid or missing argument"), nothing sent.
     void sendLine(const std::string& line);
     // The next response line, ended by CR LF whatever end it came with.
     // What arrived after it stays for the next read.
@@ -171,8 +175,9 @@ public:
     // ==== mailboxes, subscriptions, forwarders, groups and lists: cli_mailboxes.cpp ====
 
     // Mailbox names go between double quotes as they are: a name holding a
-    // double quote cannot be sent and is refused. An empty authAccount
-    // leaves the "AUTH" piece out, except for getMailboxRights, which needs it.
+    // double quote, or ending in a backslash, cannot be sent and is refused.
+    // An empty authAccount leaves the "AUTH" piece out, except for
+    // getMailboxRights, which needs it.
     void createMailbox(const std::string& account, const std::string& mailbox, const std::string& authAccount);
     void deleteMailbox(const std::string& account, const std::string& mailbox, const std::string& authAccount);
     // The forms that send "MAILBOXES" in place of "MAILBOX".
@@ -295,7 +300,8 @@ public:
     // Skins of the cluster, the server and a domain. An empty domain is left
     // out of the command. Skin and file names go between double quotes;
     // skin-file data does too, as it is, so the caller encodes it: data
-    // holding CR, LF, NUL or a double quote is refused.
+    // holding CR, LF, NUL or a double quote, or ending in a backslash, is
+    // refused.
     void createClusterSkin(const std::string& skin);
     void createServerSkin(const std::string& skin);
     void createDomainSkin(const std::string& domain, const std::string& skin);
@@ -391,8 +397,9 @@ public:
 
     // The IP-address lists, as text (entries on lines of their own). A
     // list goes out between double quotes exactly as given, so one holding
-    // CR, LF, NUL or a double quote is refused: write each line end as the
-    // two characters "\e", which the server reads as one.
+    // CR, LF, NUL or a double quote, or ending in a backslash, is refused:
+    // write each line end as the two characters "\e", which the server
+    // reads as one.
     std::string getLANIPs();
     void setLANIPs(const std::string& addresses);
     std::string getClusterLANIPs();
@@ -461,6 +468,9 @@ private:
 
     qdl::sock connection_;
     qdl::LineBuffer lines_;
+    // While disconnect() runs: when its Quit exchange must be over (steady
+    // clock, ms); 0 otherwise.
+    int64_t closeDeadlineMs_ = 0;
     uint16_t lastCode_ = 0;
     std::string lastMessage_;
     std::string inlineData_;

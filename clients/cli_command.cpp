@@ -20,6 +20,14 @@ void requireSafe(const std::string& text, const char* alsoRefused) {
         refuse();
 }
 
+// The server reads a backslash between quotes as an escape: an odd run of
+// them at the end takes the closing quote with it.
+bool endsInEscape(const std::string& text) {
+    const std::size_t last = text.find_last_not_of('\\');
+    const std::size_t run = text.size() - (last == std::string::npos ? 0 : last + 1);
+    return run % 2 == 1;
+}
+
 }  // namespace
 
 void refuse() { throw qdl::ProtocolException("invalid or missing argument", 0); }
@@ -63,8 +71,9 @@ void Piece::appendTo(std::string& line, bool& ended) const {
         line += text_;
         break;
     case Kind::plain:
-        // A space or a tab would shift the fields that follow.
-        requireSafe(text_, " \t");
+        // A space or a tab would shift the fields that follow; so would a
+        // quote, which opens a string that runs over the spaces after it.
+        requireSafe(text_, " \t\"");
         line += text_;
         break;
     case Kind::tail:
@@ -73,8 +82,10 @@ void Piece::appendTo(std::string& line, bool& ended) const {
         ended = true;
         break;
     case Kind::quoted:
-        // Nothing is escaped between the quotes: a quote would end them.
+        // Nothing is escaped between the quotes: a quote would end them,
+        // and a backslash at the end would escape the closing one.
         requireSafe(text_, "\"");
+        if (endsInEscape(text_)) refuse();
         line += '"';
         line += text_;
         line += '"';

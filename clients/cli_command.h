@@ -9,10 +9,11 @@
 // P, Q, S and Tail refuse an empty text and D(value, kind) a value not of
 // that kind or empty (the table's "req"); opt(...) sends its pieces only
 // when every argument in it is there, and tests none. A piece that could
-// end the line early or shift the fields after it (CR, LF or NUL anywhere;
-// a space or tab in P; a double quote in Q) is refused too. Every refusal throws
-// qdl::ProtocolException "invalid or missing argument" before anything is
-// sent.
+// end the line early or shift the fields after it is refused too: CR, LF or
+// NUL anywhere; a space, tab or double quote in P; in Q a double quote, or
+// an odd run of backslashes at the end, which would escape the closing
+// quote. Every refusal throws qdl::ProtocolException "invalid or missing
+// argument" before anything is sent.
 #include <string>
 #include <type_traits>
 #include <vector>

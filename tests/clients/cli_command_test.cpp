@@ -38,7 +38,7 @@ TEST(CliCommandLine, Forms) {
         {"word alone", {}, "W"},
         {"keyword as written", {"MAILBOX", "into"}, "W MAILBOX into"},
         {"plain", {P("bob@d.com")}, "W bob@d.com"},
-        {"plain, nothing escaped", {P("a\\b\"c")}, "W a\\b\"c"},
+        {"plain, nothing escaped", {P("a\\b")}, "W a\\b"},
         {"quoted, nothing escaped", {Q("Sent Items\\x")}, "W \"Sent Items\\x\""},
         {"data string, bare", {S("abc")}, "W abc"},
         {"data string, quoted", {S("a b")}, "W \"a b\""},
@@ -102,6 +102,21 @@ TEST(CliCommandLine, RefusesUnsafePieces) {
     EXPECT_EQ(built({opt(P("a b"))}), kRefusedLine);
     EXPECT_EQ(built({Q("a\"b")}), kRefusedLine);
     EXPECT_EQ(built({Q("a b\tc")}), "W \"a b\tc\"");
+    // A quote in a plain piece opens a string that would run over the
+    // spaces after it, taking the next fields in: as a space does.
+    EXPECT_EQ(built({P("a\"b")}), kRefusedLine);
+    EXPECT_EQ(built({P("\"bob"), "MAILBOX", Q("x")}), kRefusedLine);
+    EXPECT_EQ(built({opt("AUTH", P("ad\"min"))}), kRefusedLine);
+    // The server reads a backslash between the quotes as an escape: one
+    // at the end would take the closing quote, and the string would run
+    // into the fields after it. An escaped backslash is fine.
+    EXPECT_EQ(built({Q("a\\"), "INTO", Q("b")}), kRefusedLine);
+    EXPECT_EQ(built({Q("a\\\\\\")}), kRefusedLine);
+    EXPECT_EQ(built({Q("\\")}), kRefusedLine);
+    EXPECT_EQ(built({Q("a\\\\")}), "W \"a\\\\\"");
+    EXPECT_EQ(built({Q("a\\eb")}), "W \"a\\eb\"");
+    // The last piece has no field after it to take.
+    EXPECT_EQ(built({"DATA", Tail("a\"b\\")}), "W DATA a\"b\\");
 }
 
 TEST(CliCommandLine, NothingAfterATail) {

@@ -46,6 +46,10 @@ TEST(CliMailboxes, CreateDeleteRename) {
         {CLI_CALL(renameMailbox("bob", "", "B", "")), "", "", kRefused},
         {CLI_CALL(renameMailbox("bob", "A", "", "")), "", "", kRefused},
         {CLI_CALL(renameMailbox("bob", "A", "B\"", "")), "", "", kRefused},
+        // The backslash would escape the closing quote, and the mailbox
+        // name would run on into "INTO".
+        {CLI_CALL(renameMailbox("bob", "A\\", "B", "")), "", "", kRefused},
+        {CLI_CALL(renameMailbox("\"bob", "A", "B", "")), "", "", kRefused},
 
         {CLI_CALL(renameMailboxes("bob", "A", "B", "")), "RenameMailbox bob MAILBOXES \"A\" INTO \"B\""},
         {CLI_CALL(renameMailboxes("bob", "A", "B", "admin")),

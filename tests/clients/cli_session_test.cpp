@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -182,6 +183,21 @@ TEST(CliConnect, ReadsTimeOut) {
     EXPECT_EQ(session.end(), "GetCurrentController\r\n");
 }
 
+// The bound of a close is on the whole Quit exchange, not on each read: a
+// server that trickles its answer a byte at a time, never ending the line,
+// once held the destructor for as long as it kept trickling.
+TEST(CliConnect, CloseIsBoundedAgainstATricklingServer) {
+    FakeServer server(testsupport::cliLogin().expectLine("Quit").sendSegments(std::vector<std::string>(40, "2"), 100));
+    auto* cli = new cgp::CLI(FakeServer::address(), server.port(), testsupport::kCliUser, testsupport::kCliPassword,
+                             cgp::CLI::kWebUserLogin, 300);
+    const auto start = std::chrono::steady_clock::now();
+    delete cli;
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    EXPECT_LT(took.count(), 1500);
+    EXPECT_EQ(server.finish(), "");
+    EXPECT_EQ(server.received(), testsupport::cliLoginBytes() + "Quit\r\n");
+}
+
 TEST(CliConnect, DisconnectQuitsOnce) {
     CliSession session{Script()};
     session.cli().disconnect();
@@ -270,6 +286,17 @@ TEST(CliResponse, UnreadDataIsDropped) {
     EXPECT_EQ(session.end(), "GetX\r\nGetY\r\nQuit\r\n");
 }
 
+// A response line past the bound fails, and nothing more is read from a
+// stream that has lost its place.
+TEST(CliResponse, LineLongerThanTheBound) {
+    CliSession session(Script().expectLine("GetX").send("201 " + std::string(qdl::LineBuffer::kMaxLineLength, 'x')),
+                       false);
+    EXPECT_THROW(session.cli().sendCommand("GetX"), qdl::ProtocolException);
+    EXPECT_FALSE(session.cli().isConnected());
+    EXPECT_EQ(shown([&] { session.cli().sendCommand("GetY"); }), "ConnectionResetException 0: ConnectionResetException");
+    EXPECT_EQ(session.end(), "GetX\r\n");
+}
+
 TEST(CliResponse, SessionGoesOnAfterAnError) {
     CliSession session(Script().expectLine("Bad").send("500 unknown command\r\n").expectLine("Good").send("200 OK\r\n"));
     testsupport::expectException<cgp::CLIException>([&] { session.cli().sendCommand("Bad"); }, "unknown command", 500);
@@ -287,11 +314,16 @@ TEST(CliResponse, ReadWithoutExceptions) {
     EXPECT_EQ(session.end(), "Bad\r\nQuit\r\n");
 }
 
-TEST(CliCommand, SendCommandRefusesLineBreaks) {
+// Also through the lower entry points, which once sent such a line as it
+// was: two commands.
+TEST(CliCommand, RawLinesRefuseLineBreaks) {
     const std::string lines[] = {"GetX\r\nDeleteDomain d.com", "GetX\n", "Get\rX", std::string("GetX\0", 5)};
     for (const std::string& line : lines) {
         CliSession session{Script()};
         EXPECT_EQ(shown([&] { session.cli().sendCommand(line); }), kRefused);
+        EXPECT_EQ(shown([&] { session.cli().execute(line); }), kRefused);
+        EXPECT_EQ(shown([&] { session.cli().sendLine(line); }), kRefused);
+        EXPECT_TRUE(session.cli().isConnected());
         EXPECT_EQ(session.end(), "Quit\r\n");
     }
 }

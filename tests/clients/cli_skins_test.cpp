@@ -44,6 +44,8 @@ TEST(CliSkins, WebFiles) {
          "201 ([SGk=], 2)", "A[B\"Hi\",S\"2\"]"},
         {CLI_CALL(getWebFile("bob", "")), "", "", kRefused},
         {CLI_CALL(getWebFile("", "a.html", 0ul, 100ul)), "", "", kRefused},
+        {CLI_CALL(getWebFile("", "a.html")), "", "", kRefused},
+        {CLI_CALL(getWebFile("bob", "", 0ul, 100ul)), "", "", kRefused},
     });
 }
 
