@@ -50,9 +50,11 @@ time_t fileTime(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 ? st.st_mtime : -1;
 }
 
-// A name that stays inside the directory it is looked up in.
+// A name that stays inside the directory it is looked up in. A NUL would end
+// the path the system sees there, so "\0" would name the directory itself.
 bool isAccountName(const std::string& account) {
-    return !account.empty() && account.find('/') == std::string::npos && account.find("..") == std::string::npos;
+    return !account.empty() && account.find('/') == std::string::npos && account.find("..") == std::string::npos &&
+           account.find('\0') == std::string::npos;
 }
 
 // A member that holds something: a text, members or elements.

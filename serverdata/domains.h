@@ -5,8 +5,8 @@
 // and a mailbox are, and how many accounts a domain holds. Nothing here
 // throws; a missing or unreadable file counts as empty.
 //
-// An account name holding "/" or "..", or an empty one, names no account:
-// no path lookup leaves the domain's own directory.
+// An account name holding "/", ".." or a NUL byte, or an empty one, names no
+// account: no path lookup leaves the domain's own directory.
 #include <ctime>
 #include <string>
 

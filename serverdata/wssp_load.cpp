@@ -74,8 +74,39 @@ struct LoadingHere {
     ~LoadingHere() { loadingHere = false; }
 };
 
+// Each from the top of its parent chain.
+void freeAll(std::set<WsspNode*>& nodes) {
+    while (!nodes.empty()) {
+        WsspNode* top = *nodes.begin();
+        while (top->parent != nullptr) top = top->parent;
+        delete top;
+    }
+}
+
+// The nodes of a page-mode parse that no load started on this thread: such
+// a parse only checks the syntax, and touches no loader state, whose lock
+// would be taken inside the parser's. Freed when it ends well, else with
+// the next one or when the thread ends. The pointer stays readable after
+// the holder went, for nodes freed late in the exit.
+thread_local std::set<WsspNode*>* foreignNodes = nullptr;
+
+struct ForeignNodes {
+    std::set<WsspNode*> nodes;
+    ForeignNodes() { foreignNodes = &nodes; }
+    ~ForeignNodes() {
+        freeAll(nodes);
+        foreignNodes = nullptr;
+    }
+};
+
+std::set<WsspNode*>& foreign() {
+    thread_local ForeignNodes holder;
+    return holder.nodes;
+}
+
 WsspNode* make(int kind, int number = 0, const std::string& text = std::string()) {
-    return WSSPPage::setRoot(new WsspNode(kind, number, text));
+    WsspNode* node = new WsspNode(kind, number, text);
+    return loadingHere ? WSSPPage::setRoot(node) : node;
 }
 
 // Moves every child of the sequence to the node and destroys the sequence.
@@ -107,7 +138,10 @@ bool isRegularFile(const std::string& path, long long& size) {
 
 WsspNode::WsspNode(int kind, int number, const std::string& text)
     : kind(kind), number(number), text(text), parent(nullptr) {
-    if (loadingHere) loader().registry.insert(this);
+    if (loadingHere)
+        loader().registry.insert(this);
+    else if (ParseInProgress::onThisThread())
+        foreign().insert(this);
 }
 
 WsspNode::~WsspNode() {
@@ -123,7 +157,10 @@ WsspNode::~WsspNode() {
         node->children.clear();
         delete node;
     }
-    if (loadingHere) loader().registry.erase(this);
+    if (loadingHere)
+        loader().registry.erase(this);
+    else if (foreignNodes != nullptr)
+        foreignNodes->erase(this);
 }
 
 void WsspNode::addChild(WsspNode* child) {
@@ -180,12 +217,7 @@ WsspNode* WSSPPage::loadFromFile(const std::string& path) {
             if (parseFile(path, kPageMode) && state.loadedPage != nullptr) {
                 root = state.loadedPage;
             } else {
-                // Whatever the parse built: each tree from its top.
-                while (!state.registry.empty()) {
-                    WsspNode* top = *state.registry.begin();
-                    while (top->parent != nullptr) top = top->parent;
-                    delete top;
-                }
+                freeAll(state.registry);  // whatever the parse built
             }
             state.registry.clear();
             state.loadedPage = nullptr;
@@ -323,6 +355,10 @@ WsspNode* wsspMenu(int code, WsspNode* variable, WsspNode* list, WsspNode* defau
 
 bool wsspSetResult(WsspNode* page) {
     if (bounded(page) == nullptr) return false;
+    if (!loadingHere) {
+        freeAll(foreign());
+        return true;
+    }
     loader().loadedPage = page;
     return true;
 }

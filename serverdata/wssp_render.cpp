@@ -9,6 +9,8 @@
 // stand for, and the locals end as the loops and includes leave them.
 #include "serverdata/wssp.h"
 
+#include <time.h>
+
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
@@ -149,6 +151,35 @@ std::string html(const std::string& text) {
     return out.str();
 }
 
+// A URL component: every byte but the unreserved ones as %XX, so that a
+// value ends neither the attribute nor the parameter it stands in.
+std::string urlEncoded(const std::string& text) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if ((u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || (u >= '0' && u <= '9') || u == '-' || u == '.' ||
+            u == '_' || u == '~') {
+            out += c;
+        } else {
+            out += '%';
+            out += kHex[u >> 4];
+            out += kHex[u & 15];
+        }
+    }
+    return out;
+}
+
+// The formats whose text goes into HTML: they escape as "HTML:" does (what
+// else they would do to the text is not made).
+bool isHtmlFormat(int code) {
+    return code == wssp::kHtml || code == wssp::kHtmlUtf8 || code == wssp::kHtmlTruncated ||
+           code == wssp::kHtmlSubst || code == wssp::kHtmlSubstMailbox || code == wssp::kHtmlSubstRoundSize;
+}
+
+bool isUrlFormat(int code) { return code == wssp::kUrl || code == wssp::kUrlMailboxParent; }
+
 // A JavaScript string's content: nothing in it ends the string, the line or
 // the script element.
 void putJavaScript(std::ostream& out, const std::string& text) {
@@ -163,7 +194,9 @@ void putJavaScript(std::ostream& out, const std::string& text) {
         case '\n': replacement = "\\n"; break;
         case '\r': replacement = "\\r"; break;
         case '<':
-            if (i + 1 < text.size() && data[i + 1] == '/') replacement = "\\x3C";
+            // "</" would end the script element, "<!--" change how the rest
+            // of it is read.
+            if (i + 1 < text.size() && (data[i + 1] == '/' || data[i + 1] == '!')) replacement = "\\x3C";
             break;
         default: break;
         }
@@ -237,6 +270,14 @@ unsigned readUnsigned(const std::string& text) {
         value = value * 10 + static_cast<unsigned>(c - '0');
     }
     return value <= 0xFFFFFFFFull ? static_cast<unsigned>(value) : qdl::stringToUnsigned(text);
+}
+
+// The local zone's offset at t, not now: a summer time shown in winter keeps
+// its summer hour.
+long localOffsetAt(time_t t) {
+    struct tm fields;
+    if (::localtime_r(&t, &fields) == nullptr) return qdl::DateTime::localOffset();
+    return static_cast<long>(::timegm(&fields) - t);
 }
 
 const char* const kShortTimePicture = "^H:^m:^s";
@@ -541,9 +582,9 @@ Value Renderer::evaluateOperator(const WsspNode* node) {
 
 std::string Renderer::formatted(const WsspNode* format, const WsspNode* expression, const Value& value) {
     const std::string& s = value.string();
+    if (isHtmlFormat(format->number)) return html(s);
+    if (isUrlFormat(format->number)) return urlEncoded(s);
     switch (format->number) {
-    case wssp::kHtml:
-        return html(s);
     case wssp::kJavaScript: {
         std::ostringstream out;
         putJavaScript(out, s);
@@ -599,13 +640,16 @@ void Renderer::writeInline(const WsspNode* node, std::ostream& out) {
         put(out, value.string());
         return;
     }
-    switch (format->number) {
-    case wssp::kHtml:
+    if (isHtmlFormat(format->number)) {
         putHtml(out, value.string());
         return;
+    }
+    switch (format->number) {
     case wssp::kJavaScript:
         putJavaScript(out, value.string());
         return;
+    case wssp::kUrl:
+    case wssp::kUrlMailboxParent:
     case wssp::kDateTimeShort:
     case wssp::kLocalDateTimeShort:
     case wssp::kDateTime:
@@ -895,7 +939,7 @@ std::string WSSPPage::formatDate(time_t t, const std::string& picture, bool loca
                                  const DataSet& weekdays, const DataSet& dayHalves) {
     dateNames();
     qdl::DateTime date(t);
-    if (local) date.setOffset(qdl::DateTime::localOffset());
+    if (local) date.setOffset(localOffsetAt(t));
     const int hour = date.hour();
     const int hour12 = hour % 12 == 0 ? 12 : hour % 12;
     std::string year = std::to_string(date.year());

@@ -107,6 +107,10 @@ TEST_F(DomainsTest, MailboxPaths) {
         {"parent name", {"../x", "main.com"}, "", ""},
         {"name with a slash", {"x.sub/deep", "main.com"}, "", ""},
         {"empty name", {"", "main.com"}, "", ""},
+        // Fault once: a NUL ended the path the system saw, so the name
+        // "\0" found the domain's folder itself.
+        {"NUL alone", {std::string(1, '\0'), "main.com"}, "", ""},
+        {"NUL after a name", {std::string("joe\0", 4), "main.com"}, "", ""},
         // Fault once: the "*.sub" search followed a link into another domain.
         {"through a link", {"ann", "main.com"}, "", ""},
     };
@@ -132,6 +136,7 @@ TEST_F(DomainsTest, AccountPaths) {
         {"climbing out", "Accounts", "../Domains/a.org/ann", ""},
         {"dots", "Accounts", "..", ""},
         {"empty", "Accounts", "", ""},
+        {"NUL", "Accounts", std::string(1, '\0'), ""},  // fault once: found "Accounts/" itself
         {"sixteen deep", "Domains/a.org", "n16",
          "Domains/a.org/sub1.sub/sub2.sub/sub3.sub/sub4.sub/sub5.sub/sub6.sub/sub7.sub/sub8.sub/sub9.sub/sub10.sub/"
          "sub11.sub/sub12.sub/sub13.sub/sub14.sub/sub15.sub/sub16.sub/n16.macnt"},

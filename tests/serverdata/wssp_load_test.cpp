@@ -1,12 +1,18 @@
 // WSSP pages loaded into node trees: every production, the scanner's token
 // shapes, the loader's roads, and failures that free what they built.
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "serverdata/parser.h"
 #include "serverdata/wssp.h"
 #include "support/core/capture.h"
 #include "support/core/run_program.h"
@@ -359,5 +365,55 @@ TEST(WsspLoad, LoadsOnSeveralThreadsAtOnce) {
         });
     }
     for (auto& t : threads) t.join();
+    EXPECT_EQ(failures, 0);
+}
+
+// Fault once: a page-mode parse that no load started took the loader's lock
+// inside the parser's, so beside a load on another thread both waited for
+// ever; and the page it built was never freed.
+TEST(WsspLoad, PageParsesOutsideALoad) {
+    const std::string good = "a%%x%%b<!--%%IF y-->c<!--%%ENDIF-->";
+    const std::string bad = "a%%x%%b<!--%%IF y-->c";
+    EXPECT_TRUE(cgp::parseText(good, cgp::kPageMode));
+    EXPECT_FALSE(cgp::parseText(bad, cgp::kPageMode));
+    EXPECT_TRUE(cgp::parseText(good, cgp::kPageMode));
+
+    testsupport::TempDir dir;
+    const std::string file = dir / "page.wssp";
+    testsupport::writeFile(file, good);
+    const std::string expected = describeTree(loadPage(good).get());
+    std::atomic<bool> stop{false};
+    std::atomic<int> failures{0};
+    std::mutex m;
+    std::condition_variable ended;
+    int running = 2;
+    auto end = [&] {
+        std::lock_guard<std::mutex> guard(m);
+        --running;
+        ended.notify_all();
+    };
+    std::thread loads([&] {
+        while (!stop) {
+            const std::unique_ptr<WsspNode> page(cgp::WSSPPage::loadFromFile(file));
+            if (page == nullptr || describeTree(page.get()) != expected) ++failures;
+        }
+        end();
+    });
+    std::thread checks([&] {
+        for (int i = 0; i < 2000; ++i)
+            if (cgp::parseText(i % 2 == 0 ? good : bad, cgp::kPageMode) != (i % 2 == 0)) ++failures;
+        stop = true;
+        end();
+    });
+    {
+        std::unique_lock<std::mutex> lock(m);
+        if (!ended.wait_for(lock, std::chrono::seconds(60), [&] { return running == 0; })) {
+            // Both threads wait on each other's lock: nothing can end them.
+            std::fprintf(stderr, "the parses and the loads are deadlocked\n");
+            std::_Exit(1);
+        }
+    }
+    loads.join();
+    checks.join();
     EXPECT_EQ(failures, 0);
 }

@@ -56,7 +56,7 @@ DataSet withParent(const DataSet& parent, std::initializer_list<std::pair<std::s
 }  // namespace
 
 TEST(WsspRender, TextNamesAndFormats) {
-    const DataSet v = dict({{"x", str("a<b&\"c")}, {"q", str("it's")}, {"n", str("5")}});
+    const DataSet v = dict({{"x", str("a<b&\"c")}, {"q", str("it's")}, {"n", str("5")}, {"u", str("Az09-._~ /?%\xC3\xA9\n")}});
     expectRenders({
         {"text alone", "Hello\nWorld\n", v, "Hello\nWorld\n"},
         {"HTML and plain", "%%HTML:x%%|%%x%%", v, "a&lt;b&amp;&quot;c|a<b&\"c"},
@@ -65,13 +65,18 @@ TEST(WsspRender, TextNamesAndFormats) {
         {"HTML escapes >", "%%HTML:\"a>b\"%%", v, "a&gt;b"},
         {"a missing variable writes nothing", "[%%missing%%][%%HTML:missing%%]", v, "[][]"},
         {"a quoted string", "%%\"a\\eb\"%%", v, "a\nb"},
-        {"formats that leave the text", "%%HTMLUTF8:x%%%%URL:x%%%%MAILBOXRAWNAME:x%%%%MAILBOXNAME:x%%"
-                                        "%%MAILBOXLASTNAME:x%%%%URLMAILBOXPARENT:x%%%%SIZE:n%%%%ROUNDSIZE:n%%%%TIME:n%%",
-         v, "a<b&\"ca<b&\"ca<b&\"ca<b&\"ca<b&\"ca<b&\"c555"},
-        {"argument formats that leave the text",
+        {"formats that leave the text", "%%MAILBOXRAWNAME:x%%%%MAILBOXNAME:x%%%%MAILBOXLASTNAME:x%%"
+                                        "%%SIZE:n%%%%ROUNDSIZE:n%%%%TIME:n%%",
+         v, "a<b&\"ca<b&\"ca<b&\"c555"},
+        // Fault once: the other HTML formats wrote the text unescaped, and
+        // the URL formats as it was, so a value could end an attribute.
+        {"the other HTML formats escape", "%%HTMLUTF8:x%%|%%HTMLUTF8:q%%", v, "a&lt;b&amp;&quot;c|it&#39;s"},
+        {"argument formats escape",
          "%%HTMLTRUNCATED(2):x%%|%%HTMLTRUNCATED(n):x%%|%%HTMLSUBST(n, q):x%%|%%HTMLSUBSTMAILBOX(n):x%%|"
          "%%HTMLSUBSTROUNDSIZE(n):x%%",
-         v, "a<b&\"c|a<b&\"c|a<b&\"c|a<b&\"c|a<b&\"c"},
+         v, "a&lt;b&amp;&quot;c|a&lt;b&amp;&quot;c|a&lt;b&amp;&quot;c|a&lt;b&amp;&quot;c|a&lt;b&amp;&quot;c"},
+        {"URL formats encode all but the unreserved bytes", "%%URL:x%%|%%URLMAILBOXPARENT:x%%|%%URL:u%%", v,
+         "a%3Cb%26%22c|a%3Cb%26%22c|Az09-._~%20%2F%3F%25%C3%A9%0A"},
         {"a dictionary's string is empty", "[%%d%%]", dict({{"d", dict({{"k", str("v")}})}}), "[]"},
     });
 }
@@ -84,6 +89,8 @@ TEST(WsspRender, JavaScript) {
         // the script element.
         {"CR and the start of an end tag", "%%JAVASCRIPT:x%%", dict({{"x", str("a\r</script>x<y")}}),
          "a\\r\\x3C/script>x<y"},
+        // A "<!--" would make the tokenizer read past the script's own end tag.
+        {"the start of a comment", "%%JAVASCRIPT:x%%", dict({{"x", str("<!--<script>")}}), "\\x3C!--<script>"},
     });
 }
 
@@ -221,6 +228,23 @@ TEST(WsspRender, LocalDatesUseTheLocalZone) {
         {"LOCALDATETIME( with a picture", "%%LOCALDATETIME(\"^H^t\"):t%%|%%DATETIME(\"^H^t\"):t%%", v, "04AM|09AM"},
     });
     EXPECT_EQ(WSSPPage::formatDate(0, "^y-^N-^D ^H", true), "1969-12-31 19");
+}
+
+// Fault once: the zone's offset of the moment of rendering was used, so a
+// summer time shown in winter (or the other way round) was an hour off.
+TEST(WsspRender, LocalDatesTakeTheOffsetOfTheirOwnTime) {
+    ::setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
+    ::tzset();
+    const DataSet v = dict({{"winter", str("1041422400")},   // 2003-01-01 12:00 UTC
+                            {"summer", str("1057060800")},   // 2003-07-01 12:00 UTC
+                            {"night", str("1057012200")}});  // 2003-06-30 22:30 UTC
+    expectRenders({
+        {"winter", "%%LOCALDATETIME(\"^H:^m\"):winter%%", v, "13:00"},
+        {"summer", "%%LOCALDATETIME(\"^H:^m\"):summer%%", v, "14:00"},
+        {"a summer night is the next day", "%%LOCALDATE:night%%|%%DATE:night%%", v, "03/07/01|03/06/30"},
+    });
+    EXPECT_EQ(WSSPPage::formatDate(1057060800, "^H", true), "14");
+    EXPECT_EQ(WSSPPage::formatDate(1041422400, "^H", true), "13");
 }
 
 TEST(WsspRender, DatePicturesComeFromTheLocals) {
