@@ -35,7 +35,7 @@ cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPARVEX_TSAN=ON -DPA
 cmake --build build-tsan -j"$jobs" --target runtime_tests filter_tests serverdata_tests
 (cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
    ctest --output-on-failure --no-tests=error -j"$jobs" \
-     -R '^((ThreadedLoop|Thread|Event|ThreadPoolTest|MutexPool|ScopedLock|LogLine|OutputLine)\.|(RouterTest\.RoutingWhileReloading|LookupTest\.QueriesWhileReloading|MainDomain\.ReadOnceFromAnyThread|WsspLoad\.LoadsOnSeveralThreadsAtOnce|WsspRender\.RendersOnSeveralThreadsAtOnce)$)' \
+     -R '^((ThreadedLoop|Thread|Event|ThreadPoolTest|MutexPool|ScopedLock|LogLine|OutputLine)\.|(RouterTest\.RoutingWhileReloading|LookupTest\.QueriesWhileReloading|MainDomain\.ReadOnceFromAnyThread|WsspLoad\.LoadsOnSeveralThreadsAtOnce|WsspLoad\.PageParsesOutsideALoad|WsspRender\.RendersOnSeveralThreadsAtOnce)$)' \
      -E '^Thread\.CancelStopsThreadAtCancellationPoint$')
 
 if command -v clang++ >/dev/null 2>&1; then
