@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "filter/helper.h"
+#include "filter/lines.h"
 #include "filter/parvex.h"
 #include "filter/part_headers.h"
 #include "filter/temp_dirs.h"
@@ -133,7 +133,8 @@ cgp::ChildRun Parvex::runChild(const std::string& program, const std::vector<std
 
 bool Parvex::convertMessage(std::istream& in, std::vector<AttachmentRecord>& records) {
     bool found = false;
-    unpackParts(in, records, found, 0);
+    cgp::LineCursor lines(in);
+    unpackParts(lines, records, found, 0);
     if (!records.empty()) return true;
     return found && alwaysRemoveWinmail;
 }
@@ -148,11 +149,11 @@ public:
         : filter_(filter), tempDir_(tempDir), records_(records), headLimit_(headLimit) {}
 
     // False when tnef reported an error that ends the walk of this level.
-    bool convert(std::istream& in, std::streampos partStart, const std::string& boundaryLine, bool isAlternative,
+    bool convert(cgp::LineCursor& message, std::streamoff partStart, const std::string& boundaryLine, bool isAlternative,
                  bool htmlSeen, std::string& line);
 
 private:
-    bool decode(std::istream& in, const std::string& boundaryLine, AttachmentRecord& record, std::string& line);
+    bool decode(cgp::LineCursor& in, const std::string& boundaryLine, AttachmentRecord& record, std::string& line);
     bool listed(const std::string& path, const AttachmentRecord& record) const;
     void toHtml(std::string& entry, bool isAlternative);
 
@@ -168,16 +169,16 @@ private:
 // of leaving them to the part before. When the way there holds a line that
 // could be another body's delimiter, or no delimiter comes, the record keeps
 // its end at the empty line.
-void passRest(std::istream& in, const std::string& boundaryLine, AttachmentRecord& record, std::string& line,
+void passRest(cgp::LineCursor& lines, const std::string& boundaryLine, AttachmentRecord& record, std::string& line,
               std::size_t headLimit) {
-    const std::string closingLine = boundaryLine + "--";
+    const std::istream& in = lines.stream();
     bool stray = false;
     bool plain = true;
     for (;;) {
-        cgp::readLineHead(in, line, headLimit);
+        lines.head(line, headLimit);
         if (in.fail()) return;
-        if (line == boundaryLine || line == closingLine) {
-            if (stray && plain) record.end = in.tellg();
+        if (cgp::isDelimiterLine(line, boundaryLine)) {
+            if (stray && plain) record.end = lines.position();
             return;
         }
         stray = true;
@@ -186,28 +187,28 @@ void passRest(std::istream& in, const std::string& boundaryLine, AttachmentRecor
     }
 }
 
-bool PartConverter::decode(std::istream& in, const std::string& boundaryLine, AttachmentRecord& record,
+bool PartConverter::decode(cgp::LineCursor& lines, const std::string& boundaryLine, AttachmentRecord& record,
                            std::string& line) {
+    const std::istream& in = lines.stream();
     const std::string datPath = tempDir_ + "winmail.dat";
     std::ofstream dat(datPath.c_str(), std::ios::binary | std::ios::trunc);
     BodyDecoder decoder(dat);
-    const std::string closingLine = boundaryLine + "--";
     for (;;) {
         line.clear();
         // A cut first piece is longer than any delimiter and not empty.
-        bool whole = cgp::readLinePiece(in, line, headLimit_);
-        if (whole && (line.empty() || line == boundaryLine || line == closingLine)) {
-            record.end = in.tellg();
+        bool whole = lines.piece(line, headLimit_);
+        if (whole && (line.empty() || cgp::isDelimiterLine(line, boundaryLine))) {
+            record.end = lines.position();
             break;
         }
         decoder.piece(line, whole);
         while (!whole) {
-            whole = cgp::readLinePiece(in, line, filter_.linePieceLimit);
+            whole = lines.piece(line, filter_.linePieceLimit);
             decoder.piece(line, whole);
         }
         if (in.eof() || in.fail()) break;
     }
-    if (line.empty() && in.good()) passRest(in, boundaryLine, record, line, headLimit_);
+    if (line.empty() && in.good()) passRest(lines, boundaryLine, record, line, headLimit_);
     decoder.finish();
     dat.close();
     return !dat.fail();
@@ -252,7 +253,7 @@ void PartConverter::toHtml(std::string& entry, bool isAlternative) {
     entry = isAlternative ? "*" + html : html;
 }
 
-bool PartConverter::convert(std::istream& in, std::streampos partStart, const std::string& boundaryLine,
+bool PartConverter::convert(cgp::LineCursor& message, std::streamoff partStart, const std::string& boundaryLine,
                             bool isAlternative, bool htmlSeen, std::string& line) {
     qdl::printLine("* Found a winmail.dat attachment, unpacking");
     AttachmentRecord record;
@@ -261,7 +262,7 @@ bool PartConverter::convert(std::istream& in, std::streampos partStart, const st
     record.boundaryLine = boundaryLine;
 
     const std::string datPath = tempDir_ + "winmail.dat";
-    if (!decode(in, boundaryLine, record, line)) {
+    if (!decode(message, boundaryLine, record, line)) {
         qdl::printLine("* Unable to write the decoded winmail.dat, the attachment is left unchanged");
         qdl::removeFile(datPath);
         return true;
@@ -380,9 +381,10 @@ bool PartConverter::convert(std::istream& in, std::streampos partStart, const st
 
 }  // namespace
 
-void Parvex::unpackParts(std::istream& in, std::vector<AttachmentRecord>& records, bool& found, int depth) {
+void Parvex::unpackParts(cgp::LineCursor& lines, std::vector<AttachmentRecord>& records, bool& found, int depth) {
+    const std::istream& in = lines.stream();
     PartHeaders headers;
-    cgp::readPartHeaders(in, headers, linePieceLimit);
+    cgp::readPartHeaders(lines, headers, linePieceLimit);
     if (headers.marked) {
         qdl::printLine("* This file has already been processed, skipping");
         return;
@@ -397,10 +399,9 @@ void Parvex::unpackParts(std::istream& in, std::vector<AttachmentRecord>& record
     if (dir.back() != '/') dir += '/';
     // Only the start of a long line is looked at: a line cut there is longer
     // than any delimiter of this level, so it is never taken for one.
-    std::size_t headLimit = linePieceLimit == 0 ? 1 : linePieceLimit;
-    if (headLimit <= closingLine.size()) headLimit = closingLine.size() + 1;
+    const std::size_t headLimit = cgp::headLimitFor(linePieceLimit, boundaryLine);
     std::string line;
-    cgp::readLineHead(in, line, headLimit);
+    lines.head(line, headLimit);
     if (depth == 0) {
         // Since the last message the directory may have gone with the shared
         // pvx_temp, or a link may stand in its place: made real again first.
@@ -413,23 +414,23 @@ void Parvex::unpackParts(std::istream& in, std::vector<AttachmentRecord>& record
 
     while (!in.eof() && !in.fail()) {
         if (line == boundaryLine) {
-            const std::streampos partStart = in.tellg();
+            const std::streamoff partStart = lines.position();
             PartHeaders part;
             // A part cut short by the next delimiter has no body to look at.
-            if (cgp::readPartHeaders(in, part, boundaryLine, line, linePieceLimit)) continue;
+            if (cgp::readPartHeaders(lines, part, boundaryLine, line, linePieceLimit)) continue;
             const bool isTnef = part.contentType == "application/ms-tnef" || part.name == "winmail.dat";
             if (isTnef && part.marked) {
                 // A part that batch mode kept beside its files: done before.
                 qdl::printLine("* This file has already been processed, skipping");
             } else if (isTnef) {
                 found = true;
-                if (!converter.convert(in, partStart, boundaryLine, isAlternative, htmlSeen, line)) return;
+                if (!converter.convert(lines, partStart, boundaryLine, isAlternative, htmlSeen, line)) return;
                 continue;
             }
-            if (part.contentType.compare(0, 10, "multipart/") == 0 && partStart != std::streampos(-1)) {
+            if (part.contentType.compare(0, 10, "multipart/") == 0 && partStart >= 0) {
                 if (depth + 1 < cgp::maxWalkDepth) {
-                    in.seekg(partStart);
-                    unpackParts(in, records, found, depth + 1);
+                    lines.seek(partStart);
+                    unpackParts(lines, records, found, depth + 1);
                 } else {
                     qdl::printLine("* MIME structure nested too deeply, inner parts are left unscanned");
                 }
@@ -439,6 +440,6 @@ void Parvex::unpackParts(std::istream& in, std::vector<AttachmentRecord>& record
         } else if (line == closingLine) {
             return;
         }
-        cgp::readLineHead(in, line, headLimit);
+        lines.head(line, headLimit);
     }
 }

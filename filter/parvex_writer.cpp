@@ -11,7 +11,7 @@
 #include <string>
 
 #include "filter/encode.h"
-#include "filter/helper.h"
+#include "filter/lines.h"
 #include "filter/mime.h"
 #include "filter/parvex.h"
 #include "runtime/files.h"
@@ -19,45 +19,29 @@
 
 namespace {
 
-// The real position of the stream's buffer, whatever the stream's state: the
-// reader sets end-of-file when it looks past a last line end, and tellg()
-// would then report no position at all. -1 when the stream cannot tell.
-std::streamoff positionOf(std::istream& in) {
-    std::streambuf* sb = in.rdbuf();
-    if (sb == nullptr || in.bad()) return -1;
-    return static_cast<std::streamoff>(sb->pubseekoff(0, std::ios::cur, std::ios::in));
-}
-
 // One line of the message at a time, with what the copy needs to know about
 // how the line ended. A line is read in pieces: `line` holds its first
 // piece, and a line longer than that is copied or passed over piece by
-// piece with finish(). Positions are asked of the stream only while `track`
-// is set, and only for lines where a record can start or end: a file stream
-// answers each such question with a system call.
+// piece with finish().
 class LineReader {
 public:
     // `headLimit` must exceed the longest delimiter line of the records, so
     // that a cut line is never one of them.
     LineReader(std::istream& in, std::size_t pieceLimit, std::size_t headLimit)
-        : in_(in), pieceLimit_(pieceLimit), headLimit_(headLimit) {}
+        : lines_(in), pieceLimit_(pieceLimit), headLimit_(headLimit) {}
 
     // False when nothing was left to read.
     bool next() {
-        if (!in_.good()) return false;
-        whole = cgp::readLinePiece(in_, line, headLimit_);
-        if (in_.fail()) {
+        if (!lines_.stream().good()) return false;
+        whole = lines_.piece(line, headLimit_);
+        if (lines_.stream().fail()) {
             line.clear();
             whole = true;
             position = -1;
             metEnd = true;
             return false;
         }
-        if (whole) {
-            ended();
-        } else {
-            position = -1;
-            metEnd = false;
-        }
+        ended();
         return true;
     }
 
@@ -65,44 +49,31 @@ public:
     // when given; the line end is the caller's.
     void finish(std::ostream* out) {
         if (whole) return;
-        while (!whole) {
-            whole = cgp::readLinePiece(in_, piece_, pieceLimit_);
-            if (out != nullptr) out->write(piece_.data(), static_cast<std::streamsize>(piece_.size()));
+        if (out == nullptr) {
+            lines_.skipRest();
+        } else {
+            while (!whole) {
+                whole = lines_.piece(piece_, pieceLimit_);
+                out->write(piece_.data(), static_cast<std::streamsize>(piece_.size()));
+            }
+            piece_.clear();
         }
-        piece_.clear();
+        whole = true;
         ended();
     }
 
     std::string line;  // the line, or its first piece while `whole` is false
     bool whole = true;
-    std::streamoff position = -1;  // just after the line, when tracked and a candidate
+    std::streamoff position = -1;  // just after the line, once it is read to its end
     bool metEnd = false;           // the line ran into the end of the input
-    bool track = true;
 
 private:
-    // The line has been read to its end.
     void ended() {
-        // A record starts just after a boundary line and ends just after an
-        // empty line or a boundary line; no other line needs its position.
-        const bool candidate = line.empty() || (line.size() >= 2 && line[0] == '-' && line[1] == '-');
-        position = (track && candidate) || in_.eof() ? positionOf(in_) : -1;
-        // End-of-file after a line means either the line ran into the end,
-        // or a line end was the last thing in the input. Only the first is
-        // "met the end"; in the second case the next read finds nothing.
-        metEnd = in_.eof() && !endsWithLineEnd();
+        position = whole ? lines_.position() : -1;
+        metEnd = whole && lines_.metEnd();
     }
 
-    // The last byte of the input is a line end (the reader stands at the end).
-    bool endsWithLineEnd() {
-        if (position <= 0) return false;
-        std::streambuf* sb = in_.rdbuf();
-        if (sb->pubseekpos(position - 1, std::ios::in) == std::streampos(-1)) return false;
-        const int c = sb->sgetc();
-        sb->pubseekpos(position, std::ios::in);
-        return c == '\n' || c == '\r';
-    }
-
-    std::istream& in_;
+    cgp::LineCursor lines_;
     const std::size_t pieceLimit_;
     const std::size_t headLimit_;
     std::string piece_;
@@ -112,8 +83,10 @@ private:
 // the records whole, and one byte more.
 std::size_t headLimitFor(std::size_t pieceLimit, const std::vector<AttachmentRecord>& records) {
     std::size_t limit = pieceLimit == 0 ? 1 : pieceLimit;
-    for (const AttachmentRecord& r : records)
-        if (limit <= r.boundaryLine.size() + 2) limit = r.boundaryLine.size() + 3;
+    for (const AttachmentRecord& r : records) {
+        const std::size_t needed = cgp::headLimitFor(pieceLimit, r.boundaryLine);
+        if (needed > limit) limit = needed;
+    }
     return limit;
 }
 
@@ -240,11 +213,11 @@ private:
             return Outcome::End;
         }
         for (;;) {
-            reader_.track = nextRecord_ < records_.size();
             while (nextRecord_ < records_.size() && reader_.position >= 0) {
                 const std::streamoff start = static_cast<std::streamoff>(records_[nextRecord_].start);
                 if (start < reader_.position) {
-                    // Never met (the walk and this copy disagree): left as it is.
+                    // Behind the copy (records out of order, or not at the
+                    // end of a line): left as it is.
                     ++nextRecord_;
                     continue;
                 }
@@ -282,16 +255,14 @@ private:
     }
 
     Outcome passOver(const AttachmentRecord& record, bool keep) {
-        reader_.track = true;
-        const std::string closing = record.boundaryLine + "--";
         const std::streamoff end = static_cast<std::streamoff>(record.end);
         for (;;) {
             if (!reader_.next()) return Outcome::End;
-            const bool delimiter =
-                reader_.whole && (reader_.line == record.boundaryLine || reader_.line == closing);
+            // A delimiter that ends the part belongs to the next part (or
+            // closes the body) and stays in the copy; at the end of the input
+            // it does so also for a record that does not give its end.
+            const bool delimiter = reader_.whole && cgp::isDelimiterLine(reader_.line, record.boundaryLine);
             const bool atEnd = reader_.whole && reader_.position >= 0 && reader_.position == end;
-            // A delimiter that is the last line of the input ends the part
-            // too, even where the walk could not note its position.
             if (delimiter && (atEnd || in_.eof())) return Outcome::Continue;
             if (keep) {
                 writeCurrentLine();

@@ -439,8 +439,8 @@ TEST_F(WalkTest, StrayLinesAfterTheBodyStayWithThePart) {
     const std::size_t blank = msg.find("\n\n--q\n", second) + 2;
     EXPECT_EQ(static_cast<std::streamoff>(r.records[1].end), static_cast<std::streamoff>(blank));
     EXPECT_EQ(static_cast<std::streamoff>(r.records[2].start), static_cast<std::streamoff>(blank + 4));
-    // The closing delimiter is the last line: no position can be had there.
-    EXPECT_EQ(static_cast<std::streamoff>(r.records[2].end), -1);
+    // The closing delimiter is the last line: the part ends with the message.
+    EXPECT_EQ(static_cast<std::streamoff>(r.records[2].end), static_cast<std::streamoff>(msg.size()));
 }
 
 // A part whose header block runs into the next delimiter has no body.
