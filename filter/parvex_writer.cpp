@@ -14,6 +14,7 @@
 #include "filter/lines.h"
 #include "filter/mime.h"
 #include "filter/parvex.h"
+#include "filter/unpack.h"
 #include "runtime/files.h"
 #include "runtime/log.h"
 
@@ -181,8 +182,8 @@ public:
           records_(records),
           markKeptParts_(markKeptParts) {
         const std::string programDir = filter.programDir.empty() ? std::string("./") : filter.programDir;
-        tempRoot_ = realPath(programDir + "pvx_temp");
-        if (!filter.tempDir.empty()) ownTemp_ = realPath(filter.tempDir);
+        tempRoot_ = programDir + "pvx_temp";
+        ownTemp_ = filter.tempDir;
     }
 
     void run() {
@@ -289,11 +290,19 @@ private:
 
     // Only what tnef or rtf2html wrote into our temporary directory is ever
     // read into a message and deleted; a path from the TNEF data that points
-    // elsewhere is refused.
+    // elsewhere is refused. A file named right in the directory, as the walk
+    // gives them, needs nothing resolved; any other path is resolved, and so
+    // are the directories, once.
     bool isOurs(const std::string& path) const {
+        if (cgp::isPlainFileIn(path, ownTemp_) || cgp::isPlainFileIn(path, tempRoot_)) return true;
         const std::string real = realPath(path);
         if (real.empty()) return false;
-        return isBelow(real, tempRoot_) || isBelow(real, ownTemp_);
+        if (!resolved_) {
+            realTempRoot_ = realPath(tempRoot_);
+            if (!ownTemp_.empty()) realOwnTemp_ = realPath(ownTemp_);
+            resolved_ = true;
+        }
+        return isBelow(real, realTempRoot_) || isBelow(real, realOwnTemp_);
     }
 
     bool insert(const AttachmentRecord& record, const std::string& entry) {
@@ -363,6 +372,9 @@ private:
     std::size_t nextRecord_ = 0;
     std::string tempRoot_;
     std::string ownTemp_;
+    mutable bool resolved_ = false;
+    mutable std::string realTempRoot_;
+    mutable std::string realOwnTemp_;
 };
 
 }  // namespace
