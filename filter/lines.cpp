@@ -13,13 +13,6 @@ typedef std::char_traits<char> Traits;
 // costs the stream one read at most.
 const std::size_t kBlockSize = 64 * 1024;
 
-// The first LF or CR among n bytes, or null.
-const char* findLineEnd(const char* from, std::size_t n) {
-    const char* lf = static_cast<const char*>(std::memchr(from, '\n', n));
-    const char* cr = static_cast<const char*>(std::memchr(from, '\r', lf != nullptr ? lf - from : n));
-    return cr != nullptr ? cr : lf;
-}
-
 }  // namespace
 
 std::size_t headLimitFor(std::size_t pieceLimit, const std::string& boundaryLine) {
@@ -28,10 +21,14 @@ std::size_t headLimitFor(std::size_t pieceLimit, const std::string& boundaryLine
     return limit;
 }
 
-bool isDelimiterLine(const std::string& line, const std::string& boundaryLine) {
+bool isDelimiterLine(const char* line, std::size_t size, const std::string& boundaryLine) {
     const std::size_t n = boundaryLine.size();
-    if (line.compare(0, n, boundaryLine) != 0) return false;
-    return line.size() == n || (line.size() == n + 2 && line[n] == '-' && line[n + 1] == '-');
+    if (size != n && (size != n + 2 || line[n] != '-' || line[n + 1] != '-')) return false;
+    return std::memcmp(line, boundaryLine.data(), n) == 0;
+}
+
+bool isDelimiterLine(const std::string& line, const std::string& boundaryLine) {
+    return isDelimiterLine(line.data(), line.size(), boundaryLine);
 }
 
 LineCursor::LineCursor(std::istream& in, bool readAhead) : in_(in), sb_(in.rdbuf()) {
@@ -80,15 +77,40 @@ bool LineCursor::fill() {
         if (Traits::eq_int_type(c, Traits::eof())) return false;
         buffer_[0] = Traits::to_char_type(c);
         end_ = 1;
-        return true;
+    } else {
+        if (Traits::eq_int_type(sb_->sgetc(), Traits::eof())) return false;
+        std::streamsize ready = sb_->in_avail();
+        if (ready <= 0) ready = 1;
+        if (static_cast<std::size_t>(ready) > capacity_) ready = static_cast<std::streamsize>(capacity_);
+        const std::streamsize n = sb_->sgetn(buffer_, ready);
+        end_ = n > 0 ? static_cast<std::size_t>(n) : 0;
     }
-    if (Traits::eq_int_type(sb_->sgetc(), Traits::eof())) return false;
-    std::streamsize ready = sb_->in_avail();
-    if (ready <= 0) ready = 1;
-    if (static_cast<std::size_t>(ready) > capacity_) ready = static_cast<std::streamsize>(capacity_);
-    const std::streamsize n = sb_->sgetn(buffer_, ready);
-    end_ = n > 0 ? static_cast<std::size_t>(n) : 0;
+    findCr();
     return end_ > 0;
+}
+
+void LineCursor::findCr() {
+    const void* cr = std::memchr(buffer_ + pos_, '\r', end_ - pos_);
+    cr_ = cr != nullptr ? static_cast<std::size_t>(static_cast<const char*>(cr) - buffer_) : end_;
+}
+
+// The first LF or CR among the n bytes from pos_, or null. Most messages
+// hold no CR at all: the next one is looked for once per block, not once
+// per line.
+const char* LineCursor::findLineEnd(std::size_t n) {
+    if (cr_ < pos_) findCr();
+    const char* from = buffer_ + pos_;
+    const char* lf = static_cast<const char*>(std::memchr(from, '\n', n));
+    const std::size_t before = lf != nullptr ? static_cast<std::size_t>(lf - from) : n;
+    return cr_ < pos_ + before ? buffer_ + cr_ : lf;
+}
+
+bool LineCursor::ready() {
+    // What the stream's own sentry does for an unformatted read.
+    if (in_.good() && in_.tie() != nullptr) in_.tie()->flush();
+    if (in_.good()) return true;
+    in_.setstate(std::ios::failbit);
+    return false;
 }
 
 int LineCursor::peek() {
@@ -123,15 +145,33 @@ bool LineCursor::finishLine(int end) {
     return true;
 }
 
+bool LineCursor::wholeLine(const char*& data, std::size_t& size, std::size_t limit) {
+    // Only where piece() would read the line the same way without touching
+    // the stream: it lies in the buffer with the byte after its end, and it
+    // is shorter than the limit.
+    if (end_ - pos_ < 2 || !in_.good() || in_.tie() != nullptr) return false;
+    const std::size_t n = end_ - pos_ - 1 < limit ? end_ - pos_ - 1 : limit;
+    const char* lineEnd = findLineEnd(n);
+    if (lineEnd == nullptr) return false;
+    data = buffer_ + pos_;
+    size = static_cast<std::size_t>(lineEnd - data);
+    pos_ += size + 1;
+    if (buffer_[pos_] == (*lineEnd == '\n' ? '\r' : '\n')) ++pos_;
+    metEnd_ = false;
+    return true;
+}
+
 bool LineCursor::piece(std::string& piece, std::size_t limit) {
-    std::istream::sentry guard(in_, true);
-    if (!guard || !in_.good()) {
-        in_.setstate(std::ios::failbit);
+    if (limit == 0) limit = 1;
+    const char* data;
+    std::size_t size;
+    if (wholeLine(data, size, limit)) {
+        piece.assign(data, size);
         return true;
     }
-    piece.clear();
-    if (limit == 0) limit = 1;
+    if (!ready()) return true;
     metEnd_ = false;
+    piece.clear();
     // A file buffer throws when the read itself fails (an I/O error). As the
     // stream's own input functions do, that marks the stream bad instead of
     // leaving the reader: callers tell a broken read by the state.
@@ -163,7 +203,7 @@ bool LineCursor::piece(std::string& piece, std::size_t limit) {
             const char* from = buffer_ + pos_;
             std::size_t n = end_ - pos_;
             if (n > limit - piece.size()) n = limit - piece.size();
-            const char* lineEnd = findLineEnd(from, n);
+            const char* lineEnd = findLineEnd(n);
             if (lineEnd != nullptr) {
                 piece.append(from, static_cast<std::size_t>(lineEnd - from));
                 pos_ += static_cast<std::size_t>(lineEnd - from) + 1;
@@ -179,11 +219,7 @@ bool LineCursor::piece(std::string& piece, std::size_t limit) {
 }
 
 void LineCursor::skipRest() {
-    std::istream::sentry guard(in_, true);
-    if (!guard || !in_.good()) {
-        in_.setstate(std::ios::failbit);
-        return;
-    }
+    if (!ready()) return;
     metEnd_ = false;
     try {
         for (;;) {
@@ -193,7 +229,7 @@ void LineCursor::skipRest() {
                 return;
             }
             const char* from = buffer_ + pos_;
-            const char* lineEnd = findLineEnd(from, end_ - pos_);
+            const char* lineEnd = findLineEnd(end_ - pos_);
             if (lineEnd != nullptr) {
                 pos_ += static_cast<std::size_t>(lineEnd - from) + 1;
                 finishLine(*lineEnd);
@@ -220,6 +256,7 @@ void LineCursor::seek(std::streamoff offset) {
     if (readAhead_ && offset >= base_ && offset <= base_ + static_cast<std::streamoff>(end_)) {
         // Still in the buffer: the stream is not asked again.
         pos_ = static_cast<std::size_t>(offset - base_);
+        findCr();
         return;
     }
     try {

@@ -26,6 +26,7 @@ std::size_t headLimitFor(std::size_t pieceLimit, const std::string& boundaryLine
 // True when `line` is the delimiter line `boundaryLine` or the closing one
 // (`boundaryLine` followed by "--"). Only a line read whole can be one.
 bool isDelimiterLine(const std::string& line, const std::string& boundaryLine);
+bool isDelimiterLine(const char* line, std::size_t size, const std::string& boundaryLine);
 
 class LineCursor : private qdl::noncopyable {
 public:
@@ -52,6 +53,12 @@ public:
     // that is not good is left as it is, and so is `piece`.
     bool piece(std::string& piece, std::size_t limit);
 
+    // Reads a line as piece() does, without copying it, where that is done
+    // in the buffer alone: true with the line (without its line end) in
+    // `data` and `size`, valid until the next read. False when nothing was
+    // read: the line is to be read with piece().
+    bool wholeLine(const char*& data, std::size_t& size, std::size_t limit);
+
     // Reads the first piece of a line like piece() and passes over the rest
     // of the line. True when `head` is the whole line.
     bool head(std::string& head, std::size_t limit);
@@ -74,9 +81,12 @@ public:
     std::istream& stream() const { return in_; }
 
 private:
+    bool ready();
     int peek();
     void take();
     bool fill();
+    void findCr();
+    const char* findLineEnd(std::size_t n);
     bool finishLine(int end);
     bool available() const;
 
@@ -90,6 +100,7 @@ private:
     std::streamoff base_ = -1;
     std::size_t pos_ = 0;
     std::size_t end_ = 0;
+    std::size_t cr_ = 0;  // the first CR at or after pos_, end_ when none
     std::size_t capacity_ = 1;
     std::unique_ptr<char[]> block_;
     char byte_ = 0;

@@ -67,8 +67,21 @@ class BodyDecoder {
 public:
     explicit BodyDecoder(std::ostream& out) : out_(out) {}
 
+    // A whole line. Lines of whole groups, as most are, are gathered and
+    // decoded together.
+    void line(const char* text, std::size_t size) {
+        if (!skipping_ && size > 0 && size % 4 == 0 && carry_.empty() && !heldBlank_ && !isBlank(text[size - 1])) {
+            batch_.append(text, size);
+            lineEnds_.push_back(batch_.size());
+            if (batch_.size() >= kBatchSize) flush();
+            return;
+        }
+        piece(std::string(text, size), true);
+    }
+
     // `last`: the piece ends its line.
     void piece(const std::string& text, bool last) {
+        flush();
         if (skipping_) {
             // The rest of a line that failed to decode.
             if (last) skipping_ = false;
@@ -76,6 +89,15 @@ public:
         }
         std::size_t end = text.size();
         while (end > 0 && (text[end - 1] == ' ' || text[end - 1] == '\t')) --end;
+        if (end > 0 && end == text.size() && end % 4 == 0 && carry_.empty() && !heldBlank_) {
+            // Whole groups and nothing carried, as most lines are: decoded
+            // where they stand.
+            if (!qdl::base64Decode(text, out_)) {
+                fail();
+                skipping_ = !last;
+            }
+            return;
+        }
         if (end > 0) {
             // Blanks held back from the piece before stand inside the line:
             // its decoding fails there, as it would on the whole line.
@@ -100,6 +122,7 @@ public:
     }
 
     void finish() {
+        flush();
         if (carry_.empty()) return;
         // A short last group counts as padded.
         const bool ok = qdl::base64Decode(carry_, out_);
@@ -108,13 +131,50 @@ public:
     }
 
 private:
+    static bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+    // Decodes the gathered lines as each would decode on its own: where one
+    // holds a character that is not base64, what comes before it in that
+    // line is written, the failure is reported, and the lines after it go on.
+    void flush() {
+        std::size_t from = 0;
+        while (from < batch_.size()) {
+            const bool ok = qdl::base64Decode(from == 0 ? batch_ : batch_.substr(from), out_);
+            if (ok) break;
+            std::size_t bad = from;
+            while (bad < batch_.size() && isBase64(batch_[bad])) ++bad;
+            std::size_t next = from;
+            for (std::size_t end : lineEnds_)
+                if (end > bad) {
+                    next = end;
+                    break;
+                }
+            fail();
+            if (next <= from) break;
+            from = next;
+        }
+        batch_.clear();
+        lineEnds_.clear();
+    }
+
+    // What the decoder takes: both alphabets and the padding.
+    static bool isBase64(char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/' ||
+               c == ',' || c == '=';
+    }
+
     void fail() {
         carry_.clear();
         heldBlank_ = false;
         qdl::printLine("* unable to decode the attachment, data is corrupted");
     }
 
+    // Gathered lines are decoded once they hold this much.
+    static constexpr std::size_t kBatchSize = 16 * 1024;
+
     std::ostream& out_;
+    std::string batch_;
+    std::vector<std::size_t> lineEnds_;  // where each gathered line ends in batch_
     std::string carry_;
     bool heldBlank_ = false;
     bool skipping_ = false;
@@ -175,10 +235,14 @@ void passRest(cgp::LineCursor& lines, const std::string& boundaryLine, Attachmen
     bool stray = false;
     bool plain = true;
     for (;;) {
+        const std::streamoff lineStart = lines.position();
         lines.head(line, headLimit);
         if (in.fail()) return;
         if (cgp::isDelimiterLine(line, boundaryLine)) {
-            if (stray && plain) record.end = lines.position();
+            if (stray && plain) {
+                record.end = lines.position();
+                record.endLine = lineStart;
+            }
             return;
         }
         stray = true;
@@ -194,11 +258,25 @@ bool PartConverter::decode(cgp::LineCursor& lines, const std::string& boundaryLi
     std::ofstream dat(datPath.c_str(), std::ios::binary | std::ios::trunc);
     BodyDecoder decoder(dat);
     for (;;) {
+        const std::streamoff lineStart = lines.position();
+        const char* text;
+        std::size_t size;
+        if (lines.wholeLine(text, size, headLimit_)) {
+            if (size == 0 || cgp::isDelimiterLine(text, size, boundaryLine)) {
+                line.assign(text, size);
+                record.end = lines.position();
+                record.endLine = lineStart;
+                break;
+            }
+            decoder.line(text, size);
+            continue;
+        }
         line.clear();
         // A cut first piece is longer than any delimiter and not empty.
         bool whole = lines.piece(line, headLimit_);
         if (whole && (line.empty() || cgp::isDelimiterLine(line, boundaryLine))) {
             record.end = lines.position();
+            record.endLine = lineStart;
             break;
         }
         decoder.piece(line, whole);

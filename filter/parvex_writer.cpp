@@ -21,9 +21,10 @@
 namespace {
 
 // One line of the message at a time, with what the copy needs to know about
-// how the line ended. A line is read in pieces: `line` holds its first
+// how the line ended. A line is read in pieces: the reader holds its first
 // piece, and a line longer than that is copied or passed over piece by
-// piece with finish().
+// piece with finish(). A line that lies in the cursor's buffer is used
+// where it stands.
 class LineReader {
 public:
     // `headLimit` must exceed the longest delimiter line of the records, so
@@ -34,9 +35,17 @@ public:
     // False when nothing was left to read.
     bool next() {
         if (!lines_.stream().good()) return false;
-        whole = lines_.piece(line, headLimit_);
+        if (lines_.wholeLine(data_, size_, headLimit_)) {
+            whole = true;
+            position = lines_.position();
+            metEnd = false;
+            return true;
+        }
+        whole = lines_.piece(line_, headLimit_);
+        if (lines_.stream().fail()) line_.clear();
+        data_ = line_.data();
+        size_ = line_.size();
         if (lines_.stream().fail()) {
-            line.clear();
             whole = true;
             position = -1;
             metEnd = true;
@@ -46,9 +55,10 @@ public:
         return true;
     }
 
-    // Reads the rest of a cut line, writing its bytes unchanged to `out`
-    // when given; the line end is the caller's.
+    // Writes the line, all its pieces, unchanged to `out`, or passes over
+    // its rest when `out` is null; the line end is the caller's.
     void finish(std::ostream* out) {
+        if (out != nullptr) out->write(data_, static_cast<std::streamsize>(size_));
         if (whole) return;
         if (out == nullptr) {
             lines_.skipRest();
@@ -63,8 +73,15 @@ public:
         ended();
     }
 
-    std::string line;  // the line, or its first piece while `whole` is false
-    bool whole = true;
+    // Goes on reading at `offset`, the start of a line.
+    void seek(std::streamoff offset) { lines_.seek(offset); }
+
+    // The line, read whole, is a delimiter line of `boundaryLine`.
+    bool isDelimiter(const std::string& boundaryLine) const {
+        return whole && cgp::isDelimiterLine(data_, size_, boundaryLine);
+    }
+
+    bool whole = true;             // false while only the first piece is read
     std::streamoff position = -1;  // just after the line, once it is read to its end
     bool metEnd = false;           // the line ran into the end of the input
 
@@ -77,7 +94,10 @@ private:
     cgp::LineCursor lines_;
     const std::size_t pieceLimit_;
     const std::size_t headLimit_;
+    std::string line_;
     std::string piece_;
+    const char* data_ = nullptr;  // the line, or its first piece
+    std::size_t size_ = 0;
 };
 
 // Long enough for the first piece of a line to hold any delimiter line of
@@ -203,9 +223,8 @@ private:
 
     // The reader's current line, all its pieces, with one line end.
     void writeCurrentLine() {
-        out_ << reader_.line;
         reader_.finish(&out_);
-        out_ << '\n';
+        out_.put('\n');
     }
 
     Outcome copy() {
@@ -257,12 +276,17 @@ private:
 
     Outcome passOver(const AttachmentRecord& record, bool keep) {
         const std::streamoff end = static_cast<std::streamoff>(record.end);
+        // A part that goes need not be read: the walk read its lines and
+        // knows where the last one begins. What lies before that line is
+        // neither a delimiter nor the end of the input.
+        const std::streamoff endLine = static_cast<std::streamoff>(record.endLine);
+        if (!keep && reader_.position >= 0 && reader_.position <= endLine && endLine < end) reader_.seek(endLine);
         for (;;) {
             if (!reader_.next()) return Outcome::End;
             // A delimiter that ends the part belongs to the next part (or
             // closes the body) and stays in the copy; at the end of the input
             // it does so also for a record that does not give its end.
-            const bool delimiter = reader_.whole && cgp::isDelimiterLine(reader_.line, record.boundaryLine);
+            const bool delimiter = reader_.isDelimiter(record.boundaryLine);
             const bool atEnd = reader_.whole && reader_.position >= 0 && reader_.position == end;
             if (delimiter && (atEnd || in_.eof())) return Outcome::Continue;
             if (keep) {
