@@ -1,5 +1,6 @@
 #include "filter/encode.h"
 
+#include <cstring>
 #include <string>
 
 #include "runtime/base64.h"
@@ -75,10 +76,14 @@ void encodeBase64Lines(std::istream& in, std::ostream& out) {
             // encoded at once holds each line's characters in turn, with
             // padding only in its last one.
             const std::string encoded = qdl::base64EncodeString(n == block.size() ? block : block.substr(0, n));
-            text.clear();
+            const std::size_t lines = (encoded.size() + kBase64Line - 1) / kBase64Line;
+            text.resize(encoded.size() + lines);
+            char* to = &text[0];
             for (std::size_t at = 0; at < encoded.size(); at += kBase64Line) {
-                text.append(encoded, at, kBase64Line);
-                text += '\n';
+                const std::size_t length = encoded.size() - at < kBase64Line ? encoded.size() - at : kBase64Line;
+                std::memcpy(to, encoded.data() + at, length);
+                to[length] = '\n';
+                to += length + 1;
             }
             out.write(text.data(), static_cast<std::streamsize>(text.size()));
         }

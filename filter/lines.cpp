@@ -9,9 +9,9 @@ namespace {
 
 typedef std::char_traits<char> Traits;
 
-// Read-ahead block: at least what a file buffer holds, so that each block
-// costs the stream one read at most.
-const std::size_t kBlockSize = 64 * 1024;
+// Read-ahead block: more than a file buffer holds, so that each block costs
+// the stream one read at most.
+const std::size_t kBlockSize = 16 * 1024;
 
 }  // namespace
 

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <memory>
 #include <streambuf>
 #include <string>
 
@@ -143,18 +144,21 @@ protected:
         if (fd_ < 0) return traits_type::eof();
         ssize_t n;
         do {
-            n = ::read(fd_, buffer_, sizeof buffer_);
+            n = ::read(fd_, buffer_.get(), kBufferSize);
         } while (n < 0 && errno == EINTR);
         if (n < 0) failed_ = true;
         if (n <= 0) return traits_type::eof();
-        setg(buffer_, buffer_, buffer_ + n);
+        setg(buffer_.get(), buffer_.get(), buffer_.get() + n);
         return traits_type::to_int_type(*gptr());
     }
 
 private:
+    // As much as the encoder takes at once.
+    static constexpr std::size_t kBufferSize = 57 * 256;
+
     int fd_ = -1;
     bool failed_ = false;
-    char buffer_[57 * 256];
+    std::unique_ptr<char[]> buffer_{new char[kBufferSize]};
 };
 
 // A file name as a quoted-string value: quotes and backslashes escaped, and

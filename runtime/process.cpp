@@ -248,8 +248,6 @@ Process Process::launch(const std::string& path, std::vector<std::string>& args)
     argv.reserve(argStore.size() + 1);
     for (std::string& a : argStore) argv.push_back(&a[0]);
     argv.push_back(nullptr);
-    long openMax = ::sysconf(_SC_OPEN_MAX);
-    if (openMax < 0 || openMax > (1L << 20)) openMax = 1L << 20;
 
     _process* record = new _process;
     Process handle(record);
@@ -261,6 +259,9 @@ Process Process::launch(const std::string& path, std::vector<std::string>& args)
     bool lifted = true;
     for (int& fd : childEnds) lifted = liftAbove2(fd) && lifted;
     if (!lifted || spawnChild(childEnds, path.c_str(), argv.data(), pid) != 0) {
+        // Read before fork, for the child to use as it is.
+        long openMax = ::sysconf(_SC_OPEN_MAX);
+        if (openMax < 0 || openMax > (1L << 20)) openMax = 1L << 20;
         pid = ::fork();
         if (pid == 0) runChild(childEnds, path.c_str(), argv.data(), openMax);
     }
