@@ -2,12 +2,15 @@
 // with tnef, turns RTF into HTML with rtf2html and records what replaces
 // each part. The message itself is not changed here.
 #include <dirent.h>
+#include <fcntl.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
-#include <fstream>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -25,6 +28,65 @@
 using cgp::PartHeaders;
 
 namespace {
+
+// winmail.dat written through its descriptor in large blocks: a file stream
+// of the library hands every write of a kilobyte or more to the system on
+// its own, and each write costs its call.
+class DecodedFile : public std::streambuf {
+public:
+    explicit DecodedFile(const std::string& path) : buffer_(new char[kBufferSize]) {
+        fd_ = qdl::openFile(path, O_WRONLY | O_CREAT | O_TRUNC);
+        setp(buffer_.get(), buffer_.get() + kBufferSize);
+    }
+    ~DecodedFile() override { close(); }
+    DecodedFile(const DecodedFile&) = delete;
+    DecodedFile& operator=(const DecodedFile&) = delete;
+
+    // Writes what is left and closes the file; false when it could not be
+    // opened or any write failed.
+    bool close() {
+        if (fd_ < 0) return false;
+        const bool ok = flush();
+        qdl::closeFile(fd_);
+        fd_ = -1;
+        return ok;
+    }
+
+protected:
+    int_type overflow(int_type c) override {
+        if (!flush()) return traits_type::eof();
+        if (!traits_type::eq_int_type(c, traits_type::eof())) {
+            *pptr() = traits_type::to_char_type(c);
+            pbump(1);
+        }
+        return traits_type::not_eof(c);
+    }
+    int sync() override { return flush() ? 0 : -1; }
+
+private:
+    static constexpr std::size_t kBufferSize = 64 * 1024;
+
+    bool flush() {
+        const char* from = pbase();
+        std::size_t left = static_cast<std::size_t>(pptr() - pbase());
+        while (left > 0 && !failed_) {
+            const ssize_t n = fd_ < 0 ? -1 : ::write(fd_, from, left);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                failed_ = true;
+                break;
+            }
+            from += n;
+            left -= static_cast<std::size_t>(n);
+        }
+        setp(buffer_.get(), buffer_.get() + kBufferSize);
+        return !failed_;
+    }
+
+    int fd_ = -1;
+    bool failed_ = false;
+    std::unique_ptr<char[]> buffer_;
+};
 
 bool endsWithRtf(const std::string& path) {
     return path.size() >= 4 && ::strcasecmp(path.c_str() + path.size() - 4, ".rtf") == 0;
@@ -254,8 +316,8 @@ void passRest(cgp::LineCursor& lines, const std::string& boundaryLine, Attachmen
 bool PartConverter::decode(cgp::LineCursor& lines, const std::string& boundaryLine, AttachmentRecord& record,
                            std::string& line) {
     const std::istream& in = lines.stream();
-    const std::string datPath = tempDir_ + "winmail.dat";
-    std::ofstream dat(datPath.c_str(), std::ios::binary | std::ios::trunc);
+    DecodedFile file(tempDir_ + "winmail.dat");
+    std::ostream dat(&file);
     BodyDecoder decoder(dat);
     for (;;) {
         const std::streamoff lineStart = lines.position();
@@ -288,8 +350,7 @@ bool PartConverter::decode(cgp::LineCursor& lines, const std::string& boundaryLi
     }
     if (line.empty() && in.good()) passRest(lines, boundaryLine, record, line, headLimit_);
     decoder.finish();
-    dat.close();
-    return !dat.fail();
+    return file.close() && !dat.fail();
 }
 
 // The file an entry names, without the mark of a body alternative or a
