@@ -1,5 +1,6 @@
 #include "filter/encode.h"
 
+#include <cstddef>
 #include <cstring>
 #include <string>
 
@@ -79,11 +80,16 @@ void encodeBase64Lines(std::istream& in, std::ostream& out) {
             const std::size_t lines = (encoded.size() + kBase64Line - 1) / kBase64Line;
             text.resize(encoded.size() + lines);
             char* to = &text[0];
-            for (std::size_t at = 0; at < encoded.size(); at += kBase64Line) {
-                const std::size_t length = encoded.size() - at < kBase64Line ? encoded.size() - at : kBase64Line;
-                std::memcpy(to, encoded.data() + at, length);
-                to[length] = '\n';
-                to += length + 1;
+            const char* from = encoded.data();
+            const char* const end = from + encoded.size();
+            for (; end - from >= static_cast<std::ptrdiff_t>(kBase64Line); from += kBase64Line) {
+                std::memcpy(to, from, kBase64Line);
+                to[kBase64Line] = '\n';
+                to += kBase64Line + 1;
+            }
+            if (from < end) {
+                std::memcpy(to, from, static_cast<std::size_t>(end - from));
+                to[end - from] = '\n';
             }
             out.write(text.data(), static_cast<std::streamsize>(text.size()));
         }
