@@ -49,8 +49,8 @@ public:
     // looking further), failbit as well when there was nothing left to
     // read, badbit when the read itself failed. On the standard input the
     // second character of a pair is looked at only when it has already
-    // arrived, so the reader never waits on the server for it. A stream
-    // that is not good is left as it is, and so is `piece`.
+    // arrived, so the reader never waits on the server for it. On a stream
+    // that is not good it only sets failbit, and leaves `piece` as it is.
     bool piece(std::string& piece, std::size_t limit);
 
     // Reads a line as piece() does, without copying it, where that is done

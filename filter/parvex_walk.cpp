@@ -275,7 +275,7 @@ public:
                  bool htmlSeen, std::string& line);
 
 private:
-    bool decode(cgp::LineCursor& in, const std::string& boundaryLine, AttachmentRecord& record, std::string& line);
+    bool decode(cgp::LineCursor& lines, const std::string& boundaryLine, AttachmentRecord& record, std::string& line);
     bool listed(const std::string& path, const AttachmentRecord& record) const;
     void toHtml(std::string& entry, bool isAlternative);
 

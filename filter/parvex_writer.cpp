@@ -43,15 +43,17 @@ public:
             return true;
         }
         whole = lines_.piece(line_, headLimit_);
-        if (lines_.stream().fail()) line_.clear();
-        data_ = line_.data();
-        size_ = line_.size();
         if (lines_.stream().fail()) {
+            line_.clear();
+            data_ = line_.data();
+            size_ = 0;
             whole = true;
             position = -1;
             metEnd = true;
             return false;
         }
+        data_ = line_.data();
+        size_ = line_.size();
         ended();
         return true;
     }
