@@ -1,5 +1,7 @@
 #include "filter/encode.h"
 
+#include <cstddef>
+#include <cstring>
 #include <string>
 
 #include "runtime/base64.h"
@@ -9,7 +11,8 @@ namespace cgp {
 namespace {
 
 const std::size_t kBase64Slice = 57;
-const std::size_t kBase64Block = kBase64Slice * 64;
+const std::size_t kBase64Line = 76;  // the characters of one slice
+const std::size_t kBase64Block = kBase64Slice * 256;
 const std::size_t kQpBlock = 4096;
 // Longest encoded line, the soft break's "=" included.
 const std::size_t kQpLineMax = 76;
@@ -65,17 +68,30 @@ void encodeQuotedPrintable(std::istream& in, std::ostream& out) {
 
 void encodeBase64Lines(std::istream& in, std::ostream& out) {
     std::string block(kBase64Block, '\0');
-    std::string slice;
+    std::string text;
     for (;;) {
         in.read(&block[0], static_cast<std::streamsize>(block.size()));
         const std::size_t n = static_cast<std::size_t>(in.gcount());
-        std::size_t done = 0;
-        while (done < n) {
-            const std::size_t len = n - done < kBase64Slice ? n - done : kBase64Slice;
-            slice.assign(block, done, len);
-            qdl::base64Encode(slice, out);
-            out << '\n';
-            done += len;
+        if (n > 0) {
+            // A slice of 57 bytes is a whole number of groups: the block
+            // encoded at once holds each line's characters in turn, with
+            // padding only in its last one.
+            const std::string encoded = qdl::base64EncodeString(n == block.size() ? block : block.substr(0, n));
+            const std::size_t lines = (encoded.size() + kBase64Line - 1) / kBase64Line;
+            text.resize(encoded.size() + lines);
+            char* to = &text[0];
+            const char* from = encoded.data();
+            const char* const end = from + encoded.size();
+            for (; end - from >= static_cast<std::ptrdiff_t>(kBase64Line); from += kBase64Line) {
+                std::memcpy(to, from, kBase64Line);
+                to[kBase64Line] = '\n';
+                to += kBase64Line + 1;
+            }
+            if (from < end) {
+                std::memcpy(to, from, static_cast<std::size_t>(end - from));
+                to[end - from] = '\n';
+            }
+            out.write(text.data(), static_cast<std::streamsize>(text.size()));
         }
         if (!in.good() || !out.good()) {
             // The last read came up short of a whole slice only when the

@@ -10,72 +10,7 @@
 
 namespace cgp {
 
-bool readLinePiece(std::istream& in, std::string& piece, std::size_t limit) {
-    std::istream::sentry guard(in, true);
-    if (!guard || !in.good()) {
-        in.setstate(std::ios::failbit);
-        return true;
-    }
-    piece.clear();
-    if (limit == 0) limit = 1;
-    std::streambuf* sb = in.rdbuf();
-    typedef std::char_traits<char> traits;
-    // A file buffer throws when the read itself fails (an I/O error). As the
-    // stream's own input functions do, that marks the stream bad instead of
-    // leaving the reader: callers tell a broken read by the state.
-    try {
-        int c = sb->sgetc();
-        if (c == traits::eof()) {
-            in.setstate(std::ios::eofbit | std::ios::failbit);
-            return true;
-        }
-        for (;;) {
-            if (piece.size() >= limit) {
-                // A line end right after the limit still ends this piece, so
-                // a cut piece is always followed by more of its line.
-                c = sb->sgetc();
-                if (c == traits::eof()) {
-                    in.setstate(std::ios::eofbit);
-                    return true;
-                }
-                if (c != '\n' && c != '\r') return false;
-            }
-            c = sb->sbumpc();
-            if (c == traits::eof()) {
-                in.setstate(std::ios::eofbit);
-                return true;
-            }
-            if (c == '\n' || c == '\r') break;
-            piece += static_cast<char>(c);
-        }
-        // The standard input has no read-ahead of its own: there a pair is
-        // joined only when its second half is already buffered.
-        const bool interactive = sb == std::cin.rdbuf();
-        const int other = c == '\n' ? '\r' : '\n';
-        if (!interactive || sb->in_avail() > 0) {
-            int next = sb->sgetc();
-            if (next == other)
-                sb->sbumpc();
-            else if (next == traits::eof())
-                in.setstate(std::ios::eofbit);
-        }
-    } catch (const std::ios_base::failure&) {
-        in.setstate(std::ios::badbit);
-    }
-    return true;
-}
-
-void readLineAnyEol(std::istream& in, std::string& line) {
-    readLinePiece(in, line, std::string::npos);
-}
-
-bool readLineHead(std::istream& in, std::string& head, std::size_t limit) {
-    if (readLinePiece(in, head, limit)) return true;
-    std::string rest;
-    while (!readLinePiece(in, rest, limit)) {
-    }
-    return false;
-}
+void readLineAnyEol(std::istream& in, std::string& line) { readLinePiece(in, line, std::string::npos); }
 
 int parseSeqNumber(const std::string& text) {
     std::istringstream in(text);

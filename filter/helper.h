@@ -5,32 +5,17 @@
 #include <set>
 #include <string>
 
+#include "filter/lines.h"
 #include "runtime/mutex.h"
 #include "runtime/thread.h"
 
 namespace cgp {
 
-// Reads one line ended by LF, CR, CR LF or LF CR. On the standard input the
-// second character of a pair is looked at only when it has already arrived,
-// so the reader never waits on the server for it.
+// Reads one line ended by LF, CR, CR LF or LF CR, whole, through a cursor
+// that takes nothing beyond it. On the standard input the second character
+// of a pair is looked at only when it has already arrived, so the reader
+// never waits on the server for it.
 void readLineAnyEol(std::istream& in, std::string& line);
-
-// The longest piece of a message line held at once: a body sent as one line
-// of many megabytes is read piece by piece.
-const std::size_t defaultLinePieceLimit = 64 * 1024;
-
-// Reads the next piece of the current line, at most `limit` bytes (a limit
-// of 0 counts as 1), with the line ends and stream states of readLineAnyEol.
-// True when the line ends with this piece: its line end was consumed (when
-// it comes right after `limit` bytes too), or the input ended, or the read
-// failed. False when the piece was cut at `limit` bytes and more of the line
-// follows: the next call reads on in the same line.
-bool readLinePiece(std::istream& in, std::string& piece, std::size_t limit);
-
-// Reads the first piece of a line like readLinePiece and passes over the
-// rest of the line, so the stream stands at the next line. True when `head`
-// is the whole line.
-bool readLineHead(std::istream& in, std::string& head, std::size_t limit);
 
 // The sequence-number text read as a signed 32-bit number; 0 when it does
 // not start with one or does not fit.

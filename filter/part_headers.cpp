@@ -2,7 +2,6 @@
 
 #include <strings.h>
 
-#include "filter/helper.h"
 #include "runtime/casefold.h"
 
 namespace cgp {
@@ -83,33 +82,26 @@ bool getHeaderParameter(const std::string& header, const std::string& parameter,
 
 namespace {
 
-bool isDelimiter(const std::string& line, const std::string* boundaryLine) {
-    if (boundaryLine == nullptr || line.compare(0, boundaryLine->size(), *boundaryLine) != 0) return false;
-    return line.size() == boundaryLine->size() ||
-           (line.size() == boundaryLine->size() + 2 && line.compare(boundaryLine->size(), 2, "--") == 0);
-}
-
 // Appends to a header without letting it grow past the cap.
 void appendCapped(std::string& header, const std::string& text) {
     if (header.size() < maxHeaderLength) header.append(text, 0, maxHeaderLength - header.size());
 }
 
-bool readBlock(std::istream& in, PartHeaders& h, const std::string* boundaryLine, std::string* cut,
+bool readBlock(LineCursor& lines, PartHeaders& h, const std::string* boundaryLine, std::string* cut,
                std::size_t pieceLimit) {
+    std::istream& in = lines.stream();
     h.contentType.clear();
     h.boundary.clear();
     h.name.clear();
     h.transferEncoding.clear();
     h.marked = false;
-    // A delimiter line always comes whole in the first piece of its line.
-    std::size_t headLimit = pieceLimit == 0 ? 1 : pieceLimit;
-    if (boundaryLine != nullptr && headLimit <= boundaryLine->size() + 2) headLimit = boundaryLine->size() + 3;
+    const std::size_t headLimit = boundaryLine != nullptr ? headLimitFor(pieceLimit, *boundaryLine) : pieceLimit;
     std::string line;
     std::string piece;
     std::string pending;
     for (;;) {
         line.clear();
-        bool whole = readLinePiece(in, line, headLimit);
+        bool whole = lines.piece(line, headLimit);
         if (!line.empty() && (line[0] == ' ' || line[0] == '\t')) {
             if (pending.size() < maxHeaderLength) {
                 pending += ' ';
@@ -117,7 +109,7 @@ bool readBlock(std::istream& in, PartHeaders& h, const std::string* boundaryLine
             }
         } else {
             examine(pending, h);
-            if (whole && isDelimiter(line, boundaryLine)) {
+            if (whole && boundaryLine != nullptr && isDelimiterLine(line, *boundaryLine)) {
                 cut->swap(line);
                 return true;
             }
@@ -125,7 +117,7 @@ bool readBlock(std::istream& in, PartHeaders& h, const std::string* boundaryLine
             appendCapped(pending, line);
         }
         while (!whole) {
-            whole = readLinePiece(in, piece, pieceLimit);
+            whole = lines.piece(piece, pieceLimit);
             appendCapped(pending, piece);
         }
         if (pending.empty() || in.eof() || in.fail()) break;
@@ -135,13 +127,24 @@ bool readBlock(std::istream& in, PartHeaders& h, const std::string* boundaryLine
 
 }  // namespace
 
-void readPartHeaders(std::istream& in, PartHeaders& h, std::size_t pieceLimit) {
+void readPartHeaders(LineCursor& in, PartHeaders& h, std::size_t pieceLimit) {
     readBlock(in, h, nullptr, nullptr, pieceLimit);
+}
+
+bool readPartHeaders(LineCursor& in, PartHeaders& h, const std::string& boundaryLine, std::string& line,
+                     std::size_t pieceLimit) {
+    return readBlock(in, h, &boundaryLine, &line, pieceLimit);
+}
+
+void readPartHeaders(std::istream& in, PartHeaders& h, std::size_t pieceLimit) {
+    LineCursor lines(in);
+    readBlock(lines, h, nullptr, nullptr, pieceLimit);
 }
 
 bool readPartHeaders(std::istream& in, PartHeaders& h, const std::string& boundaryLine, std::string& line,
                      std::size_t pieceLimit) {
-    return readBlock(in, h, &boundaryLine, &line, pieceLimit);
+    LineCursor lines(in);
+    return readBlock(lines, h, &boundaryLine, &line, pieceLimit);
 }
 
 }  // namespace cgp

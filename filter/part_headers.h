@@ -6,7 +6,7 @@
 #include <istream>
 #include <string>
 
-#include "filter/helper.h"
+#include "filter/lines.h"
 
 namespace cgp {
 
@@ -27,18 +27,23 @@ void toLowerFrom(std::string& s, std::size_t from);
 // quote. False, and `value` untouched, when the parameter is absent.
 bool getHeaderParameter(const std::string& header, const std::string& parameter, std::string& value);
 
-// Reads one header block from the stream's position up to and including the
-// blank line that ends it (or the end of the input), unfolding continuation
-// lines. A header is examined once the line after it has been read, so the
-// last header of a block cut off by the end of the input is not examined.
-// Lines are read in pieces of at most `pieceLimit` bytes, and a folded
-// header is kept only up to its first 64 KiB.
-void readPartHeaders(std::istream& in, PartHeaders& h, std::size_t pieceLimit = defaultLinePieceLimit);
+// Reads one header block from the cursor's position up to and including
+// the blank line that ends it (or the end of the input), unfolding
+// continuation lines. A header is examined once the line after it has been
+// read, so the last header of a block cut off by the end of the input is not
+// examined. Lines are read in pieces of at most `pieceLimit` bytes, and a
+// folded header is kept only up to its first 64 KiB.
+void readPartHeaders(LineCursor& in, PartHeaders& h, std::size_t pieceLimit = defaultLinePieceLimit);
 
 // The same for a part inside a multipart body: a line equal to
 // `boundaryLine`, or to it followed by "--", is never a header; it ends the
 // block and the part, which then has no body. True when that happened, with
 // the delimiter line in `line`.
+bool readPartHeaders(LineCursor& in, PartHeaders& h, const std::string& boundaryLine, std::string& line,
+                     std::size_t pieceLimit = defaultLinePieceLimit);
+
+// Both read from a stream, which is left just after the block.
+void readPartHeaders(std::istream& in, PartHeaders& h, std::size_t pieceLimit = defaultLinePieceLimit);
 bool readPartHeaders(std::istream& in, PartHeaders& h, const std::string& boundaryLine, std::string& line,
                      std::size_t pieceLimit = defaultLinePieceLimit);
 

@@ -208,6 +208,8 @@ cgp::ExtFilter::Result Parvex::convertQueued(const std::string& path) {
         in.clear();
         in.seekg(0);
     }
+    // The copy starts here again, without reading the envelope once more.
+    const std::streampos bodyStart = in.rdbuf()->pubseekoff(0, std::ios::cur, std::ios::in);
 
     std::vector<AttachmentRecord> records;
     const bool convert = convertMessage(in, records);
@@ -218,8 +220,7 @@ cgp::ExtFilter::Result Parvex::convertQueued(const std::string& path) {
     if (!convert) return Result::OK;
 
     in.clear();
-    in.seekg(0);
-    skipEnvelope(in);
+    in.seekg(bodyStart);
 
     // The reserved file goes again on every way out but a submission,
     // exceptions included, so nothing half-written reaches the server later.

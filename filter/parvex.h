@@ -8,6 +8,7 @@
 
 #include "filter/attachment.h"
 #include "filter/extfilter.h"
+#include "filter/lines.h"
 #include "filter/unpack.h"
 
 class Parvex : public cgp::ExtFilter {
@@ -25,7 +26,7 @@ public:
 
     // The walk: true when the message is to be rewritten from `records`.
     bool convertMessage(std::istream& in, std::vector<AttachmentRecord>& records);
-    void unpackParts(std::istream& in, std::vector<AttachmentRecord>& records, bool& found, int depth = 0);
+    void unpackParts(cgp::LineCursor& in, std::vector<AttachmentRecord>& records, bool& found, int depth = 0);
 
     // Copies the message from `in` to `out`, each recorded part replaced by
     // its extracted files; inserted files are deleted once written. With

@@ -93,6 +93,8 @@ void Parvex::convertMdirFile(const std::string& path) {
     }
 
     skipEnvelope(in);
+    // The copy starts here again, without reading the envelope once more.
+    const std::streampos bodyStart = in.rdbuf()->pubseekoff(0, std::ios::cur, std::ios::in);
     std::vector<AttachmentRecord> records;
     const bool convert = convertMessage(in, records);
     if (in.bad()) {
@@ -102,8 +104,7 @@ void Parvex::convertMdirFile(const std::string& path) {
     }
     if (!convert) return;
     in.clear();
-    in.seekg(0);
-    skipEnvelope(in);
+    in.seekg(bodyStart);
 
     const std::string tmp = path + ".tmp";
     bool written = createCopy(tmp, original);

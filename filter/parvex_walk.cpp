@@ -2,17 +2,20 @@
 // with tnef, turns RTF into HTML with rtf2html and records what replaces
 // each part. The message itself is not changed here.
 #include <dirent.h>
+#include <fcntl.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
-#include <fstream>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "filter/helper.h"
+#include "filter/lines.h"
 #include "filter/parvex.h"
 #include "filter/part_headers.h"
 #include "filter/temp_dirs.h"
@@ -25,6 +28,65 @@
 using cgp::PartHeaders;
 
 namespace {
+
+// winmail.dat written through its descriptor in large blocks: a file stream
+// of the library hands every write of a kilobyte or more to the system on
+// its own, and each write costs its call.
+class DecodedFile : public std::streambuf {
+public:
+    explicit DecodedFile(const std::string& path) : buffer_(new char[kBufferSize]) {
+        fd_ = qdl::openFile(path, O_WRONLY | O_CREAT | O_TRUNC);
+        setp(buffer_.get(), buffer_.get() + kBufferSize);
+    }
+    ~DecodedFile() override { close(); }
+    DecodedFile(const DecodedFile&) = delete;
+    DecodedFile& operator=(const DecodedFile&) = delete;
+
+    // Writes what is left and closes the file; false when it could not be
+    // opened or any write failed.
+    bool close() {
+        if (fd_ < 0) return false;
+        const bool ok = flush();
+        qdl::closeFile(fd_);
+        fd_ = -1;
+        return ok;
+    }
+
+protected:
+    int_type overflow(int_type c) override {
+        if (!flush()) return traits_type::eof();
+        if (!traits_type::eq_int_type(c, traits_type::eof())) {
+            *pptr() = traits_type::to_char_type(c);
+            pbump(1);
+        }
+        return traits_type::not_eof(c);
+    }
+    int sync() override { return flush() ? 0 : -1; }
+
+private:
+    static constexpr std::size_t kBufferSize = 64 * 1024;
+
+    bool flush() {
+        const char* from = pbase();
+        std::size_t left = static_cast<std::size_t>(pptr() - pbase());
+        while (left > 0 && !failed_) {
+            const ssize_t n = fd_ < 0 ? -1 : ::write(fd_, from, left);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                failed_ = true;
+                break;
+            }
+            from += n;
+            left -= static_cast<std::size_t>(n);
+        }
+        setp(buffer_.get(), buffer_.get() + kBufferSize);
+        return !failed_;
+    }
+
+    int fd_ = -1;
+    bool failed_ = false;
+    std::unique_ptr<char[]> buffer_;
+};
 
 bool endsWithRtf(const std::string& path) {
     return path.size() >= 4 && ::strcasecmp(path.c_str() + path.size() - 4, ".rtf") == 0;
@@ -67,8 +129,21 @@ class BodyDecoder {
 public:
     explicit BodyDecoder(std::ostream& out) : out_(out) {}
 
+    // A whole line. Lines of whole groups, as most are, are gathered and
+    // decoded together.
+    void line(const char* text, std::size_t size) {
+        if (!skipping_ && size > 0 && size % 4 == 0 && carry_.empty() && !heldBlank_ && !isBlank(text[size - 1])) {
+            batch_.append(text, size);
+            lineEnds_.push_back(batch_.size());
+            if (batch_.size() >= kBatchSize) flush();
+            return;
+        }
+        piece(std::string(text, size), true);
+    }
+
     // `last`: the piece ends its line.
     void piece(const std::string& text, bool last) {
+        flush();
         if (skipping_) {
             // The rest of a line that failed to decode.
             if (last) skipping_ = false;
@@ -76,6 +151,15 @@ public:
         }
         std::size_t end = text.size();
         while (end > 0 && (text[end - 1] == ' ' || text[end - 1] == '\t')) --end;
+        if (end > 0 && end == text.size() && end % 4 == 0 && carry_.empty() && !heldBlank_) {
+            // Whole groups and nothing carried, as most lines are: decoded
+            // where they stand.
+            if (!qdl::base64Decode(text, out_)) {
+                fail();
+                skipping_ = !last;
+            }
+            return;
+        }
         if (end > 0) {
             // Blanks held back from the piece before stand inside the line:
             // its decoding fails there, as it would on the whole line.
@@ -100,6 +184,7 @@ public:
     }
 
     void finish() {
+        flush();
         if (carry_.empty()) return;
         // A short last group counts as padded.
         const bool ok = qdl::base64Decode(carry_, out_);
@@ -108,13 +193,50 @@ public:
     }
 
 private:
+    static bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+    // Decodes the gathered lines as each would decode on its own: where one
+    // holds a character that is not base64, what comes before it in that
+    // line is written, the failure is reported, and the lines after it go on.
+    void flush() {
+        std::size_t from = 0;
+        while (from < batch_.size()) {
+            const bool ok = qdl::base64Decode(from == 0 ? batch_ : batch_.substr(from), out_);
+            if (ok) break;
+            std::size_t bad = from;
+            while (bad < batch_.size() && isBase64(batch_[bad])) ++bad;
+            std::size_t next = from;
+            for (std::size_t end : lineEnds_)
+                if (end > bad) {
+                    next = end;
+                    break;
+                }
+            fail();
+            if (next <= from) break;
+            from = next;
+        }
+        batch_.clear();
+        lineEnds_.clear();
+    }
+
+    // What the decoder takes: both alphabets and the padding.
+    static bool isBase64(char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/' ||
+               c == ',' || c == '=';
+    }
+
     void fail() {
         carry_.clear();
         heldBlank_ = false;
         qdl::printLine("* unable to decode the attachment, data is corrupted");
     }
 
+    // Gathered lines are decoded once they hold this much.
+    static constexpr std::size_t kBatchSize = 16 * 1024;
+
     std::ostream& out_;
+    std::string batch_;
+    std::vector<std::size_t> lineEnds_;  // where each gathered line ends in batch_
     std::string carry_;
     bool heldBlank_ = false;
     bool skipping_ = false;
@@ -133,7 +255,8 @@ cgp::ChildRun Parvex::runChild(const std::string& program, const std::vector<std
 
 bool Parvex::convertMessage(std::istream& in, std::vector<AttachmentRecord>& records) {
     bool found = false;
-    unpackParts(in, records, found, 0);
+    cgp::LineCursor lines(in);
+    unpackParts(lines, records, found, 0);
     if (!records.empty()) return true;
     return found && alwaysRemoveWinmail;
 }
@@ -148,11 +271,11 @@ public:
         : filter_(filter), tempDir_(tempDir), records_(records), headLimit_(headLimit) {}
 
     // False when tnef reported an error that ends the walk of this level.
-    bool convert(std::istream& in, std::streampos partStart, const std::string& boundaryLine, bool isAlternative,
+    bool convert(cgp::LineCursor& message, std::streamoff partStart, const std::string& boundaryLine, bool isAlternative,
                  bool htmlSeen, std::string& line);
 
 private:
-    bool decode(std::istream& in, const std::string& boundaryLine, AttachmentRecord& record, std::string& line);
+    bool decode(cgp::LineCursor& lines, const std::string& boundaryLine, AttachmentRecord& record, std::string& line);
     bool listed(const std::string& path, const AttachmentRecord& record) const;
     void toHtml(std::string& entry, bool isAlternative);
 
@@ -168,16 +291,20 @@ private:
 // of leaving them to the part before. When the way there holds a line that
 // could be another body's delimiter, or no delimiter comes, the record keeps
 // its end at the empty line.
-void passRest(std::istream& in, const std::string& boundaryLine, AttachmentRecord& record, std::string& line,
+void passRest(cgp::LineCursor& lines, const std::string& boundaryLine, AttachmentRecord& record, std::string& line,
               std::size_t headLimit) {
-    const std::string closingLine = boundaryLine + "--";
+    const std::istream& in = lines.stream();
     bool stray = false;
     bool plain = true;
     for (;;) {
-        cgp::readLineHead(in, line, headLimit);
+        const std::streamoff lineStart = lines.position();
+        lines.head(line, headLimit);
         if (in.fail()) return;
-        if (line == boundaryLine || line == closingLine) {
-            if (stray && plain) record.end = in.tellg();
+        if (cgp::isDelimiterLine(line, boundaryLine)) {
+            if (stray && plain) {
+                record.end = lines.position();
+                record.endLine = lineStart;
+            }
             return;
         }
         stray = true;
@@ -186,31 +313,44 @@ void passRest(std::istream& in, const std::string& boundaryLine, AttachmentRecor
     }
 }
 
-bool PartConverter::decode(std::istream& in, const std::string& boundaryLine, AttachmentRecord& record,
+bool PartConverter::decode(cgp::LineCursor& lines, const std::string& boundaryLine, AttachmentRecord& record,
                            std::string& line) {
-    const std::string datPath = tempDir_ + "winmail.dat";
-    std::ofstream dat(datPath.c_str(), std::ios::binary | std::ios::trunc);
+    const std::istream& in = lines.stream();
+    DecodedFile file(tempDir_ + "winmail.dat");
+    std::ostream dat(&file);
     BodyDecoder decoder(dat);
-    const std::string closingLine = boundaryLine + "--";
     for (;;) {
+        const std::streamoff lineStart = lines.position();
+        const char* text;
+        std::size_t size;
+        if (lines.wholeLine(text, size, headLimit_)) {
+            if (size == 0 || cgp::isDelimiterLine(text, size, boundaryLine)) {
+                line.assign(text, size);
+                record.end = lines.position();
+                record.endLine = lineStart;
+                break;
+            }
+            decoder.line(text, size);
+            continue;
+        }
         line.clear();
         // A cut first piece is longer than any delimiter and not empty.
-        bool whole = cgp::readLinePiece(in, line, headLimit_);
-        if (whole && (line.empty() || line == boundaryLine || line == closingLine)) {
-            record.end = in.tellg();
+        bool whole = lines.piece(line, headLimit_);
+        if (whole && (line.empty() || cgp::isDelimiterLine(line, boundaryLine))) {
+            record.end = lines.position();
+            record.endLine = lineStart;
             break;
         }
         decoder.piece(line, whole);
         while (!whole) {
-            whole = cgp::readLinePiece(in, line, filter_.linePieceLimit);
+            whole = lines.piece(line, filter_.linePieceLimit);
             decoder.piece(line, whole);
         }
         if (in.eof() || in.fail()) break;
     }
-    if (line.empty() && in.good()) passRest(in, boundaryLine, record, line, headLimit_);
+    if (line.empty() && in.good()) passRest(lines, boundaryLine, record, line, headLimit_);
     decoder.finish();
-    dat.close();
-    return !dat.fail();
+    return file.close() && !dat.fail();
 }
 
 // The file an entry names, without the mark of a body alternative or a
@@ -252,7 +392,7 @@ void PartConverter::toHtml(std::string& entry, bool isAlternative) {
     entry = isAlternative ? "*" + html : html;
 }
 
-bool PartConverter::convert(std::istream& in, std::streampos partStart, const std::string& boundaryLine,
+bool PartConverter::convert(cgp::LineCursor& message, std::streamoff partStart, const std::string& boundaryLine,
                             bool isAlternative, bool htmlSeen, std::string& line) {
     qdl::printLine("* Found a winmail.dat attachment, unpacking");
     AttachmentRecord record;
@@ -261,7 +401,7 @@ bool PartConverter::convert(std::istream& in, std::streampos partStart, const st
     record.boundaryLine = boundaryLine;
 
     const std::string datPath = tempDir_ + "winmail.dat";
-    if (!decode(in, boundaryLine, record, line)) {
+    if (!decode(message, boundaryLine, record, line)) {
         qdl::printLine("* Unable to write the decoded winmail.dat, the attachment is left unchanged");
         qdl::removeFile(datPath);
         return true;
@@ -380,9 +520,10 @@ bool PartConverter::convert(std::istream& in, std::streampos partStart, const st
 
 }  // namespace
 
-void Parvex::unpackParts(std::istream& in, std::vector<AttachmentRecord>& records, bool& found, int depth) {
+void Parvex::unpackParts(cgp::LineCursor& lines, std::vector<AttachmentRecord>& records, bool& found, int depth) {
+    const std::istream& in = lines.stream();
     PartHeaders headers;
-    cgp::readPartHeaders(in, headers, linePieceLimit);
+    cgp::readPartHeaders(lines, headers, linePieceLimit);
     if (headers.marked) {
         qdl::printLine("* This file has already been processed, skipping");
         return;
@@ -397,10 +538,9 @@ void Parvex::unpackParts(std::istream& in, std::vector<AttachmentRecord>& record
     if (dir.back() != '/') dir += '/';
     // Only the start of a long line is looked at: a line cut there is longer
     // than any delimiter of this level, so it is never taken for one.
-    std::size_t headLimit = linePieceLimit == 0 ? 1 : linePieceLimit;
-    if (headLimit <= closingLine.size()) headLimit = closingLine.size() + 1;
+    const std::size_t headLimit = cgp::headLimitFor(linePieceLimit, boundaryLine);
     std::string line;
-    cgp::readLineHead(in, line, headLimit);
+    lines.head(line, headLimit);
     if (depth == 0) {
         // Since the last message the directory may have gone with the shared
         // pvx_temp, or a link may stand in its place: made real again first.
@@ -413,23 +553,23 @@ void Parvex::unpackParts(std::istream& in, std::vector<AttachmentRecord>& record
 
     while (!in.eof() && !in.fail()) {
         if (line == boundaryLine) {
-            const std::streampos partStart = in.tellg();
+            const std::streamoff partStart = lines.position();
             PartHeaders part;
             // A part cut short by the next delimiter has no body to look at.
-            if (cgp::readPartHeaders(in, part, boundaryLine, line, linePieceLimit)) continue;
+            if (cgp::readPartHeaders(lines, part, boundaryLine, line, linePieceLimit)) continue;
             const bool isTnef = part.contentType == "application/ms-tnef" || part.name == "winmail.dat";
             if (isTnef && part.marked) {
                 // A part that batch mode kept beside its files: done before.
                 qdl::printLine("* This file has already been processed, skipping");
             } else if (isTnef) {
                 found = true;
-                if (!converter.convert(in, partStart, boundaryLine, isAlternative, htmlSeen, line)) return;
+                if (!converter.convert(lines, partStart, boundaryLine, isAlternative, htmlSeen, line)) return;
                 continue;
             }
-            if (part.contentType.compare(0, 10, "multipart/") == 0 && partStart != std::streampos(-1)) {
+            if (part.contentType.compare(0, 10, "multipart/") == 0 && partStart >= 0) {
                 if (depth + 1 < cgp::maxWalkDepth) {
-                    in.seekg(partStart);
-                    unpackParts(in, records, found, depth + 1);
+                    lines.seek(partStart);
+                    unpackParts(lines, records, found, depth + 1);
                 } else {
                     qdl::printLine("* MIME structure nested too deeply, inner parts are left unscanned");
                 }
@@ -439,6 +579,6 @@ void Parvex::unpackParts(std::istream& in, std::vector<AttachmentRecord>& record
         } else if (line == closingLine) {
             return;
         }
-        cgp::readLineHead(in, line, headLimit);
+        lines.head(line, headLimit);
     }
 }

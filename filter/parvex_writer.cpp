@@ -7,113 +7,110 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <memory>
 #include <streambuf>
 #include <string>
 
 #include "filter/encode.h"
-#include "filter/helper.h"
+#include "filter/lines.h"
 #include "filter/mime.h"
 #include "filter/parvex.h"
+#include "filter/unpack.h"
 #include "runtime/files.h"
 #include "runtime/log.h"
 
 namespace {
 
-// The real position of the stream's buffer, whatever the stream's state: the
-// reader sets end-of-file when it looks past a last line end, and tellg()
-// would then report no position at all. -1 when the stream cannot tell.
-std::streamoff positionOf(std::istream& in) {
-    std::streambuf* sb = in.rdbuf();
-    if (sb == nullptr || in.bad()) return -1;
-    return static_cast<std::streamoff>(sb->pubseekoff(0, std::ios::cur, std::ios::in));
-}
-
 // One line of the message at a time, with what the copy needs to know about
-// how the line ended. A line is read in pieces: `line` holds its first
+// how the line ended. A line is read in pieces: the reader holds its first
 // piece, and a line longer than that is copied or passed over piece by
-// piece with finish(). Positions are asked of the stream only while `track`
-// is set, and only for lines where a record can start or end: a file stream
-// answers each such question with a system call.
+// piece with finish(). A line that lies in the cursor's buffer is used
+// where it stands.
 class LineReader {
 public:
     // `headLimit` must exceed the longest delimiter line of the records, so
     // that a cut line is never one of them.
     LineReader(std::istream& in, std::size_t pieceLimit, std::size_t headLimit)
-        : in_(in), pieceLimit_(pieceLimit), headLimit_(headLimit) {}
+        : lines_(in), pieceLimit_(pieceLimit), headLimit_(headLimit) {}
 
     // False when nothing was left to read.
     bool next() {
-        if (!in_.good()) return false;
-        whole = cgp::readLinePiece(in_, line, headLimit_);
-        if (in_.fail()) {
-            line.clear();
+        if (!lines_.stream().good()) return false;
+        if (lines_.wholeLine(data_, size_, headLimit_)) {
+            whole = true;
+            position = lines_.position();
+            metEnd = false;
+            return true;
+        }
+        whole = lines_.piece(line_, headLimit_);
+        if (lines_.stream().fail()) {
+            line_.clear();
+            data_ = line_.data();
+            size_ = 0;
             whole = true;
             position = -1;
             metEnd = true;
             return false;
         }
-        if (whole) {
-            ended();
-        } else {
-            position = -1;
-            metEnd = false;
-        }
+        data_ = line_.data();
+        size_ = line_.size();
+        ended();
         return true;
     }
 
-    // Reads the rest of a cut line, writing its bytes unchanged to `out`
-    // when given; the line end is the caller's.
+    // Writes the line, all its pieces, unchanged to `out`, or passes over
+    // its rest when `out` is null; the line end is the caller's.
     void finish(std::ostream* out) {
+        if (out != nullptr) out->write(data_, static_cast<std::streamsize>(size_));
         if (whole) return;
-        while (!whole) {
-            whole = cgp::readLinePiece(in_, piece_, pieceLimit_);
-            if (out != nullptr) out->write(piece_.data(), static_cast<std::streamsize>(piece_.size()));
+        if (out == nullptr) {
+            lines_.skipRest();
+        } else {
+            while (!whole) {
+                whole = lines_.piece(piece_, pieceLimit_);
+                out->write(piece_.data(), static_cast<std::streamsize>(piece_.size()));
+            }
+            piece_.clear();
         }
-        piece_.clear();
+        whole = true;
         ended();
     }
 
-    std::string line;  // the line, or its first piece while `whole` is false
-    bool whole = true;
-    std::streamoff position = -1;  // just after the line, when tracked and a candidate
+    // Goes on reading at `offset`, the start of a line.
+    void seek(std::streamoff offset) { lines_.seek(offset); }
+
+    // The line, read whole, is a delimiter line of `boundaryLine`.
+    bool isDelimiter(const std::string& boundaryLine) const {
+        return whole && cgp::isDelimiterLine(data_, size_, boundaryLine);
+    }
+
+    bool whole = true;             // false while only the first piece is read
+    std::streamoff position = -1;  // just after the line, once it is read to its end
     bool metEnd = false;           // the line ran into the end of the input
-    bool track = true;
 
 private:
-    // The line has been read to its end.
     void ended() {
-        // A record starts just after a boundary line and ends just after an
-        // empty line or a boundary line; no other line needs its position.
-        const bool candidate = line.empty() || (line.size() >= 2 && line[0] == '-' && line[1] == '-');
-        position = (track && candidate) || in_.eof() ? positionOf(in_) : -1;
-        // End-of-file after a line means either the line ran into the end,
-        // or a line end was the last thing in the input. Only the first is
-        // "met the end"; in the second case the next read finds nothing.
-        metEnd = in_.eof() && !endsWithLineEnd();
+        position = whole ? lines_.position() : -1;
+        metEnd = whole && lines_.metEnd();
     }
 
-    // The last byte of the input is a line end (the reader stands at the end).
-    bool endsWithLineEnd() {
-        if (position <= 0) return false;
-        std::streambuf* sb = in_.rdbuf();
-        if (sb->pubseekpos(position - 1, std::ios::in) == std::streampos(-1)) return false;
-        const int c = sb->sgetc();
-        sb->pubseekpos(position, std::ios::in);
-        return c == '\n' || c == '\r';
-    }
-
-    std::istream& in_;
+    cgp::LineCursor lines_;
     const std::size_t pieceLimit_;
     const std::size_t headLimit_;
+    std::string line_;
     std::string piece_;
+    const char* data_ = nullptr;  // the line, or its first piece
+    std::size_t size_ = 0;
 };
 
 // Long enough for the first piece of a line to hold any delimiter line of
 // the records whole, and one byte more.
 std::size_t headLimitFor(std::size_t pieceLimit, const std::vector<AttachmentRecord>& records) {
     std::size_t limit = pieceLimit == 0 ? 1 : pieceLimit;
-    for (const AttachmentRecord& r : records)
-        if (limit <= r.boundaryLine.size() + 2) limit = r.boundaryLine.size() + 3;
+    for (const AttachmentRecord& r : records) {
+        const std::size_t needed = cgp::headLimitFor(pieceLimit, r.boundaryLine);
+        if (needed > limit) limit = needed;
+    }
     return limit;
 }
 
@@ -149,18 +146,37 @@ protected:
         if (fd_ < 0) return traits_type::eof();
         ssize_t n;
         do {
-            n = ::read(fd_, buffer_, sizeof buffer_);
+            n = ::read(fd_, buffer_.get(), kBufferSize);
         } while (n < 0 && errno == EINTR);
         if (n < 0) failed_ = true;
         if (n <= 0) return traits_type::eof();
-        setg(buffer_, buffer_, buffer_ + n);
+        setg(buffer_.get(), buffer_.get(), buffer_.get() + n);
         return traits_type::to_int_type(*gptr());
     }
 
+    // A read of a whole block or more, with nothing buffered, goes straight
+    // into the reader's memory: the same reads, one copy less.
+    std::streamsize xsgetn(char* to, std::streamsize n) override {
+        if (gptr() < egptr() || n < static_cast<std::streamsize>(kBufferSize) || fd_ < 0)
+            return std::streambuf::xsgetn(to, n);
+        std::streamsize got = 0;
+        while (got < n) {
+            const ssize_t r = ::read(fd_, to + got, static_cast<std::size_t>(n - got));
+            if (r < 0 && errno == EINTR) continue;
+            if (r < 0) failed_ = true;
+            if (r <= 0) break;
+            got += r;
+        }
+        return got;
+    }
+
 private:
+    // As much as the encoder takes at once.
+    static constexpr std::size_t kBufferSize = 57 * 256;
+
     int fd_ = -1;
     bool failed_ = false;
-    char buffer_[57 * 256];
+    std::unique_ptr<char[]> buffer_{new char[kBufferSize]};
 };
 
 // A file name as a quoted-string value: quotes and backslashes escaped, and
@@ -208,8 +224,8 @@ public:
           records_(records),
           markKeptParts_(markKeptParts) {
         const std::string programDir = filter.programDir.empty() ? std::string("./") : filter.programDir;
-        tempRoot_ = realPath(programDir + "pvx_temp");
-        if (!filter.tempDir.empty()) ownTemp_ = realPath(filter.tempDir);
+        tempRoot_ = programDir + "pvx_temp";
+        ownTemp_ = filter.tempDir;
     }
 
     void run() {
@@ -229,9 +245,8 @@ private:
 
     // The reader's current line, all its pieces, with one line end.
     void writeCurrentLine() {
-        out_ << reader_.line;
         reader_.finish(&out_);
-        out_ << '\n';
+        out_.put('\n');
     }
 
     Outcome copy() {
@@ -240,11 +255,11 @@ private:
             return Outcome::End;
         }
         for (;;) {
-            reader_.track = nextRecord_ < records_.size();
             while (nextRecord_ < records_.size() && reader_.position >= 0) {
                 const std::streamoff start = static_cast<std::streamoff>(records_[nextRecord_].start);
                 if (start < reader_.position) {
-                    // Never met (the walk and this copy disagree): left as it is.
+                    // Behind the copy (records out of order, or not at the
+                    // end of a line): left as it is.
                     ++nextRecord_;
                     continue;
                 }
@@ -282,16 +297,19 @@ private:
     }
 
     Outcome passOver(const AttachmentRecord& record, bool keep) {
-        reader_.track = true;
-        const std::string closing = record.boundaryLine + "--";
         const std::streamoff end = static_cast<std::streamoff>(record.end);
+        // A part that goes need not be read: the walk read its lines and
+        // knows where the last one begins. What lies before that line is
+        // neither a delimiter nor the end of the input.
+        const std::streamoff endLine = static_cast<std::streamoff>(record.endLine);
+        if (!keep && reader_.position >= 0 && reader_.position <= endLine && endLine < end) reader_.seek(endLine);
         for (;;) {
             if (!reader_.next()) return Outcome::End;
-            const bool delimiter =
-                reader_.whole && (reader_.line == record.boundaryLine || reader_.line == closing);
+            // A delimiter that ends the part belongs to the next part (or
+            // closes the body) and stays in the copy; at the end of the input
+            // it does so also for a record that does not give its end.
+            const bool delimiter = reader_.isDelimiter(record.boundaryLine);
             const bool atEnd = reader_.whole && reader_.position >= 0 && reader_.position == end;
-            // A delimiter that is the last line of the input ends the part
-            // too, even where the walk could not note its position.
             if (delimiter && (atEnd || in_.eof())) return Outcome::Continue;
             if (keep) {
                 writeCurrentLine();
@@ -318,11 +336,19 @@ private:
 
     // Only what tnef or rtf2html wrote into our temporary directory is ever
     // read into a message and deleted; a path from the TNEF data that points
-    // elsewhere is refused.
+    // elsewhere is refused. A file named right in the directory, as the walk
+    // gives them, needs nothing resolved; any other path is resolved, and so
+    // are the directories, once.
     bool isOurs(const std::string& path) const {
+        if (cgp::isPlainFileIn(path, ownTemp_) || cgp::isPlainFileIn(path, tempRoot_)) return true;
         const std::string real = realPath(path);
         if (real.empty()) return false;
-        return isBelow(real, tempRoot_) || isBelow(real, ownTemp_);
+        if (!resolved_) {
+            realTempRoot_ = realPath(tempRoot_);
+            if (!ownTemp_.empty()) realOwnTemp_ = realPath(ownTemp_);
+            resolved_ = true;
+        }
+        return isBelow(real, realTempRoot_) || isBelow(real, realOwnTemp_);
     }
 
     bool insert(const AttachmentRecord& record, const std::string& entry) {
@@ -392,6 +418,9 @@ private:
     std::size_t nextRecord_ = 0;
     std::string tempRoot_;
     std::string ownTemp_;
+    mutable bool resolved_ = false;
+    mutable std::string realTempRoot_;
+    mutable std::string realOwnTemp_;
 };
 
 }  // namespace

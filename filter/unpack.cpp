@@ -30,8 +30,21 @@ std::string tnefListingPath(const std::string& line, const std::string& tempDir)
     return line.substr(from, second == std::string::npos ? std::string::npos : second - from);
 }
 
+bool isPlainFileIn(const std::string& path, const std::string& dir) {
+    if (dir.empty()) return false;
+    const std::size_t n = dir.back() == '/' ? dir.size() : dir.size() + 1;
+    if (path.size() <= n || path.compare(0, dir.size(), dir) != 0 || path[n - 1] != '/') return false;
+    if (path.find('/', n) != std::string::npos) return false;
+    const std::string name = path.substr(n);
+    if (name == "." || name == "..") return false;
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 std::string regularFileInside(const std::string& path, const std::string& dir) {
     if (path.empty() || dir.empty()) return std::string();
+    // A name in the directory itself, as tnef gives them: no link to resolve.
+    if (isPlainFileIn(path, dir)) return path;
     struct stat st;
     if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::string();
     const std::string file = resolved(path);

@@ -20,6 +20,11 @@ struct ChildRun {
 // ends with "/"). Nothing is checked here.
 std::string tnefListingPath(const std::string& line, const std::string& tempDir);
 
+// True when `path` is `dir`, a "/" (when `dir` has none at its end) and one
+// name, standing for a regular file (not a symbolic link). Such a file lies
+// inside `dir` without anything to resolve.
+bool isPlainFileIn(const std::string& path, const std::string& dir);
+
 // True when `path` is an existing regular file (not a symbolic link) that
 // lies inside `dir`, once both are resolved.
 bool isRegularFileInside(const std::string& path, const std::string& dir);

@@ -102,18 +102,24 @@ bool decodeOddGroup(const unsigned char* s, char* d, size_t& written) {
 // On an invalid character, written counts the bytes of the groups before it.
 bool decodeGroups(const unsigned char* s, size_t n, char* d, size_t& written) {
     const Tables& t = tables();
-    written = 0;
+    // Counted in a local: a store through d may alias the caller's counter,
+    // which would then be reloaded after every byte.
+    size_t w = 0;
     for (size_t i = 0; i < n; i += 4) {
         uint32_t v = t.shifted[0][s[i]] | t.shifted[1][s[i + 1]] | t.shifted[2][s[i + 2]] | t.shifted[3][s[i + 3]];
         if (v & kBad) {
-            if (!decodeOddGroup(s + i, d, written)) return false;
+            if (!decodeOddGroup(s + i, d, w)) {
+                written = w;
+                return false;
+            }
             continue;
         }
-        d[written] = static_cast<char>(v >> 16);
-        d[written + 1] = static_cast<char>(v >> 8);
-        d[written + 2] = static_cast<char>(v);
-        written += 3;
+        d[w] = static_cast<char>(v >> 16);
+        d[w + 1] = static_cast<char>(v >> 8);
+        d[w + 2] = static_cast<char>(v);
+        w += 3;
     }
+    written = w;
     return true;
 }
 

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -14,6 +15,8 @@
 #include <climits>
 
 #include "runtime/files.h"
+
+extern char** environ;
 
 namespace qdl {
 
@@ -121,6 +124,58 @@ void closeDescriptorsAbove2(long openMax) {
     for (long fd = 3; fd < openMax; ++fd) ::close(static_cast<int>(fd));
 }
 
+// Starts the child with posix_spawn, which does not copy this process's
+// memory: the child's ends go onto 0 to 2 and every other descriptor is
+// closed (close_range where the kernel has it; the C library falls back to
+// the list in /proc). 0 with `pid` set once the program runs; an error
+// number when no child was made or the program could not be run, and then
+// no child is left. The ends must lie above 2.
+int spawnChild(const int childEnds[3], const char* path, char* const argv[], pid_t& pid) {
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    int rc = posix_spawn_file_actions_init(&actions);
+    if (rc != 0) return rc;
+    rc = posix_spawnattr_init(&attributes);
+    if (rc != 0) {
+        posix_spawn_file_actions_destroy(&actions);
+        return rc;
+    }
+    for (int i = 0; i < 3 && rc == 0; ++i) rc = posix_spawn_file_actions_adddup2(&actions, childEnds[i], i);
+    if (rc == 0) rc = posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    // The program starts with default handling of SIGPIPE (which we ignore)
+    // and nothing blocked.
+    sigset_t none, pipe;
+    sigemptyset(&none);
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    if (rc == 0) rc = posix_spawnattr_setsigmask(&attributes, &none);
+    if (rc == 0) rc = posix_spawnattr_setsigdefault(&attributes, &pipe);
+    if (rc == 0) rc = posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    if (rc == 0) rc = posix_spawn(&pid, path, &actions, &attributes, argv, environ);
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    return rc;
+#else
+    (void)childEnds;
+    (void)path;
+    (void)argv;
+    (void)pid;
+    return ENOSYS;
+#endif
+}
+
+// Moves a descriptor above 2, keeping it close-on-exec; false when it cannot.
+bool liftAbove2(int& fd) {
+    if (fd > 2) return true;
+    const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    if (moved < 0) return false;
+    ::close(fd);
+    fd = moved;
+    return true;
+}
+
+// The fork path, where posix_spawn cannot serve.
 [[noreturn]] void runChild(int childEnds[3], const char* path, char* const argv[], long openMax) {
     // Lift each end above 2 first, so that putting one in place cannot
     // overwrite another that happens to sit on 0, 1 or 2.
@@ -193,14 +248,23 @@ Process Process::launch(const std::string& path, std::vector<std::string>& args)
     argv.reserve(argStore.size() + 1);
     for (std::string& a : argStore) argv.push_back(&a[0]);
     argv.push_back(nullptr);
-    long openMax = ::sysconf(_SC_OPEN_MAX);
-    if (openMax < 0 || openMax > (1L << 20)) openMax = 1L << 20;
 
     _process* record = new _process;
     Process handle(record);
 
-    pid_t pid = ::fork();
-    if (pid == 0) runChild(childEnds, path.c_str(), argv.data(), openMax);
+    // A program that cannot be run makes posix_spawn fail without a child;
+    // the fork path then runs it, so the caller still sees a child that
+    // ends with status 127.
+    pid_t pid = -1;
+    bool lifted = true;
+    for (int& fd : childEnds) lifted = liftAbove2(fd) && lifted;
+    if (!lifted || spawnChild(childEnds, path.c_str(), argv.data(), pid) != 0) {
+        // Read before fork, for the child to use as it is.
+        long openMax = ::sysconf(_SC_OPEN_MAX);
+        if (openMax < 0 || openMax > (1L << 20)) openMax = 1L << 20;
+        pid = ::fork();
+        if (pid == 0) runChild(childEnds, path.c_str(), argv.data(), openMax);
+    }
     for (int fd : childEnds) ::close(fd);
     if (pid < 0) {
         for (int fd : parentEnds) ::close(fd);

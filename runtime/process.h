@@ -1,6 +1,7 @@
 #pragma once
 // Child programs with their standard input, output and error on pipes.
-// The program is started with execv, never through a shell.
+// The program is started with posix_spawn (fork and execv where that cannot
+// serve), never through a shell, and inherits no other descriptor.
 #include <sys/types.h>
 
 #include <cstdio>

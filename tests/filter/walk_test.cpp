@@ -439,8 +439,8 @@ TEST_F(WalkTest, StrayLinesAfterTheBodyStayWithThePart) {
     const std::size_t blank = msg.find("\n\n--q\n", second) + 2;
     EXPECT_EQ(static_cast<std::streamoff>(r.records[1].end), static_cast<std::streamoff>(blank));
     EXPECT_EQ(static_cast<std::streamoff>(r.records[2].start), static_cast<std::streamoff>(blank + 4));
-    // The closing delimiter is the last line: no position can be had there.
-    EXPECT_EQ(static_cast<std::streamoff>(r.records[2].end), -1);
+    // The closing delimiter is the last line: the part ends with the message.
+    EXPECT_EQ(static_cast<std::streamoff>(r.records[2].end), static_cast<std::streamoff>(msg.size()));
 }
 
 // A part whose header block runs into the next delimiter has no body.
@@ -752,6 +752,10 @@ TEST_F(WalkTest, Base64LinesReadInPiecesDecodeAsWholeLines) {
     std::string blanksAfterEach;
     for (const std::string& l : {flat.substr(0, 76), flat.substr(76, 76), flat.substr(152)})
         blanksAfterEach += l + "  \t \n";
+    // Lines 3 and 7 each spoilt by one character, amid lines that decode.
+    std::string spoilt = lines76;
+    spoilt[2 * 77 + 10] = '%';
+    spoilt[6 * 77 + 75] = '!';
     struct Case {
         const char* name;
         std::string body;
@@ -769,6 +773,7 @@ TEST_F(WalkTest, Base64LinesReadInPiecesDecodeAsWholeLines) {
         {"blank far into a long line", flat.substr(0, 2000) + "   " + flat.substr(2000) + "\n" + flat + "\n", 1},
         {"garbage lines", "!!!!####\n" + flat.substr(0, 400) + "%" + flat.substr(400) + "\n====\nA\n" + flat + "\n",
          2},
+        {"spoilt lines among good ones", spoilt, 2},
     };
     for (const Case& c : cases) {
         const std::string msg = mail({raw("Content-Type: application/ms-tnef\n\n" + c.body)});

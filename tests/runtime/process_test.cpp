@@ -158,6 +158,30 @@ TEST_F(ProcessTest, ChildInheritsNoOtherDescriptor) {
     other.kill();
 }
 
+// With our own 0 to 2 closed, the new pipes take those numbers: the child
+// still gets each end in its own place.
+TEST_F(ProcessTest, ChildGetsItsEndsWhenOurStandardDescriptorsAreClosed) {
+    int saved[3];
+    for (int fd = 0; fd < 3; ++fd) saved[fd] = ::fcntl(fd, F_DUPFD_CLOEXEC, 10);
+    for (int fd = 0; fd < 3; ++fd) ::close(fd);
+    std::string out, err;
+    bool ended = false;
+    {
+        qdl::Process p = runScript("cat; echo to-err >&2");
+        if (p.in() != nullptr) {
+            std::fputs("through the pipe\n", p.in());
+            ended = p.communicate(out, err, 30000);
+        }
+    }
+    for (int fd = 0; fd < 3; ++fd) {
+        if (saved[fd] >= 0) ::dup2(saved[fd], fd);
+        if (saved[fd] >= 0) ::close(saved[fd]);
+    }
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(out, "through the pipe\n");
+    EXPECT_EQ(err, "to-err\n");
+}
+
 // A second child must not hold the first one's input open.
 TEST_F(ProcessTest, ChildSeesEndOfInputWhileAnotherChildRuns) {
     qdl::Process reader = runScript("cat; echo eof");
