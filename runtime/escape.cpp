@@ -46,29 +46,36 @@ std::string cgpUnescape(const std::string& text) {
 }
 
 void cgpUnescapeAppend(const char* text, std::size_t length, std::string& out) {
+    // The result is never longer than the text: one allocation, then the
+    // bytes are written in place.
+    const std::size_t at = out.size();
+    out.resize(at + length);
+    char* d = &out[at];
     const char* end = text + length;
     while (text < end) {
         // The bytes up to the next backslash go as they are, in one piece.
         const char* slash = static_cast<const char*>(std::memchr(text, '\\', static_cast<std::size_t>(end - text)));
         if (slash == nullptr) slash = end;
-        out.append(text, static_cast<std::size_t>(slash - text));
+        std::memcpy(d, text, static_cast<std::size_t>(slash - text));
+        d += slash - text;
         if (slash == end) break;
         if (slash + 1 == end) {
-            out += '\\';  // a backslash at the very end stays
+            *d++ = '\\';  // a backslash at the very end stays
             break;
         }
         switch (slash[1]) {
-        case '"': out += '"'; break;
-        case '0': out += '\0'; break;
-        case '\\': out += '\\'; break;
-        case 'e': out += '\n'; break;
-        case 't': out += '\t'; break;
+        case '"': *d++ = '"'; break;
+        case '0': *d++ = '\0'; break;
+        case '\\': *d++ = '\\'; break;
+        case 'e': *d++ = '\n'; break;
+        case 't': *d++ = '\t'; break;
         default:
-            out += '\\';
-            out += slash[1];
+            *d++ = '\\';
+            *d++ = slash[1];
         }
         text = slash + 2;
     }
+    out.resize(static_cast<std::size_t>(d - out.data()));
 }
 
 }  // namespace qdl
