@@ -46,36 +46,38 @@ std::string cgpUnescape(const std::string& text) {
 }
 
 void cgpUnescapeAppend(const char* text, std::size_t length, std::string& out) {
-    // The result is never longer than the text: one allocation, then the
-    // bytes are written in place.
-    const std::size_t at = out.size();
-    out.resize(at + length);
-    char* d = &out[at];
     const char* end = text + length;
-    while (text < end) {
-        // The bytes up to the next backslash go as they are, in one piece.
-        const char* slash = static_cast<const char*>(std::memchr(text, '\\', static_cast<std::size_t>(end - text)));
-        if (slash == nullptr) slash = end;
-        std::memcpy(d, text, static_cast<std::size_t>(slash - text));
-        d += slash - text;
-        if (slash == end) break;
+    const char* slash = static_cast<const char*>(std::memchr(text, '\\', length));
+    if (slash == nullptr) {
+        out.append(text, length);
+        return;
+    }
+    // The result is never longer than the text: one allocation at most.
+    out.reserve(out.size() + length);
+    for (;;) {
+        // The bytes up to the backslash go as they are, in one piece.
+        out.append(text, static_cast<std::size_t>(slash - text));
         if (slash + 1 == end) {
-            *d++ = '\\';  // a backslash at the very end stays
-            break;
+            out += '\\';  // a backslash at the very end stays
+            return;
         }
         switch (slash[1]) {
-        case '"': *d++ = '"'; break;
-        case '0': *d++ = '\0'; break;
-        case '\\': *d++ = '\\'; break;
-        case 'e': *d++ = '\n'; break;
-        case 't': *d++ = '\t'; break;
+        case '"': out += '"'; break;
+        case '0': out += '\0'; break;
+        case '\\': out += '\\'; break;
+        case 'e': out += '\n'; break;
+        case 't': out += '\t'; break;
         default:
-            *d++ = '\\';
-            *d++ = slash[1];
+            out += '\\';
+            out += slash[1];
         }
         text = slash + 2;
+        slash = static_cast<const char*>(std::memchr(text, '\\', static_cast<std::size_t>(end - text)));
+        if (slash == nullptr) {
+            out.append(text, static_cast<std::size_t>(end - text));
+            return;
+        }
     }
-    out.resize(static_cast<std::size_t>(d - out.data()));
 }
 
 }  // namespace qdl

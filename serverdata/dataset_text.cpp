@@ -317,7 +317,7 @@ void popMember(data_set& dictionary) {
     setMember(dictionary, std::move(key), value);
 }
 
-void appendUnescaped(std::string& out, const char* text) { qdl::cgpUnescapeAppend(text, std::strlen(text), out); }
+void appendUnescaped(std::string& out, const char* text) { qdl::cgpUnescapeAppend(text, tokenLength(text), out); }
 
 // Base64 as the server reads it: line feeds and foreign bytes are skipped,
 // "=" takes a place of value 0 and drops the byte it would end.
@@ -340,7 +340,7 @@ struct DataTables {
 
 void decodeData(const char* text, std::string& out) {
     static const DataTables tables;
-    const std::size_t length = std::strlen(text);
+    const std::size_t length = tokenLength(text);
     out.resize(length / 4 * 3 + 3);
     char* d = &out[0];
     const unsigned char* in = reinterpret_cast<const unsigned char*>(text);
