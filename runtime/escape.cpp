@@ -47,15 +47,19 @@ std::string cgpUnescape(const std::string& text) {
 
 void cgpUnescapeAppend(const char* text, std::size_t length, std::string& out) {
     const char* end = text + length;
-    while (text < end) {
-        // The bytes up to the next backslash go as they are, in one piece.
-        const char* slash = static_cast<const char*>(std::memchr(text, '\\', static_cast<std::size_t>(end - text)));
-        if (slash == nullptr) slash = end;
+    const char* slash = static_cast<const char*>(std::memchr(text, '\\', length));
+    if (slash == nullptr) {
+        out.append(text, length);
+        return;
+    }
+    // The result is never longer than the text: one allocation at most.
+    out.reserve(out.size() + length);
+    for (;;) {
+        // The bytes up to the backslash go as they are, in one piece.
         out.append(text, static_cast<std::size_t>(slash - text));
-        if (slash == end) break;
         if (slash + 1 == end) {
             out += '\\';  // a backslash at the very end stays
-            break;
+            return;
         }
         switch (slash[1]) {
         case '"': out += '"'; break;
@@ -68,6 +72,11 @@ void cgpUnescapeAppend(const char* text, std::size_t length, std::string& out) {
             out += slash[1];
         }
         text = slash + 2;
+        slash = static_cast<const char*>(std::memchr(text, '\\', static_cast<std::size_t>(end - text)));
+        if (slash == nullptr) {
+            out.append(text, static_cast<std::size_t>(end - text));
+            return;
+        }
     }
 }
 

@@ -206,11 +206,31 @@ public:
         for (Entry& e : entries_) delete e.value;
         items_.clear();
         entries_.clear();
+        delete spareString_;
+        spareString_ = nullptr;
         result_ = -1;
         broken_ = false;
     }
 
     int push(int type) { return push(new data_set(type)); }
+    // A new empty string: the one a key left, when there is one.
+    int pushString() {
+        data_set* value = spareString_ != nullptr ? spareString_ : new data_set(DataSet::kString);
+        spareString_ = nullptr;
+        return push(value);
+    }
+    // Keeps the top value, an empty string, for the next string: a key's
+    // value is used up as soon as its text is in the dictionary, and
+    // freeing it would leave small blocks that the allocator sorts again at
+    // the next large request.
+    void recycleString() {
+        data_set* value = pop();
+        if (spareString_ == nullptr && value->getType() == DataSet::kString && value->value.empty()) {
+            spareString_ = value;
+            return;
+        }
+        delete value;
+    }
     int push(data_set* value) {
         entries_.push_back(Entry{value, kNoItems});
         return top();
@@ -270,6 +290,7 @@ private:
 
     std::vector<Entry> entries_;
     std::vector<data_set*> items_;
+    data_set* spareString_ = nullptr;
     int result_ = -1;
     bool broken_ = false;
 };
@@ -291,11 +312,12 @@ void popMember(data_set& dictionary) {
     data_set* value = stack.pop();
     // The key's string is used for nothing else: its text moves.
     std::string key = std::move(stack.at(stack.top()).value);
-    delete stack.pop();
+    stack.at(stack.top()).value.clear();
+    stack.recycleString();
     setMember(dictionary, std::move(key), value);
 }
 
-void appendUnescaped(std::string& out, const char* text) { qdl::cgpUnescapeAppend(text, std::strlen(text), out); }
+void appendUnescaped(std::string& out, const char* text) { qdl::cgpUnescapeAppend(text, tokenLength(text), out); }
 
 // Base64 as the server reads it: line feeds and foreign bytes are skipped,
 // "=" takes a place of value 0 and drops the byte it would end.
@@ -318,7 +340,7 @@ struct DataTables {
 
 void decodeData(const char* text, std::string& out) {
     static const DataTables tables;
-    const std::size_t length = std::strlen(text);
+    const std::size_t length = tokenLength(text);
     out.resize(length / 4 * 3 + 3);
     char* d = &out[0];
     const unsigned char* in = reinterpret_cast<const unsigned char*>(text);
@@ -434,7 +456,7 @@ struct Sibling {
 
 int dsNewString(const char* text) {
     ValueStack& stack = valueStack();
-    const int index = stack.push(DataSet::kString);
+    const int index = stack.pushString();
     appendUnescaped(stack.at(index).value, text);
     return index;
 }

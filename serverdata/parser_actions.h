@@ -2,10 +2,12 @@
 // Every action the grammar calls, for all three modes, declared in one
 // place: the grammar includes only this header, so the parser depends on no
 // store and no store on the parser's internals. Token texts arrive as
-// NUL-terminated copies that the grammar gives back (freeToken) after the
-// action; an action copies what it keeps. The caller of the parse holds the lock of the store
-// an action fills.
+// NUL-terminated copies, or in data mode also in the scanner's buffer, that
+// the grammar gives back (freeToken) after the action; an action copies what
+// it keeps. The caller of the parse holds the lock of the store an action
+// fills.
 
+#include <cstddef>
 #include <string>
 
 namespace cgp {
@@ -14,6 +16,9 @@ namespace cgp {
 // Gives a token text back to the scanner; the grammar calls it for every
 // text token once its action is done, and for those a failed parse drops.
 void freeToken(char* text);
+// The length of a token text. A data-mode text may be handed on in the
+// scanner's buffer, not ended by a NUL byte; it is valid until freeToken.
+std::size_t tokenLength(const char* text);
 
 // ---- data mode (dataset_text.cpp) ----
 // The values live on the value stack; each action returns the index of the

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "runtime/exception.h"
 
@@ -27,5 +28,29 @@ int scannerNextToken();
 int scannerLine();
 int scannerColumn();
 const char* scannerTokenText();
+
+// The data condition reads its common tokens by hand ahead of the
+// automaton; off, every token goes through the automaton. On by default;
+// tests turn it off to compare the two.
+void scannerUseFastPath(bool on);
+
+// One token as the grammar gets it: its code (0 at the end of the input),
+// the bytes matched, the text handed on (for the tokens that carry one) and
+// the counters after it.
+struct ScannedToken {
+    int code;
+    std::string matched;
+    std::string value;
+    int line;
+    int column;
+    bool operator==(const ScannedToken& other) const {
+        return code == other.code && matched == other.matched && value == other.value && line == other.line &&
+               column == other.column;
+    }
+};
+// For tests: every token of a data-mode text up to the end of the input, or
+// up to a fatal condition (then a last token of code -1 holds its message).
+// Not while a parse runs: the scanner's state is the process's one.
+std::vector<ScannedToken> scanDataText(const std::string& text);
 
 }  // namespace cgp

@@ -1,6 +1,7 @@
 // Fuzzes the data-set reader. Whatever it reads must write, compact and
 // multi-line, and read back equal: CR bytes aside, which the format has no
-// escape for and the writer drops.
+// escape for and the writer drops. The scanner's fast path must read the
+// same tokens as its automaton, also where the read buffer cuts them.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "serverdata/dataset.h"
+#include "serverdata/scanner.h"
 
 namespace {
 
@@ -49,10 +51,24 @@ DataSet asWritten(const DataSet& value) {
     std::abort();
 }
 
+bool sameTokensBothWays(const std::string& text) {
+    const std::vector<cgp::ScannedToken> fast = cgp::scanDataText(text);
+    cgp::scannerUseFastPath(false);
+    const std::vector<cgp::ScannedToken> automaton = cgp::scanDataText(text);
+    cgp::scannerUseFastPath(true);
+    return fast == automaton;
+}
+
+// Blanks that put the text across the end of the first read.
+const std::size_t kBeforeTheCut = 16370;
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
+    if (!sameTokensBothWays(text)) fail("the fast path read other tokens", text);
+    if (!sameTokensBothWays(std::string(kBeforeTheCut - size % 32, ' ') + text))
+        fail("the fast path read other tokens at the buffer's end", text);
     const DataSet value = DataSet::parse(text);
     if (value.isNull()) fail("a null value", text);
     if (value->isEmpty()) {
