@@ -31,44 +31,43 @@ namespace {
 
 // winmail.dat written through its descriptor in large blocks: a file stream
 // of the library hands every write of a kilobyte or more to the system on
-// its own, and each write costs its call.
-class DecodedFile : public std::streambuf {
+// its own, and each write costs its call. The decoder writes straight into
+// the block.
+class DecodedFile {
 public:
     explicit DecodedFile(const std::string& path) : buffer_(new char[kBufferSize]) {
         fd_ = qdl::openFile(path, O_WRONLY | O_CREAT | O_TRUNC);
-        setp(buffer_.get(), buffer_.get() + kBufferSize);
     }
-    ~DecodedFile() override { close(); }
+    ~DecodedFile() { close(); }
     DecodedFile(const DecodedFile&) = delete;
     DecodedFile& operator=(const DecodedFile&) = delete;
+
+    // Room for `n` bytes (at most kBufferSize) at the end of what is held;
+    // what is written there counts once commit() says how much it was.
+    char* room(std::size_t n) {
+        if (kBufferSize - used_ < n) flush();
+        return buffer_.get() + used_;
+    }
+    void commit(std::size_t n) { used_ += n; }
 
     // Writes what is left and closes the file; false when it could not be
     // opened or any write failed.
     bool close() {
         if (fd_ < 0) return false;
-        const bool ok = flush();
+        flush();
         qdl::closeFile(fd_);
         fd_ = -1;
-        return ok;
+        return !failed_;
     }
 
-protected:
-    int_type overflow(int_type c) override {
-        if (!flush()) return traits_type::eof();
-        if (!traits_type::eq_int_type(c, traits_type::eof())) {
-            *pptr() = traits_type::to_char_type(c);
-            pbump(1);
-        }
-        return traits_type::not_eof(c);
-    }
-    int sync() override { return flush() ? 0 : -1; }
-
-private:
+    // The most room() gives at once.
     static constexpr std::size_t kBufferSize = 64 * 1024;
 
-    bool flush() {
-        const char* from = pbase();
-        std::size_t left = static_cast<std::size_t>(pptr() - pbase());
+private:
+    // After a failed write the rest is dropped: close() tells.
+    void flush() {
+        const char* from = buffer_.get();
+        std::size_t left = used_;
         while (left > 0 && !failed_) {
             const ssize_t n = fd_ < 0 ? -1 : ::write(fd_, from, left);
             if (n < 0 && errno == EINTR) continue;
@@ -79,12 +78,12 @@ private:
             from += n;
             left -= static_cast<std::size_t>(n);
         }
-        setp(buffer_.get(), buffer_.get() + kBufferSize);
-        return !failed_;
+        used_ = 0;
     }
 
     int fd_ = -1;
     bool failed_ = false;
+    std::size_t used_ = 0;
     std::unique_ptr<char[]> buffer_;
 };
 
@@ -124,18 +123,18 @@ std::string abnormalEnd(int status) {
 // Base64 body lines into a file, each line in one or more pieces. Lines are
 // normally whole groups of four; a line that is not is carried over, so a
 // body cut at odd places decodes the same as one cut at 76 characters, and
-// a line read in pieces the same as one read whole.
+// a line read in pieces the same as one read whole. Where a line holds a
+// character that is not base64, what comes before it in that line is
+// written, the failure is reported, and the lines after it go on.
 class BodyDecoder {
 public:
-    explicit BodyDecoder(std::ostream& out) : out_(out) {}
+    explicit BodyDecoder(DecodedFile& out) : out_(out) {}
 
-    // A whole line. Lines of whole groups, as most are, are gathered and
-    // decoded together.
+    // A whole line. Lines of whole groups, as most are, are decoded where
+    // they stand.
     void line(const char* text, std::size_t size) {
         if (!skipping_ && size > 0 && size % 4 == 0 && carry_.empty() && !heldBlank_ && !isBlank(text[size - 1])) {
-            batch_.append(text, size);
-            lineEnds_.push_back(batch_.size());
-            if (batch_.size() >= kBatchSize) flush();
+            if (!decode(text, size)) fail();
             return;
         }
         piece(std::string(text, size), true);
@@ -143,7 +142,6 @@ public:
 
     // `last`: the piece ends its line.
     void piece(const std::string& text, bool last) {
-        flush();
         if (skipping_) {
             // The rest of a line that failed to decode.
             if (last) skipping_ = false;
@@ -154,7 +152,7 @@ public:
         if (end > 0 && end == text.size() && end % 4 == 0 && carry_.empty() && !heldBlank_) {
             // Whole groups and nothing carried, as most lines are: decoded
             // where they stand.
-            if (!qdl::base64Decode(text, out_)) {
+            if (!decode(text.data(), end)) {
                 fail();
                 skipping_ = !last;
             }
@@ -168,7 +166,7 @@ public:
             carry_.append(text, 0, end);
             const std::size_t whole = carry_.size() - carry_.size() % 4;
             if (whole > 0) {
-                const bool ok = qdl::base64Decode(carry_.substr(0, whole), out_);
+                const bool ok = decode(carry_.data(), whole);
                 carry_.erase(0, whole);
                 if (!ok) {
                     fail();
@@ -184,10 +182,9 @@ public:
     }
 
     void finish() {
-        flush();
         if (carry_.empty()) return;
         // A short last group counts as padded.
-        const bool ok = qdl::base64Decode(carry_, out_);
+        const bool ok = decode(carry_.data(), carry_.size());
         carry_.clear();
         if (!ok) fail();
     }
@@ -195,34 +192,20 @@ public:
 private:
     static bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
-    // Decodes the gathered lines as each would decode on its own: where one
-    // holds a character that is not base64, what comes before it in that
-    // line is written, the failure is reported, and the lines after it go on.
-    void flush() {
-        std::size_t from = 0;
-        while (from < batch_.size()) {
-            const bool ok = qdl::base64Decode(from == 0 ? batch_ : batch_.substr(from), out_);
-            if (ok) break;
-            std::size_t bad = from;
-            while (bad < batch_.size() && isBase64(batch_[bad])) ++bad;
-            std::size_t next = from;
-            for (std::size_t end : lineEnds_)
-                if (end > bad) {
-                    next = end;
-                    break;
-                }
-            fail();
-            if (next <= from) break;
-            from = next;
+    // Decodes into the file's block, a step at a time so that each step's
+    // bytes fit it; false at the first character that is not base64, after
+    // writing the groups before it.
+    bool decode(const char* text, std::size_t size) {
+        while (size > 0) {
+            const std::size_t take = size < kStep ? size : kStep;
+            std::size_t written = 0;
+            const bool ok = qdl::base64DecodeTo(text, take, out_.room(qdl::base64DecodedRoom(take)), written);
+            out_.commit(written);
+            if (!ok) return false;
+            text += take;
+            size -= take;
         }
-        batch_.clear();
-        lineEnds_.clear();
-    }
-
-    // What the decoder takes: both alphabets and the padding.
-    static bool isBase64(char c) {
-        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/' ||
-               c == ',' || c == '=';
+        return true;
     }
 
     void fail() {
@@ -231,12 +214,12 @@ private:
         qdl::printLine("* unable to decode the attachment, data is corrupted");
     }
 
-    // Gathered lines are decoded once they hold this much.
-    static constexpr std::size_t kBatchSize = 16 * 1024;
+    // Characters decoded at once: a whole number of groups, whose bytes fit
+    // the file's block.
+    static constexpr std::size_t kStep = 16 * 1024;
+    static_assert(kStep % 4 == 0 && kStep / 4 * 3 <= DecodedFile::kBufferSize, "a step fits the block");
 
-    std::ostream& out_;
-    std::string batch_;
-    std::vector<std::size_t> lineEnds_;  // where each gathered line ends in batch_
+    DecodedFile& out_;
     std::string carry_;
     bool heldBlank_ = false;
     bool skipping_ = false;
@@ -317,8 +300,7 @@ bool PartConverter::decode(cgp::LineCursor& lines, const std::string& boundaryLi
                            std::string& line) {
     const std::istream& in = lines.stream();
     DecodedFile file(tempDir_ + "winmail.dat");
-    std::ostream dat(&file);
-    BodyDecoder decoder(dat);
+    BodyDecoder decoder(file);
     for (;;) {
         const std::streamoff lineStart = lines.position();
         const char* text;
@@ -350,7 +332,7 @@ bool PartConverter::decode(cgp::LineCursor& lines, const std::string& boundaryLi
     }
     if (line.empty() && in.good()) passRest(lines, boundaryLine, record, line, headLimit_);
     decoder.finish();
-    return file.close() && !dat.fail();
+    return file.close();
 }
 
 // The file an entry names, without the mark of a body alternative or a

@@ -171,7 +171,8 @@ protected:
     }
 
 private:
-    // As much as the encoder takes at once.
+    // For the small reads of the quoted-printable encoder; the base64
+    // encoder's blocks are larger and go straight into its memory.
     static constexpr std::size_t kBufferSize = 57 * 256;
 
     int fd_ = -1;

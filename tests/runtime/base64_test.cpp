@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <random>
 #include <sstream>
 #include <string>
@@ -55,6 +56,25 @@ Decoded referenceDecode(const std::string& in) {
         if (v[3] != 127) r.bytes += static_cast<char>(((v[2] << 6) | v[3]) & 0xff);
     }
     return r;
+}
+
+// The encoder written out plainly, one group at a time.
+std::string referenceEncode(const std::string& in, bool alt) {
+    const char* alphabet = alt ? "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+,"
+                               : "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    for (size_t i = 0; i < in.size(); i += 3) {
+        const size_t n = in.size() - i < 3 ? in.size() - i : 3;
+        unsigned v = 0;
+        for (size_t k = 0; k < 3; ++k) v = v << 8 | (k < n ? static_cast<unsigned char>(in[i + k]) : 0u);
+        for (size_t k = 0; k < 4; ++k) {
+            if (k <= n)
+                out += alphabet[(v >> (18 - 6 * k)) & 63];
+            else if (!alt)
+                out += '=';
+        }
+    }
+    return out;
 }
 
 TEST(Base64, EncodeTable) {
@@ -181,6 +201,61 @@ TEST(Base64, DecodeMatchesReferenceOnOddInputs) {
         bool failed = want.ok;
         ASSERT_EQ(qdl::base64DecodeString(in, failed), want.bytes);
         ASSERT_EQ(failed, !want.ok);
+    }
+}
+
+// The buffer forms, into buffers of exactly the room they ask for (the
+// sanitizer build catches a write past it), at every length around the
+// decoder's two-group steps and the encoder's eight-byte loads.
+TEST(Base64, BufferFormsAtEveryLength) {
+    std::mt19937 rng(99);
+    for (size_t len = 0; len <= 100; ++len) {
+        std::string in(len, '\0');
+        for (char& c : in) c = static_cast<char>(rng());
+        for (bool alt : {false, true}) {
+            const std::string want = referenceEncode(in, alt);
+            ASSERT_EQ(qdl::base64EncodedSize(len, alt), want.size()) << len;
+            std::unique_ptr<char[]> out(new char[want.size()]);
+            const char* end = qdl::base64EncodeTo(in.data(), len, out.get(), alt);
+            ASSERT_EQ(std::string(out.get(), static_cast<size_t>(end - out.get())), want) << len << " alt " << alt;
+            ASSERT_EQ(encode(in, alt), want) << len;
+            ASSERT_EQ(qdl::base64EncodeString(in, alt), want) << len;
+        }
+        const std::string text = referenceEncode(in, false);
+        for (size_t cut = 0; cut <= text.size(); ++cut) {
+            const std::string part = text.substr(0, cut);
+            std::unique_ptr<char[]> out(new char[qdl::base64DecodedRoom(cut)]);
+            size_t written = 12345;
+            const bool ok = qdl::base64DecodeTo(part.data(), cut, out.get(), written);
+            const Decoded want = referenceDecode(part);
+            ASSERT_EQ(ok, want.ok) << part;
+            ASSERT_EQ(std::string(out.get(), written), want.bytes) << part;
+        }
+    }
+}
+
+// Padding, line ends, blanks and bytes outside the alphabet at every
+// position of texts of every length up to 40: the decoder stops at the same
+// character, having written the same bytes, as the plain reference.
+TEST(Base64, OddCharacterAtEveryPosition) {
+    const std::string text = qdl::base64EncodeString(std::string("0123456789abcdefghijklmnopqrstu"));
+    const char odd[] = {'=', '\n', '\r', ' ', '\t', '*', '-', '.', '\0', '\x80', '\xff', ','};
+    for (size_t len = 1; len <= 40; ++len) {
+        for (size_t at = 0; at < len; ++at) {
+            for (char c : odd) {
+                std::string in = text.substr(0, len);
+                in[at] = c;
+                const Decoded want = referenceDecode(in);
+                std::unique_ptr<char[]> out(new char[qdl::base64DecodedRoom(len)]);
+                size_t written = 0;
+                const bool ok = qdl::base64DecodeTo(in.data(), len, out.get(), written);
+                ASSERT_EQ(ok, want.ok) << len << " at " << at << " char " << int(c);
+                ASSERT_EQ(std::string(out.get(), written), want.bytes) << len << " at " << at << " char " << int(c);
+                const Decoded viaStream = decode(in);
+                ASSERT_EQ(viaStream.ok, want.ok);
+                ASSERT_EQ(viaStream.bytes, want.bytes);
+            }
+        }
     }
 }
 
