@@ -1,7 +1,6 @@
 // The walk over a message's MIME structure: finds TNEF parts, unpacks them
 // with tnef, turns RTF into HTML with rtf2html and records what replaces
 // each part. The message itself is not changed here.
-#include <dirent.h>
 #include <fcntl.h>
 #include <strings.h>
 #include <sys/stat.h>
@@ -15,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "filter/file_buffers.h"
 #include "filter/lines.h"
 #include "filter/parvex.h"
 #include "filter/part_headers.h"
@@ -29,77 +29,8 @@ using cgp::PartHeaders;
 
 namespace {
 
-// winmail.dat written through its descriptor in large blocks: a file stream
-// of the library hands every write of a kilobyte or more to the system on
-// its own, and each write costs its call. The decoder writes straight into
-// the block.
-class DecodedFile {
-public:
-    explicit DecodedFile(const std::string& path) : buffer_(new char[kBufferSize]) {
-        fd_ = qdl::openFile(path, O_WRONLY | O_CREAT | O_TRUNC);
-    }
-    ~DecodedFile() { close(); }
-    DecodedFile(const DecodedFile&) = delete;
-    DecodedFile& operator=(const DecodedFile&) = delete;
-
-    // Room for `n` bytes (at most kBufferSize) at the end of what is held;
-    // what is written there counts once commit() says how much it was.
-    char* room(std::size_t n) {
-        if (kBufferSize - used_ < n) flush();
-        return buffer_.get() + used_;
-    }
-    void commit(std::size_t n) { used_ += n; }
-
-    // Writes what is left and closes the file; false when it could not be
-    // opened or any write failed.
-    bool close() {
-        if (fd_ < 0) return false;
-        flush();
-        qdl::closeFile(fd_);
-        fd_ = -1;
-        return !failed_;
-    }
-
-    // The most room() gives at once.
-    static constexpr std::size_t kBufferSize = 64 * 1024;
-
-private:
-    // After a failed write the rest is dropped: close() tells.
-    void flush() {
-        const char* from = buffer_.get();
-        std::size_t left = used_;
-        while (left > 0 && !failed_) {
-            const ssize_t n = fd_ < 0 ? -1 : ::write(fd_, from, left);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) {
-                failed_ = true;
-                break;
-            }
-            from += n;
-            left -= static_cast<std::size_t>(n);
-        }
-        used_ = 0;
-    }
-
-    int fd_ = -1;
-    bool failed_ = false;
-    std::size_t used_ = 0;
-    std::unique_ptr<char[]> buffer_;
-};
-
 bool endsWithRtf(const std::string& path) {
     return path.size() >= 4 && ::strcasecmp(path.c_str() + path.size() - 4, ".rtf") == 0;
-}
-
-// Every name in a directory, hidden ones too.
-std::set<std::string> entryNames(const std::string& dir) {
-    std::set<std::string> names;
-    DIR* d = ::opendir(dir.c_str());
-    if (d == nullptr) return names;
-    while (struct dirent* e = ::readdir(d))
-        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.insert(e->d_name);
-    ::closedir(d);
-    return names;
 }
 
 bool pathExists(const std::string& path) {
@@ -128,7 +59,7 @@ std::string abnormalEnd(int status) {
 // written, the failure is reported, and the lines after it go on.
 class BodyDecoder {
 public:
-    explicit BodyDecoder(DecodedFile& out) : out_(out) {}
+    explicit BodyDecoder(cgp::OutputFile& out) : out_(out) {}
 
     // A whole line. Lines of whole groups, as most are, are decoded where
     // they stand.
@@ -217,9 +148,9 @@ private:
     // Characters decoded at once: a whole number of groups, whose bytes fit
     // the file's block.
     static constexpr std::size_t kStep = 16 * 1024;
-    static_assert(kStep % 4 == 0 && kStep / 4 * 3 <= DecodedFile::kBufferSize, "a step fits the block");
+    static_assert(kStep % 4 == 0 && kStep / 4 * 3 <= cgp::OutputFile::roomLimit, "a step fits the block");
 
-    DecodedFile& out_;
+    cgp::OutputFile& out_;
     std::string carry_;
     bool heldBlank_ = false;
     bool skipping_ = false;
@@ -249,9 +180,9 @@ namespace {
 // The per-part work, kept apart from the level loop so the loop stays readable.
 class PartConverter {
 public:
-    PartConverter(const Parvex& filter, const std::string& tempDir, std::vector<AttachmentRecord>& records,
-                  std::size_t headLimit)
-        : filter_(filter), tempDir_(tempDir), records_(records), headLimit_(headLimit) {}
+    PartConverter(const Parvex& filter, const std::string& tempDir, const cgp::UnpackDirectory& unpacked,
+                  std::vector<AttachmentRecord>& records, std::size_t headLimit)
+        : filter_(filter), tempDir_(tempDir), unpacked_(unpacked), records_(records), headLimit_(headLimit) {}
 
     // False when tnef reported an error that ends the walk of this level.
     bool convert(cgp::LineCursor& message, std::streamoff partStart, const std::string& boundaryLine, bool isAlternative,
@@ -261,9 +192,11 @@ private:
     bool decode(cgp::LineCursor& lines, const std::string& boundaryLine, AttachmentRecord& record, std::string& line);
     bool listed(const std::string& path, const AttachmentRecord& record) const;
     void toHtml(std::string& entry, bool isAlternative);
+    cgp::ChildRun runChild(const std::string& program, const std::vector<std::string>& args) const;
 
     const Parvex& filter_;
     const std::string& tempDir_;
+    const cgp::UnpackDirectory& unpacked_;  // tempDir_ itself, held open
     std::vector<AttachmentRecord>& records_;
     const std::size_t headLimit_;
 };
@@ -296,10 +229,19 @@ void passRest(cgp::LineCursor& lines, const std::string& boundaryLine, Attachmen
     }
 }
 
+// One of the programs beside the filter. The server has every line so far
+// before the filter waits on the child.
+cgp::ChildRun PartConverter::runChild(const std::string& program, const std::vector<std::string>& args) const {
+    qdl::flushOutput();
+    return filter_.runChild(filter_.programDir + program, args);
+}
+
 bool PartConverter::decode(cgp::LineCursor& lines, const std::string& boundaryLine, AttachmentRecord& record,
                            std::string& line) {
     const std::istream& in = lines.stream();
-    DecodedFile file(tempDir_ + "winmail.dat");
+    // Written through its descriptor in large blocks, the decoder writing
+    // straight into the block.
+    cgp::OutputFile file(tempDir_ + "winmail.dat", O_WRONLY | O_CREAT | O_TRUNC);
     BodyDecoder decoder(file);
     for (;;) {
         const std::streamoff lineStart = lines.position();
@@ -359,7 +301,7 @@ void PartConverter::toHtml(std::string& entry, bool isAlternative) {
         html = stem + "-" + std::to_string(n) + ".html";
     cgp::ChildRun run;
     try {
-        run = filter_.runChild(filter_.programDir + "rtf2html", {entry, html});
+        run = runChild("rtf2html", {entry, html});
     } catch (...) {
         qdl::printLine("* Unable to start the rtf2html binary. RTF attachments will not be decoded.");
         return;
@@ -397,10 +339,10 @@ bool PartConverter::convert(cgp::LineCursor& message, std::streamoff partStart, 
     args.push_back("--directory=" + tempDir_.substr(0, tempDir_.size() - 1));
     args.push_back("--verbose");
 
-    const std::set<std::string> before = entryNames(tempDir_);
+    const std::set<std::string> before = unpacked_.names();
     cgp::ChildRun run;
     try {
-        run = filter_.runChild(filter_.programDir + "tnef", args);
+        run = runChild("tnef", args);
     } catch (...) {
         qdl::printLine(
             "* Unable to start the tnef binary, unable to extract winmail.dat attachments. Message will be left "
@@ -455,7 +397,7 @@ bool PartConverter::convert(cgp::LineCursor& message, std::streamoff partStart, 
         }
         paths.push_back(cgp::tnefListingPath(outputLine, tempDir_));
     }
-    for (const std::string& name : entryNames(tempDir_))
+    for (const std::string& name : unpacked_.names())
         if (before.count(name) == 0) paths.push_back(tempDir_ + name);
 
     std::size_t kept = 0;
@@ -527,11 +469,10 @@ void Parvex::unpackParts(cgp::LineCursor& lines, std::vector<AttachmentRecord>& 
         // Since the last message the directory may have gone with the shared
         // pvx_temp, or a link may stand in its place: made real again first.
         const std::string own = dir.substr(0, dir.size() - 1);
-        if (!tempDir.empty()) cgp::makeOwnDirectory(own);
-        cgp::clearOwnDirectory(own);
+        unpackDir_.prepare(own, !tempDir.empty());
     }
     bool htmlSeen = false;
-    PartConverter converter(*this, dir, records, headLimit);
+    PartConverter converter(*this, dir, unpackDir_, records, headLimit);
 
     while (!in.eof() && !in.fail()) {
         if (line == boundaryLine) {
