@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <iostream>
 #include <memory>
-#include <optional>
 #include <sstream>
 
 #include "runtime/casefold.h"
@@ -39,15 +38,9 @@ void Helper::run(std::istream& in) {
         ~WorkerDrain() { helper.waitForWorkers(); }
     } drain{*this};
     qdl::logline() << "Ready to receive INTF command.";
-    // Served one at a time, a request's lines go out together, before the
-    // next request is read. Threads reply while the loop waits on its input:
-    // their lines go out at once.
-    std::optional<qdl::OutputHold> hold;
-    if (!threaded_) hold.emplace();
     bool quitSeen = false;
     std::string line;
     while (in.good()) {
-        qdl::flushOutput();
         readLineAnyEol(in, line);
         if (in.fail()) break;
         dispatch(line, quitSeen);

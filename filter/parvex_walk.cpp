@@ -229,10 +229,8 @@ void passRest(cgp::LineCursor& lines, const std::string& boundaryLine, Attachmen
     }
 }
 
-// One of the programs beside the filter. The server has every line so far
-// before the filter waits on the child.
+// One of the programs beside the filter.
 cgp::ChildRun PartConverter::runChild(const std::string& program, const std::vector<std::string>& args) const {
-    qdl::flushOutput();
     return filter_.runChild(filter_.programDir + program, args);
 }
 

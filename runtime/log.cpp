@@ -16,25 +16,7 @@ struct LogState {
     std::unordered_map<std::string, RepeatEntry> repeats;
     Mutex logLock;
     Mutex outLock;
-    // Guarded by outLock.
-    int holds = 0;
-    std::string held;
 };
-
-// Gathered text beyond this goes out at once, so a hold never keeps much.
-const std::size_t kMaxHeld = 64 * 1024;
-
-// The caller holds outLock.
-void writeNow(const std::string& text) {
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
-}
-
-void flushHeld(LogState& s) {
-    if (s.held.empty()) return;
-    writeNow(s.held);
-    s.held.clear();
-}
 
 // Never destroyed: detached threads may still log while the process exits.
 LogState& state() {
@@ -56,32 +38,9 @@ ostream_base::~ostream_base() = default;
 Mutex& outputLock() { return state().outLock; }
 
 void writeOutput(const std::string& text) {
-    LogState& s = state();
-    ScopedLock guard(s.outLock);
-    if (s.holds == 0) {
-        writeNow(text);
-        return;
-    }
-    s.held += text;
-    if (s.held.size() >= kMaxHeld) flushHeld(s);
-}
-
-void flushOutput() {
-    LogState& s = state();
-    ScopedLock guard(s.outLock);
-    flushHeld(s);
-}
-
-OutputHold::OutputHold() {
-    LogState& s = state();
-    ScopedLock guard(s.outLock);
-    ++s.holds;
-}
-
-OutputHold::~OutputHold() {
-    LogState& s = state();
-    ScopedLock guard(s.outLock);
-    if (--s.holds == 0) flushHeld(s);
+    ScopedLock guard(state().outLock);
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
 }
 
 void printLine(const std::string& line) { writeOutput(line + "\n"); }

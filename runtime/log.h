@@ -56,19 +56,4 @@ void writeOutput(const std::string& text);
 // own progress lines, which stand outside the log-line format.
 void printLine(const std::string& line);
 
-// While an OutputHold stands, writeOutput gathers the texts, each whole and
-// in order, and they go out in one write when flushOutput() is called or the
-// last hold ends: one write, and one wake-up of the reader, per request
-// instead of one per line. Only for a loop that serves one request at a
-// time on one thread, and that flushes before it waits on its input or on
-// a child, so that the reader still has every line before anything waits.
-class OutputHold : private noncopyable {
-public:
-    OutputHold();
-    ~OutputHold();
-};
-
-// Writes what a hold has gathered, flushed.
-void flushOutput();
-
 }  // namespace qdl
