@@ -30,4 +30,9 @@ char* base64EncodeTo(const char* in, std::size_t size, char* out, bool alt = fal
 bool base64DecodeTo(const char* in, std::size_t size, char* out, std::size_t& written);
 inline std::size_t base64DecodedRoom(std::size_t size) { return (size + 3) / 4 * 3; }
 
+// Whether the vector path (AVX2, where the processor has it) is taken; the
+// results are the same either way. Returns the setting before. For tests
+// and benchmarks, which hold both paths to the same results.
+bool base64UseVectors(bool on);
+
 }  // namespace qdl
