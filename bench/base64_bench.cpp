@@ -72,6 +72,19 @@ void BM_OurDecode(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(d.encoded.size()));
 }
 
+// The same without the vector path: what a processor without AVX2 gets.
+void BM_OurEncodeWords(benchmark::State& state) {
+    const bool before = qdl::base64UseVectors(false);
+    BM_OurEncode(state);
+    qdl::base64UseVectors(before);
+}
+
+void BM_OurDecodeWords(benchmark::State& state) {
+    const bool before = qdl::base64UseVectors(false);
+    BM_OurDecode(state);
+    qdl::base64UseVectors(before);
+}
+
 void BM_OurEncodeString(benchmark::State& state) {
     const Data& d = data();
     for (auto _ : state) benchmark::DoNotOptimize(qdl::base64EncodeString(d.raw));
@@ -118,10 +131,12 @@ void BM_CoreutilsDecode(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(BM_OurEncode)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OurEncodeWords)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OurEncodeString)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CoreutilsEncode)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CoreutilsEncodeWrapped)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OurDecode)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OurDecodeWords)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OurDecodeString)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CoreutilsDecode)->UseManualTime()->Unit(benchmark::kMillisecond);
 

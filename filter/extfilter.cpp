@@ -6,10 +6,10 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "filter/file_buffers.h"
 #include "runtime/escape.h"
 #include "runtime/files.h"
 #include "runtime/log.h"
-#include "runtime/stream.h"
 
 namespace cgp {
 
@@ -70,27 +70,36 @@ void ExtFilter::skipEnvelope(std::istream& in) {
     }
 }
 
+ExtFilter::Result ExtFilter::processMessage(int seqID, const std::string& path, std::istream&) {
+    return processMessage(seqID, path);
+}
+
 void ExtFilter::processRequest(int seqID, const std::string&, const std::string& path) {
     const unsigned n = static_cast<unsigned>(seqID);
-    if (!qdl::isFile(path)) {
+    // One stat answers both questions for an existing file; only when it
+    // fails does the existence test of its own decide.
+    struct stat st;
+    const bool statted = ::stat(path.c_str(), &st) == 0;
+    if (statted ? S_ISDIR(st.st_mode) : !qdl::isFile(path)) {
         qdl::outline() << n << " OK \"Error: File Not Found " << qdl::cgpEscape(path) << "\"";
         return;
     }
     // Only a regular file can be a queued message: opening a FIFO would wait
     // for a writer, and a device may never end.
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (!statted || !S_ISREG(st.st_mode)) {
         qdl::outline() << n << " OK \"Error: unable to open file " << qdl::cgpEscape(path) << "\"";
         return;
     }
+    Result result = Result::OK;
     {
-        qdl::ifstream probe(path);
-        if (!probe.is_open()) {
+        // Opened once: the message is read through this same descriptor.
+        InputStream message(path);
+        if (!message.is_open()) {
             qdl::outline() << n << " OK \"Error: unable to open file " << qdl::cgpEscape(path) << "\"";
             return;
         }
+        result = processMessage(seqID, path, message);
     }
-    Result result = processMessage(seqID, path);
     std::string text;
     joinHeaderLines(result.headerLines, text);
     int code = result.code;

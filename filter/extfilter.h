@@ -29,6 +29,9 @@ public:
     void processRequest(int seqID, const std::string& command, const std::string& parameters) override;
     bool acceptsCommand(const std::string& command) override;
     virtual Result processMessage(int seqID, const std::string& path) = 0;
+    // The same with the queued file already checked and open: `message`
+    // reads it from its start. This form calls the one above.
+    virtual Result processMessage(int seqID, const std::string& path, std::istream& message);
 
     // True when the file starts with an envelope line (a letter, then white
     // space); the stream is left at the start of the file.

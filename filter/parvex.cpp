@@ -6,12 +6,12 @@
 #include <boost/program_options.hpp>
 #include <iostream>
 
+#include "filter/file_buffers.h"
 #include "filter/part_headers.h"
 #include "filter/pipe.h"
 #include "filter/temp_dirs.h"
 #include "runtime/files.h"
 #include "runtime/log.h"
-#include "runtime/stream.h"
 
 namespace po = boost::program_options;
 
@@ -144,9 +144,10 @@ namespace {
 // Removes what this message left in the unpacking directory, however the
 // step ends.
 struct TempCleaner {
+    const cgp::UnpackDirectory& unpacked;
     const std::string& dir;
     ~TempCleaner() {
-        if (!dir.empty()) cgp::clearOwnDirectory(dir);
+        if (!dir.empty()) unpacked.clear(dir);
     }
 };
 
@@ -164,11 +165,16 @@ bool envelopeAddress(const std::string& line, std::string& address) {
 
 }  // namespace
 
-cgp::ExtFilter::Result Parvex::processMessage(int, const std::string& path) {
+cgp::ExtFilter::Result Parvex::processMessage(int seqID, const std::string& path) {
+    cgp::InputStream in(path);
+    return processMessage(seqID, path, in);
+}
+
+cgp::ExtFilter::Result Parvex::processMessage(int, const std::string& path, std::istream& in) {
     // Whatever goes wrong with one message, the server must go on delivering
     // mail: the message then goes through unchanged.
     try {
-        return convertQueued(path);
+        return convertQueued(path, in);
     } catch (const std::exception& e) {
         qdl::printLine(std::string("* Unexpected error (") + e.what() + "), message is delivered unchanged");
     } catch (...) {
@@ -177,17 +183,16 @@ cgp::ExtFilter::Result Parvex::processMessage(int, const std::string& path) {
     return Result::OK;
 }
 
-cgp::ExtFilter::Result Parvex::convertQueued(const std::string& path) {
+cgp::ExtFilter::Result Parvex::convertQueued(const std::string& path, std::istream& in) {
     if (!qdl::isFile(programDir + "tnef")) {
         qdl::printLine("* tnef binary not found, message is left unscanned");
         return Result::OK;
     }
-    qdl::ifstream in(path);
     if (!in) {
         qdl::printLine("* Unexpected error, contact Quandrel");
         return Result::OK;
     }
-    TempCleaner cleaner{tempDir};
+    TempCleaner cleaner{unpackDir_, tempDir};
 
     std::string sender;
     std::set<std::string> recipients;
@@ -225,7 +230,8 @@ cgp::ExtFilter::Result Parvex::convertQueued(const std::string& path) {
     // The reserved file goes again on every way out but a submission,
     // exceptions included, so nothing half-written reaches the server later.
     struct Reservation {
-        const std::string name = cgp::Pipe::newSubmitFile();
+        int fd = -1;  // the new file, written through the descriptor that made it
+        const std::string name = cgp::Pipe::newSubmitFile(fd);
         bool submitted = false;
         ~Reservation() {
             if (!submitted) cgp::Pipe::cancelSubmitFile(name);
@@ -233,7 +239,7 @@ cgp::ExtFilter::Result Parvex::convertQueued(const std::string& path) {
     } reservation;
     const std::string& name = reservation.name;
     qdl::printLine("* Creating a new message with the extracted attachments");
-    qdl::ofstream out(name);
+    cgp::OutputStream out(reservation.fd);
     if (!out) {
         qdl::printLine("* Unable to create the new message " + name + ", original message is delivered unchanged");
         return Result::OK;

@@ -9,6 +9,7 @@
 #include "filter/attachment.h"
 #include "filter/extfilter.h"
 #include "filter/lines.h"
+#include "filter/temp_dirs.h"
 #include "filter/unpack.h"
 
 class Parvex : public cgp::ExtFilter {
@@ -23,6 +24,7 @@ public:
     bool parseCommandLine(int argc, char** argv, const std::string& title, std::string& path);
 
     Result processMessage(int seqID, const std::string& path) override;
+    Result processMessage(int seqID, const std::string& path, std::istream& message) override;
 
     // The walk: true when the message is to be rewritten from `records`.
     bool convertMessage(std::istream& in, std::vector<AttachmentRecord>& records);
@@ -61,5 +63,8 @@ public:
     std::size_t linePieceLimit = cgp::defaultLinePieceLimit;
 
 private:
-    Result convertQueued(const std::string& path);
+    Result convertQueued(const std::string& path, std::istream& in);
+
+    // The unpacking directory of the message under way, held open.
+    cgp::UnpackDirectory unpackDir_;
 };

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "filter/file_buffers.h"
 #include "filter/parvex.h"
 #include "runtime/files.h"
 #include "runtime/log.h"
@@ -86,7 +87,7 @@ void Parvex::convertMdirFile(const std::string& path) {
         qdl::printLine("* Unable to open file " + path);
         return;
     }
-    qdl::ifstream in(path);
+    cgp::InputStream in(path);
     if (in.fail() || in.bad()) {
         qdl::printLine("* Unable to open file " + path);
         return;

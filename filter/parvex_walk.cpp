@@ -1,7 +1,6 @@
 // The walk over a message's MIME structure: finds TNEF parts, unpacks them
 // with tnef, turns RTF into HTML with rtf2html and records what replaces
 // each part. The message itself is not changed here.
-#include <dirent.h>
 #include <fcntl.h>
 #include <strings.h>
 #include <sys/stat.h>
@@ -15,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "filter/file_buffers.h"
 #include "filter/lines.h"
 #include "filter/parvex.h"
 #include "filter/part_headers.h"
@@ -29,78 +29,8 @@ using cgp::PartHeaders;
 
 namespace {
 
-// winmail.dat written through its descriptor in large blocks: a file stream
-// of the library hands every write of a kilobyte or more to the system on
-// its own, and each write costs its call.
-class DecodedFile : public std::streambuf {
-public:
-    explicit DecodedFile(const std::string& path) : buffer_(new char[kBufferSize]) {
-        fd_ = qdl::openFile(path, O_WRONLY | O_CREAT | O_TRUNC);
-        setp(buffer_.get(), buffer_.get() + kBufferSize);
-    }
-    ~DecodedFile() override { close(); }
-    DecodedFile(const DecodedFile&) = delete;
-    DecodedFile& operator=(const DecodedFile&) = delete;
-
-    // Writes what is left and closes the file; false when it could not be
-    // opened or any write failed.
-    bool close() {
-        if (fd_ < 0) return false;
-        const bool ok = flush();
-        qdl::closeFile(fd_);
-        fd_ = -1;
-        return ok;
-    }
-
-protected:
-    int_type overflow(int_type c) override {
-        if (!flush()) return traits_type::eof();
-        if (!traits_type::eq_int_type(c, traits_type::eof())) {
-            *pptr() = traits_type::to_char_type(c);
-            pbump(1);
-        }
-        return traits_type::not_eof(c);
-    }
-    int sync() override { return flush() ? 0 : -1; }
-
-private:
-    static constexpr std::size_t kBufferSize = 64 * 1024;
-
-    bool flush() {
-        const char* from = pbase();
-        std::size_t left = static_cast<std::size_t>(pptr() - pbase());
-        while (left > 0 && !failed_) {
-            const ssize_t n = fd_ < 0 ? -1 : ::write(fd_, from, left);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) {
-                failed_ = true;
-                break;
-            }
-            from += n;
-            left -= static_cast<std::size_t>(n);
-        }
-        setp(buffer_.get(), buffer_.get() + kBufferSize);
-        return !failed_;
-    }
-
-    int fd_ = -1;
-    bool failed_ = false;
-    std::unique_ptr<char[]> buffer_;
-};
-
 bool endsWithRtf(const std::string& path) {
     return path.size() >= 4 && ::strcasecmp(path.c_str() + path.size() - 4, ".rtf") == 0;
-}
-
-// Every name in a directory, hidden ones too.
-std::set<std::string> entryNames(const std::string& dir) {
-    std::set<std::string> names;
-    DIR* d = ::opendir(dir.c_str());
-    if (d == nullptr) return names;
-    while (struct dirent* e = ::readdir(d))
-        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.insert(e->d_name);
-    ::closedir(d);
-    return names;
 }
 
 bool pathExists(const std::string& path) {
@@ -124,18 +54,18 @@ std::string abnormalEnd(int status) {
 // Base64 body lines into a file, each line in one or more pieces. Lines are
 // normally whole groups of four; a line that is not is carried over, so a
 // body cut at odd places decodes the same as one cut at 76 characters, and
-// a line read in pieces the same as one read whole.
+// a line read in pieces the same as one read whole. Where a line holds a
+// character that is not base64, what comes before it in that line is
+// written, the failure is reported, and the lines after it go on.
 class BodyDecoder {
 public:
-    explicit BodyDecoder(std::ostream& out) : out_(out) {}
+    explicit BodyDecoder(cgp::OutputFile& out) : out_(out) {}
 
-    // A whole line. Lines of whole groups, as most are, are gathered and
-    // decoded together.
+    // A whole line. Lines of whole groups, as most are, are decoded where
+    // they stand.
     void line(const char* text, std::size_t size) {
         if (!skipping_ && size > 0 && size % 4 == 0 && carry_.empty() && !heldBlank_ && !isBlank(text[size - 1])) {
-            batch_.append(text, size);
-            lineEnds_.push_back(batch_.size());
-            if (batch_.size() >= kBatchSize) flush();
+            if (!decode(text, size)) fail();
             return;
         }
         piece(std::string(text, size), true);
@@ -143,7 +73,6 @@ public:
 
     // `last`: the piece ends its line.
     void piece(const std::string& text, bool last) {
-        flush();
         if (skipping_) {
             // The rest of a line that failed to decode.
             if (last) skipping_ = false;
@@ -154,7 +83,7 @@ public:
         if (end > 0 && end == text.size() && end % 4 == 0 && carry_.empty() && !heldBlank_) {
             // Whole groups and nothing carried, as most lines are: decoded
             // where they stand.
-            if (!qdl::base64Decode(text, out_)) {
+            if (!decode(text.data(), end)) {
                 fail();
                 skipping_ = !last;
             }
@@ -168,7 +97,7 @@ public:
             carry_.append(text, 0, end);
             const std::size_t whole = carry_.size() - carry_.size() % 4;
             if (whole > 0) {
-                const bool ok = qdl::base64Decode(carry_.substr(0, whole), out_);
+                const bool ok = decode(carry_.data(), whole);
                 carry_.erase(0, whole);
                 if (!ok) {
                     fail();
@@ -184,10 +113,9 @@ public:
     }
 
     void finish() {
-        flush();
         if (carry_.empty()) return;
         // A short last group counts as padded.
-        const bool ok = qdl::base64Decode(carry_, out_);
+        const bool ok = decode(carry_.data(), carry_.size());
         carry_.clear();
         if (!ok) fail();
     }
@@ -195,34 +123,20 @@ public:
 private:
     static bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
-    // Decodes the gathered lines as each would decode on its own: where one
-    // holds a character that is not base64, what comes before it in that
-    // line is written, the failure is reported, and the lines after it go on.
-    void flush() {
-        std::size_t from = 0;
-        while (from < batch_.size()) {
-            const bool ok = qdl::base64Decode(from == 0 ? batch_ : batch_.substr(from), out_);
-            if (ok) break;
-            std::size_t bad = from;
-            while (bad < batch_.size() && isBase64(batch_[bad])) ++bad;
-            std::size_t next = from;
-            for (std::size_t end : lineEnds_)
-                if (end > bad) {
-                    next = end;
-                    break;
-                }
-            fail();
-            if (next <= from) break;
-            from = next;
+    // Decodes into the file's block, a step at a time so that each step's
+    // bytes fit it; false at the first character that is not base64, after
+    // writing the groups before it.
+    bool decode(const char* text, std::size_t size) {
+        while (size > 0) {
+            const std::size_t take = size < kStep ? size : kStep;
+            std::size_t written = 0;
+            const bool ok = qdl::base64DecodeTo(text, take, out_.room(qdl::base64DecodedRoom(take)), written);
+            out_.commit(written);
+            if (!ok) return false;
+            text += take;
+            size -= take;
         }
-        batch_.clear();
-        lineEnds_.clear();
-    }
-
-    // What the decoder takes: both alphabets and the padding.
-    static bool isBase64(char c) {
-        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/' ||
-               c == ',' || c == '=';
+        return true;
     }
 
     void fail() {
@@ -231,12 +145,12 @@ private:
         qdl::printLine("* unable to decode the attachment, data is corrupted");
     }
 
-    // Gathered lines are decoded once they hold this much.
-    static constexpr std::size_t kBatchSize = 16 * 1024;
+    // Characters decoded at once: a whole number of groups, whose bytes fit
+    // the file's block.
+    static constexpr std::size_t kStep = 16 * 1024;
+    static_assert(kStep % 4 == 0 && kStep / 4 * 3 <= cgp::OutputFile::roomLimit, "a step fits the block");
 
-    std::ostream& out_;
-    std::string batch_;
-    std::vector<std::size_t> lineEnds_;  // where each gathered line ends in batch_
+    cgp::OutputFile& out_;
     std::string carry_;
     bool heldBlank_ = false;
     bool skipping_ = false;
@@ -266,9 +180,9 @@ namespace {
 // The per-part work, kept apart from the level loop so the loop stays readable.
 class PartConverter {
 public:
-    PartConverter(const Parvex& filter, const std::string& tempDir, std::vector<AttachmentRecord>& records,
-                  std::size_t headLimit)
-        : filter_(filter), tempDir_(tempDir), records_(records), headLimit_(headLimit) {}
+    PartConverter(const Parvex& filter, const std::string& tempDir, const cgp::UnpackDirectory& unpacked,
+                  std::vector<AttachmentRecord>& records, std::size_t headLimit)
+        : filter_(filter), tempDir_(tempDir), unpacked_(unpacked), records_(records), headLimit_(headLimit) {}
 
     // False when tnef reported an error that ends the walk of this level.
     bool convert(cgp::LineCursor& message, std::streamoff partStart, const std::string& boundaryLine, bool isAlternative,
@@ -278,9 +192,11 @@ private:
     bool decode(cgp::LineCursor& lines, const std::string& boundaryLine, AttachmentRecord& record, std::string& line);
     bool listed(const std::string& path, const AttachmentRecord& record) const;
     void toHtml(std::string& entry, bool isAlternative);
+    cgp::ChildRun runChild(const std::string& program, const std::vector<std::string>& args) const;
 
     const Parvex& filter_;
     const std::string& tempDir_;
+    const cgp::UnpackDirectory& unpacked_;  // tempDir_ itself, held open
     std::vector<AttachmentRecord>& records_;
     const std::size_t headLimit_;
 };
@@ -313,12 +229,18 @@ void passRest(cgp::LineCursor& lines, const std::string& boundaryLine, Attachmen
     }
 }
 
+// One of the programs beside the filter.
+cgp::ChildRun PartConverter::runChild(const std::string& program, const std::vector<std::string>& args) const {
+    return filter_.runChild(filter_.programDir + program, args);
+}
+
 bool PartConverter::decode(cgp::LineCursor& lines, const std::string& boundaryLine, AttachmentRecord& record,
                            std::string& line) {
     const std::istream& in = lines.stream();
-    DecodedFile file(tempDir_ + "winmail.dat");
-    std::ostream dat(&file);
-    BodyDecoder decoder(dat);
+    // Written through its descriptor in large blocks, the decoder writing
+    // straight into the block.
+    cgp::OutputFile file(tempDir_ + "winmail.dat", O_WRONLY | O_CREAT | O_TRUNC);
+    BodyDecoder decoder(file);
     for (;;) {
         const std::streamoff lineStart = lines.position();
         const char* text;
@@ -350,7 +272,7 @@ bool PartConverter::decode(cgp::LineCursor& lines, const std::string& boundaryLi
     }
     if (line.empty() && in.good()) passRest(lines, boundaryLine, record, line, headLimit_);
     decoder.finish();
-    return file.close() && !dat.fail();
+    return file.close();
 }
 
 // The file an entry names, without the mark of a body alternative or a
@@ -377,7 +299,7 @@ void PartConverter::toHtml(std::string& entry, bool isAlternative) {
         html = stem + "-" + std::to_string(n) + ".html";
     cgp::ChildRun run;
     try {
-        run = filter_.runChild(filter_.programDir + "rtf2html", {entry, html});
+        run = runChild("rtf2html", {entry, html});
     } catch (...) {
         qdl::printLine("* Unable to start the rtf2html binary. RTF attachments will not be decoded.");
         return;
@@ -415,10 +337,10 @@ bool PartConverter::convert(cgp::LineCursor& message, std::streamoff partStart, 
     args.push_back("--directory=" + tempDir_.substr(0, tempDir_.size() - 1));
     args.push_back("--verbose");
 
-    const std::set<std::string> before = entryNames(tempDir_);
+    const std::set<std::string> before = unpacked_.names();
     cgp::ChildRun run;
     try {
-        run = filter_.runChild(filter_.programDir + "tnef", args);
+        run = runChild("tnef", args);
     } catch (...) {
         qdl::printLine(
             "* Unable to start the tnef binary, unable to extract winmail.dat attachments. Message will be left "
@@ -473,7 +395,7 @@ bool PartConverter::convert(cgp::LineCursor& message, std::streamoff partStart, 
         }
         paths.push_back(cgp::tnefListingPath(outputLine, tempDir_));
     }
-    for (const std::string& name : entryNames(tempDir_))
+    for (const std::string& name : unpacked_.names())
         if (before.count(name) == 0) paths.push_back(tempDir_ + name);
 
     std::size_t kept = 0;
@@ -545,11 +467,10 @@ void Parvex::unpackParts(cgp::LineCursor& lines, std::vector<AttachmentRecord>& 
         // Since the last message the directory may have gone with the shared
         // pvx_temp, or a link may stand in its place: made real again first.
         const std::string own = dir.substr(0, dir.size() - 1);
-        if (!tempDir.empty()) cgp::makeOwnDirectory(own);
-        cgp::clearOwnDirectory(own);
+        unpackDir_.prepare(own, !tempDir.empty());
     }
     bool htmlSeen = false;
-    PartConverter converter(*this, dir, records, headLimit);
+    PartConverter converter(*this, dir, unpackDir_, records, headLimit);
 
     while (!in.eof() && !in.fail()) {
         if (line == boundaryLine) {

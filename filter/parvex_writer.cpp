@@ -12,6 +12,7 @@
 #include <string>
 
 #include "filter/encode.h"
+#include "filter/file_buffers.h"
 #include "filter/lines.h"
 #include "filter/mime.h"
 #include "filter/parvex.h"
@@ -113,71 +114,6 @@ std::size_t headLimitFor(std::size_t pieceLimit, const std::vector<AttachmentRec
     }
     return limit;
 }
-
-// Reads an extracted file through its descriptor, so that a read error is
-// told apart from the end of the file.
-class ExtractedFile : public std::streambuf {
-public:
-    explicit ExtractedFile(const std::string& path) {
-        // O_NONBLOCK keeps a FIFO from stalling the open; only regular files pass.
-        fd_ = qdl::openFile(path, O_RDONLY | O_NOCTTY | O_NONBLOCK);
-        if (fd_ < 0) return;
-        struct stat st;
-        if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
-            qdl::closeFile(fd_);
-            fd_ = -1;
-            return;
-        }
-        int flags = ::fcntl(fd_, F_GETFL);
-        if (flags != -1) ::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK);
-    }
-    ~ExtractedFile() override {
-        if (fd_ >= 0) qdl::closeFile(fd_);
-    }
-    ExtractedFile(const ExtractedFile&) = delete;
-    ExtractedFile& operator=(const ExtractedFile&) = delete;
-
-    bool isOpen() const { return fd_ >= 0; }
-    bool failed() const { return failed_; }
-
-protected:
-    int_type underflow() override {
-        if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
-        if (fd_ < 0) return traits_type::eof();
-        ssize_t n;
-        do {
-            n = ::read(fd_, buffer_.get(), kBufferSize);
-        } while (n < 0 && errno == EINTR);
-        if (n < 0) failed_ = true;
-        if (n <= 0) return traits_type::eof();
-        setg(buffer_.get(), buffer_.get(), buffer_.get() + n);
-        return traits_type::to_int_type(*gptr());
-    }
-
-    // A read of a whole block or more, with nothing buffered, goes straight
-    // into the reader's memory: the same reads, one copy less.
-    std::streamsize xsgetn(char* to, std::streamsize n) override {
-        if (gptr() < egptr() || n < static_cast<std::streamsize>(kBufferSize) || fd_ < 0)
-            return std::streambuf::xsgetn(to, n);
-        std::streamsize got = 0;
-        while (got < n) {
-            const ssize_t r = ::read(fd_, to + got, static_cast<std::size_t>(n - got));
-            if (r < 0 && errno == EINTR) continue;
-            if (r < 0) failed_ = true;
-            if (r <= 0) break;
-            got += r;
-        }
-        return got;
-    }
-
-private:
-    // As much as the encoder takes at once.
-    static constexpr std::size_t kBufferSize = 57 * 256;
-
-    int fd_ = -1;
-    bool failed_ = false;
-    std::unique_ptr<char[]> buffer_{new char[kBufferSize]};
-};
 
 // A file name as a quoted-string value: quotes and backslashes escaped, and
 // control bytes (a name from the TNEF data may hold a line end) replaced.
@@ -363,7 +299,9 @@ private:
             qdl::printLine("* Unable to read extracted file " + quoted + ", message is left unconverted");
             return false;
         }
-        ExtractedFile file(path);
+        // Read through its descriptor, so that a read error is told apart
+        // from the end of the file.
+        cgp::InputFile file(path, true);
         if (!file.isOpen()) {
             qdl::printLine("* Unable to read extracted file " + quoted + ", message is left unconverted");
             qdl::removeFile(path);
@@ -386,7 +324,7 @@ private:
             cgp::encodeQuotedPrintable(content, out_);
         else
             cgp::encodeBase64Lines(content, out_);
-        const bool readFailed = file.failed() || content.bad();
+        const bool readFailed = content.bad();
         qdl::removeFile(path);
         if (readFailed) {
             qdl::printLine("* Unable to read extracted file " + quoted + ", message is left unconverted");

@@ -72,6 +72,13 @@ const int kSubmitAttempts = 16;
 }  // namespace
 
 std::string Pipe::newSubmitFile() {
+    int fd = -1;
+    const std::string name = newSubmitFile(fd);
+    if (fd >= 0) qdl::closeFile(fd);
+    return name;
+}
+
+std::string Pipe::newSubmitFile(int& fd) {
     for (;;) {
         const std::string seconds = secondsNow();
         qdl::ScopedLock guard(pipeMutex());
@@ -80,20 +87,15 @@ std::string Pipe::newSubmitFile() {
         name << kSubmitPrefix << seconds << "_" << static_cast<long>(::getpid()) << "_" << stepCounter() << ".tmp";
         // O_EXCL: a name that exists, also one made by another process at
         // the same moment, is never handed out twice.
-        const int fd = qdl::openFile(name.str(), O_WRONLY | O_CREAT | O_EXCL);
-        if (fd >= 0) {
-            qdl::closeFile(fd);
-            return name.str();
-        }
-        if (errno != EEXIST) return name.str();
+        fd = qdl::openFile(name.str(), O_WRONLY | O_CREAT | O_EXCL);
+        if (fd >= 0 || errno != EEXIST) return name.str();
     }
 }
 
-bool Pipe::submitFile(const std::string& name) {
-    if (!qdl::syncFile(name)) {
-        qdl::removeFile(name);
-        return false;
-    }
+namespace {
+
+// Moves a complete, synced file to its ".sub" name, as submitFile says.
+bool handOver(const std::string& name) {
     std::string current = name;
     for (int attempt = 1;; ++attempt) {
         if (renameNoReplace(current, current + ".sub")) break;
@@ -103,7 +105,7 @@ bool Pipe::submitFile(const std::string& name) {
         }
         // The ".sub" name holds a message the server has not taken yet: the
         // file moves to a fresh reserved name of ours and tries again.
-        const std::string fresh = newSubmitFile();
+        const std::string fresh = Pipe::newSubmitFile();
         if (!qdl::renameFile(current, fresh)) {
             qdl::removeFile(current);
             qdl::removeFile(fresh);
@@ -114,6 +116,25 @@ bool Pipe::submitFile(const std::string& name) {
     // The file is the server's now; a failed directory sync cannot undo that.
     qdl::syncDirectory(qdl::directoryOf(current));
     return true;
+}
+
+}  // namespace
+
+bool Pipe::submitFile(const std::string& name) {
+    if (!qdl::syncFile(name)) {
+        qdl::removeFile(name);
+        return false;
+    }
+    return handOver(name);
+}
+
+bool Pipe::submitFile(const std::string& name, OutputStream& out) {
+    // Synced through the descriptor it was written with.
+    if (!out.finish(true)) {
+        qdl::removeFile(name);
+        return false;
+    }
+    return handOver(name);
 }
 
 bool Pipe::submitFile(const std::string& name, std::ofstream& out) {
@@ -157,8 +178,8 @@ bool Pipe::writeMessage(const std::string& sender, const std::set<std::string>& 
 }
 
 std::ostream& Pipe::Envelope::operator()(std::ostream& out) const {
-    out << "Return-Path: " << sender << std::endl;
-    for (const std::string& recipient : recipients) out << "Envelope-To: " << recipient << std::endl;
+    out << "Return-Path: " << sender << '\n';
+    for (const std::string& recipient : recipients) out << "Envelope-To: " << recipient << '\n';
     return out;
 }
 

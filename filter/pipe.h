@@ -9,6 +9,7 @@
 #include <set>
 #include <string>
 
+#include "filter/file_buffers.h"
 #include "runtime/stream.h"
 
 namespace cgp {
@@ -20,6 +21,9 @@ public:
     // cannot be created the name is returned all the same; the caller's
     // open then fails.
     static std::string newSubmitFile();
+    // The same, keeping the new file open for writing: `fd` is its
+    // descriptor, -1 when it could not be created.
+    static std::string newSubmitFile(int& fd);
 
     // Hands a written and closed file over: its data is synced, it is renamed
     // to name + ".sub" and the directory is synced. True once the rename is
@@ -32,6 +36,7 @@ public:
     // and submits only when every write and the close succeeded. On false
     // the file has been removed and nothing was handed over.
     static bool submitFile(const std::string& name, std::ofstream& out);
+    static bool submitFile(const std::string& name, OutputStream& out);
 
     // Drops a reserved file that will not be submitted.
     static void cancelSubmitFile(const std::string& name);
@@ -48,7 +53,7 @@ public:
     static int counter();
 
     // "Return-Path: " sender, then one "Envelope-To: " line per recipient in
-    // set order; each line ends with LF and a flush.
+    // set order; each line ends with LF.
     class Envelope : public qdl::ostream_func {
     public:
         Envelope(const std::string& sender, const std::set<std::string>& recipients)

@@ -99,4 +99,36 @@ void removeEndedInstances(const std::string& shared) {
     }
 }
 
+bool UnpackDirectory::holds(const std::string& dir) const {
+    if (handle_ == nullptr || !handle_->isOpen()) return false;
+    std::string::size_type end = dir.size();
+    while (end > 1 && dir[end - 1] == '/') --end;
+    return dir.compare(0, end, path_) == 0 && end == path_.size() && handle_->isAt(path_);
+}
+
+void UnpackDirectory::prepare(const std::string& dir, bool make) {
+    if (!holds(dir)) {
+        // Gone since the last message (with the shared pvx_temp), or a link
+        // stands in its place: made real again, and opened anew.
+        if (make) makeOwnDirectory(dir);
+        handle_.reset(new qdl::DirectoryHandle(dir));
+        path_ = dir;
+    }
+    handle_->clearFiles();
+}
+
+std::set<std::string> UnpackDirectory::names() const {
+    std::set<std::string> names;
+    if (handle_ == nullptr) return names;
+    for (const std::string& name : handle_->entries()) names.insert(name);
+    return names;
+}
+
+void UnpackDirectory::clear(const std::string& dir) const {
+    if (holds(dir))
+        handle_->clearFiles();
+    else
+        clearOwnDirectory(dir);
+}
+
 }  // namespace cgp

@@ -4,7 +4,11 @@
 // own. Several instances share pvx_temp: one that ends removes it once it
 // is empty, one that is killed leaves its directory behind, and whatever
 // stands at our own name may be a link to files that are not ours.
+#include <memory>
+#include <set>
 #include <string>
+
+#include "runtime/directory_handle.h"
 
 namespace cgp {
 
@@ -27,5 +31,29 @@ void removeOwnDirectory(const std::string& shared, const std::string& name);
 // longer exists, as a killed instance leaves them. Names that are not a pid
 // and this process's own are left alone.
 void removeEndedInstances(const std::string& shared);
+
+// An unpacking directory held open from one message to the next: while it
+// still stands at its path, a message checks it with one lstat and lists and
+// clears it through the descriptor, as clearOwnDirectory does.
+class UnpackDirectory : private qdl::noncopyable {
+public:
+    // Readies `dir` (no trailing "/") for a message: with `make` it is made
+    // a real directory as makeOwnDirectory does, unless it is still the one
+    // held; then its files and links are removed.
+    void prepare(const std::string& dir, bool make);
+
+    // Every name in the directory prepared last, hidden ones too.
+    std::set<std::string> names() const;
+
+    // Clears `dir` as clearOwnDirectory does, through the held descriptor
+    // while `dir` is still the directory held.
+    void clear(const std::string& dir) const;
+
+private:
+    bool holds(const std::string& dir) const;
+
+    std::string path_;
+    std::unique_ptr<qdl::DirectoryHandle> handle_;
+};
 
 }  // namespace cgp

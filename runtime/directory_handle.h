@@ -2,6 +2,8 @@
 // A directory held by its descriptor. Its entries are listed and removed
 // through that descriptor (openat, unlinkat), so a symbolic link planted
 // inside is removed itself and never followed. Nothing throws or logs.
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -20,7 +22,14 @@ public:
 
     bool isOpen() const { return fd_ >= 0; }
 
+    // True when `path`, not followed if it is a link, is this very directory:
+    // one lstat, so that a directory held open from one use to the next
+    // costs no more than that to check.
+    bool isAt(const std::string& path) const;
+
     // Every entry name but "." and "..", read before anything is changed.
+    // Read through the handle's own descriptor from its start: not from two
+    // threads at once.
     std::vector<std::string> entries() const;
     // Unlinks every entry that is not a directory (links included).
     void clearFiles() const;
@@ -33,6 +42,10 @@ private:
     bool removeEntry(const std::string& name, int depth) const;
 
     int fd_ = -1;
+    // The directory's identity, read once isAt() needs it.
+    mutable bool identified_ = false;
+    mutable dev_t device_ = 0;
+    mutable ino_t inode_ = 0;
 };
 
 }  // namespace qdl

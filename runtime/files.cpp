@@ -71,7 +71,13 @@ bool isDirectory(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool isFile(const std::string& path) { return ::access(path.c_str(), F_OK) == 0 && !isDirectory(path); }
+bool isFile(const std::string& path) {
+    // One stat answers for an existing path; only when it fails does the
+    // existence test of its own decide.
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0) return !S_ISDIR(st.st_mode);
+    return ::access(path.c_str(), F_OK) == 0;
+}
 
 bool isReadable(const std::string& path) { return ::access(path.c_str(), R_OK) == 0; }
 

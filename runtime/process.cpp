@@ -69,6 +69,9 @@ int remainingMs(Clock::time_point deadline) {
 // (older kernels) we poll with short, growing pauses.
 bool waitUntil(_process& p, Clock::time_point deadline) {
     if (p.reaped) return true;
+    // A child that has closed its output has mostly ended already.
+    waitOnce(p, WNOHANG);
+    if (p.reaped) return true;
 #ifdef SYS_pidfd_open
     int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, p.pid, 0));
     if (pidfd >= 0) {
@@ -205,10 +208,15 @@ bool liftAbove2(int& fd) {
 }  // namespace
 
 _process::~_process() {
-    if (in != nullptr) std::fclose(in);
-    if (out != nullptr) std::fclose(out);
-    if (err != nullptr) std::fclose(err);
-    in = out = err = nullptr;
+    FILE** streams[3] = {&in, &out, &err};
+    for (int i = 0; i < 3; ++i) {
+        if (*streams[i] != nullptr) {
+            std::fclose(*streams[i]);
+            *streams[i] = nullptr;
+            fd[i] = -1;
+        }
+        closeQuietly(fd[i]);
+    }
     if (pid > 0 && !reaped) {
         int timeout = gReleaseTimeoutMs.load();
         if (!waitUntil(*this, Clock::now() + std::chrono::milliseconds(timeout < 0 ? 0 : timeout)))
@@ -271,21 +279,31 @@ Process Process::launch(const std::string& path, std::vector<std::string>& args)
         throw Exception("Unknown Error", 0);
     }
     record->pid = pid;
-
-    const char* modes[3] = {"wb", "rb", "rb"};
-    FILE** streams[3] = {&record->in, &record->out, &record->err};
-    for (int i = 0; i < 3; ++i) {
-        *streams[i] = ::fdopen(parentEnds[i], modes[i]);
-        if (*streams[i] == nullptr) ::close(parentEnds[i]);
-    }
+    for (int i = 0; i < 3; ++i) record->fd[i] = parentEnds[i];
 
     args.insert(args.begin(), path);
     return handle;
 }
 
-FILE* Process::in() const { return get() != nullptr ? get()->in : nullptr; }
-FILE* Process::out() const { return get() != nullptr ? get()->out : nullptr; }
-FILE* Process::err() const { return get() != nullptr ? get()->err : nullptr; }
+namespace {
+
+// The stream over end `i` of the record, made on first use; when it cannot
+// be made the end is closed, as the child then sees.
+FILE* streamOf(_process* p, int i) {
+    if (p == nullptr) return nullptr;
+    FILE** streams[3] = {&p->in, &p->out, &p->err};
+    if (*streams[i] == nullptr && p->fd[i] >= 0) {
+        *streams[i] = ::fdopen(p->fd[i], i == 0 ? "wb" : "rb");
+        if (*streams[i] == nullptr) closeQuietly(p->fd[i]);
+    }
+    return *streams[i];
+}
+
+}  // namespace
+
+FILE* Process::in() const { return streamOf(get(), 0); }
+FILE* Process::out() const { return streamOf(get(), 1); }
+FILE* Process::err() const { return streamOf(get(), 2); }
 
 pid_t Process::pid() const { return get() != nullptr ? get()->pid : 0; }
 
@@ -323,23 +341,56 @@ bool Process::waitFor(int timeoutMs) {
     return waitUntil(*p, Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs));
 }
 
-bool Process::communicate(std::string& out, std::string& err, int timeoutMs) {
-    _process* p = get();
-    if (p == nullptr || p->pid <= 0) return false;
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+namespace {
 
-    if (p->in != nullptr) {
-        std::fclose(p->in);
-        p->in = nullptr;
+// Reads the output and error ends until both end or the deadline passes;
+// false when the time ran out. Each round reads once from every end that
+// poll finds ready, so a busy end cannot starve the other, and a read after
+// poll never blocks.
+bool readEnds(_process& p, std::string* dest[2], Clock::time_point deadline) {
+    char buffer[65536];
+    for (;;) {
+        struct pollfd fds[2];
+        int which[2];
+        nfds_t count = 0;
+        for (int i = 0; i < 2; ++i) {
+            if (p.fd[i + 1] < 0) continue;
+            fds[count].fd = p.fd[i + 1];
+            fds[count].events = POLLIN;
+            fds[count].revents = 0;
+            which[count] = i + 1;
+            ++count;
+        }
+        if (count == 0) return true;
+        const int left = remainingMs(deadline);
+        if (left == 0) return false;
+        const int ready = ::poll(fds, count, left);
+        if (ready < 0 && errno == EINTR) continue;
+        // Nothing sensible left to wait on.
+        if (ready < 0) return false;
+        for (nfds_t k = 0; k < count; ++k) {
+            if (fds[k].revents == 0) continue;
+            const int i = which[k];
+            ssize_t n;
+            do {
+                n = ::read(p.fd[i], buffer, sizeof buffer);
+            } while (n < 0 && errno == EINTR);
+            if (n > 0)
+                dest[i - 1]->append(buffer, static_cast<size_t>(n));
+            else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK))
+                closeQuietly(p.fd[i]);
+        }
     }
+}
 
-    FILE* streams[2] = {p->out, p->err};
-    std::string* dest[2] = {&out, &err};
+// The same through the streams, for a caller that has read from one of
+// them: what its reads left in the stream's buffer is not lost.
+bool readStreams(_process& p, std::string* dest[2], Clock::time_point deadline) {
+    FILE* streams[2] = {streamOf(&p, 1), streamOf(&p, 2)};
     bool open[2];
     for (int i = 0; i < 2; ++i) {
         open[i] = streams[i] != nullptr && !std::feof(streams[i]);
-        // Non-blocking reads through the stream itself, so that whatever the
-        // caller's earlier reads left in its buffer is not lost.
+        // Non-blocking reads through the stream itself.
         if (open[i]) setNonBlocking(streams[i], true);
     }
 
@@ -390,8 +441,28 @@ bool Process::communicate(std::string& out, std::string& err, int timeoutMs) {
 
     for (int i = 0; i < 2; ++i)
         if (streams[i] != nullptr) setNonBlocking(streams[i], false);
+    return !timedOut;
+}
 
-    bool ended = !timedOut && waitUntil(*p, deadline);
+}  // namespace
+
+bool Process::communicate(std::string& out, std::string& err, int timeoutMs) {
+    _process* p = get();
+    if (p == nullptr || p->pid <= 0) return false;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+
+    if (p->in != nullptr) {
+        std::fclose(p->in);
+        p->in = nullptr;
+        p->fd[0] = -1;
+    }
+    closeQuietly(p->fd[0]);
+
+    std::string* dest[2] = {&out, &err};
+    // Straight from the descriptors unless a stream over one has been made.
+    const bool inTime = p->out == nullptr && p->err == nullptr ? readEnds(*p, dest, deadline)
+                                                                  : readStreams(*p, dest, deadline);
+    bool ended = inTime && waitUntil(*p, deadline);
     if (!ended) killAndReap(*p);
     return ended;
 }

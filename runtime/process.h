@@ -18,6 +18,9 @@ namespace qdl {
 // time for the child and kills it if it is still there.
 struct _process {
     pid_t pid = 0;         // 0 when no child was started
+    // Our ends of the child's standard input, output and error; -1 once
+    // closed. A stream is made over one only when it is asked for.
+    int fd[3] = {-1, -1, -1};
     FILE* in = nullptr;    // writes to the child's standard input
     FILE* out = nullptr;   // reads the child's standard output
     FILE* err = nullptr;   // reads the child's standard error
@@ -44,6 +47,7 @@ public:
     static Process launch(const std::string& path, std::vector<std::string>& args);
 
     // The streams belong to the record: read and write them, never close them.
+    // Each is made when first asked for; null when it cannot be.
     FILE* in() const;
     FILE* out() const;
     FILE* err() const;

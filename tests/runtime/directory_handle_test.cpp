@@ -97,4 +97,37 @@ TEST_F(DirectoryHandleTest, LinkAtThePathIsOpenedOnlyWhenAskedFor) {
     EXPECT_FALSE(missing.isOpen());
 }
 
+// A handle held from one use to the next: each listing reads the directory
+// as it is then, and isAt() tells whether the path still names the very
+// directory held (not a link to it, not one made anew in its place).
+TEST_F(DirectoryHandleTest, HeldHandleListsAfreshAndKnowsItsPlace) {
+    const DirectoryHandle handle(own);
+    ASSERT_TRUE(handle.isOpen());
+    EXPECT_TRUE(handle.entries().empty());
+    testsupport::writeFile(own + "/a", "a");
+    EXPECT_EQ(std::vector<std::string>{"a"}, handle.entries());
+    EXPECT_EQ(std::vector<std::string>{"a"}, handle.entries());
+    // Enough names for several reads of the directory.
+    for (int i = 0; i < 600; ++i) testsupport::writeFile(own + "/file-with-a-long-name-" + std::to_string(i), "");
+    EXPECT_EQ(601u, handle.entries().size());
+    handle.clearFiles();
+    EXPECT_TRUE(handle.entries().empty());
+
+    EXPECT_TRUE(handle.isAt(own));
+    EXPECT_TRUE(handle.isAt(own + "/"));
+    const std::string link = root / "link";
+    ASSERT_EQ(0, ::symlink(own.c_str(), link.c_str()));
+    EXPECT_FALSE(handle.isAt(link));
+    EXPECT_FALSE(handle.isAt(outside));
+    EXPECT_FALSE(handle.isAt(root / "none"));
+    // Made anew under the same name: another directory (the one held keeps
+    // its number while it is open).
+    ASSERT_EQ(0, ::rmdir(own.c_str()));
+    EXPECT_FALSE(handle.isAt(own));
+    ASSERT_EQ(0, ::mkdir(own.c_str(), 0755));
+    EXPECT_FALSE(handle.isAt(own));
+    const DirectoryHandle none(root / "none");
+    EXPECT_FALSE(none.isAt(root / "none"));
+}
+
 }  // namespace
