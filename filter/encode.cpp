@@ -70,17 +70,27 @@ void encodeQuotedPrintable(std::istream& in, std::ostream& out) {
 
 void encodeBase64Lines(std::istream& in, std::ostream& out) {
     std::unique_ptr<char[]> block(new char[kBase64Block]);
+    std::unique_ptr<char[]> flat(new char[kBase64Block / kBase64Slice * kBase64Line]);
     std::unique_ptr<char[]> text(new char[kBase64Block / kBase64Slice * (kBase64Line + 1)]);
     for (;;) {
         in.read(block.get(), static_cast<std::streamsize>(kBase64Block));
         const std::size_t n = static_cast<std::size_t>(in.gcount());
         if (n > 0) {
-            // Each slice of 57 bytes is a whole number of groups: encoded
-            // straight into its line, with padding only in the last one.
+            // Each slice of 57 bytes is a whole number of groups, so the
+            // block encodes in one step and is then cut into its lines, with
+            // padding only in the last one.
+            const char* end = qdl::base64EncodeTo(block.get(), n, flat.get());
             char* to = text.get();
-            for (std::size_t at = 0; at < n; at += kBase64Slice) {
-                const std::size_t slice = n - at < kBase64Slice ? n - at : kBase64Slice;
-                to = qdl::base64EncodeTo(block.get() + at, slice, to);
+            const char* from = flat.get();
+            // Whole lines copied at a fixed length, then the last one.
+            for (; end - from >= static_cast<std::ptrdiff_t>(kBase64Line); from += kBase64Line) {
+                std::memcpy(to, from, kBase64Line);
+                to += kBase64Line;
+                *to++ = '\n';
+            }
+            if (from < end) {
+                std::memcpy(to, from, static_cast<std::size_t>(end - from));
+                to += end - from;
                 *to++ = '\n';
             }
             out.write(text.get(), static_cast<std::streamsize>(to - text.get()));

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <set>
@@ -59,13 +60,21 @@ std::string abnormalEnd(int status) {
 // written, the failure is reported, and the lines after it go on.
 class BodyDecoder {
 public:
-    explicit BodyDecoder(cgp::OutputFile& out) : out_(out) {}
+    explicit BodyDecoder(cgp::OutputFile& out) : out_(out), staged_(new char[kStep]) {}
 
-    // A whole line. Lines of whole groups, as most are, are decoded where
-    // they stand.
+    // A whole line. Lines of whole groups, as most are, are gathered and
+    // decoded together: each group decodes on its own, so a run of such
+    // lines gives the bytes that decoding them one by one gives.
     void line(const char* text, std::size_t size) {
         if (!skipping_ && size > 0 && size % 4 == 0 && carry_.empty() && !heldBlank_ && !isBlank(text[size - 1])) {
-            if (!decode(text, size)) fail();
+            if (stagedSize_ + size > kStep) decodeStaged();
+            if (size > kStep) {
+                if (!decode(text, size)) fail();
+                return;
+            }
+            std::memcpy(staged_.get() + stagedSize_, text, size);
+            stagedSize_ += size;
+            stagedLines_[stagedCount_++] = static_cast<std::uint16_t>(size);
             return;
         }
         piece(std::string(text, size), true);
@@ -73,6 +82,7 @@ public:
 
     // `last`: the piece ends its line.
     void piece(const std::string& text, bool last) {
+        decodeStaged();
         if (skipping_) {
             // The rest of a line that failed to decode.
             if (last) skipping_ = false;
@@ -113,6 +123,7 @@ public:
     }
 
     void finish() {
+        decodeStaged();
         if (carry_.empty()) return;
         // A short last group counts as padded.
         const bool ok = decode(carry_.data(), carry_.size());
@@ -122,6 +133,25 @@ public:
 
 private:
     static bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+    // The gathered lines in one step. Where one of them fails, they are
+    // decoded again one by one, for the same bytes and the same report.
+    void decodeStaged() {
+        if (stagedSize_ == 0) return;
+        std::size_t written = 0;
+        char* to = out_.room(qdl::base64DecodedRoom(stagedSize_));
+        if (qdl::base64DecodeTo(staged_.get(), stagedSize_, to, written)) {
+            out_.commit(written);
+        } else {
+            const char* text = staged_.get();
+            for (std::size_t i = 0; i < stagedCount_; ++i) {
+                if (!decode(text, stagedLines_[i])) fail();
+                text += stagedLines_[i];
+            }
+        }
+        stagedSize_ = 0;
+        stagedCount_ = 0;
+    }
 
     // Decodes into the file's block, a step at a time so that each step's
     // bytes fit it; false at the first character that is not base64, after
@@ -151,6 +181,11 @@ private:
     static_assert(kStep % 4 == 0 && kStep / 4 * 3 <= cgp::OutputFile::roomLimit, "a step fits the block");
 
     cgp::OutputFile& out_;
+    // Lines gathered (each at least 4 characters, so at most kStep / 4).
+    std::unique_ptr<char[]> staged_;
+    std::size_t stagedSize_ = 0;
+    std::uint16_t stagedLines_[kStep / 4];
+    std::size_t stagedCount_ = 0;
     std::string carry_;
     bool heldBlank_ = false;
     bool skipping_ = false;

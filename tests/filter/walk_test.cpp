@@ -800,6 +800,50 @@ TEST_F(WalkTest, Base64LinesReadInPiecesDecodeAsWholeLines) {
     }
 }
 
+// Whole lines are decoded many at a time; one that fails among them gives
+// what it gives alone (the groups before its bad character) and one report,
+// also past the first batch, and a line longer than a batch decodes alone.
+TEST_F(WalkTest, SpoiltLinesDecodeAsTheyWouldOneByOne) {
+    fakeTnef("cp \"$2\" \"$DIR/../captured.dat\"");
+    const std::string captured = filter_.tempDir + "../captured.dat";
+    std::string noise;
+    for (int i = 0; i < 40000; ++i) noise += static_cast<char>((i * 7919 + i / 251) % 256);
+    const std::string flat = testsupport::base64Lines(noise, 0);
+    std::vector<std::string> lines;
+    for (std::size_t at = 0; at < flat.size(); at += 76) lines.push_back(flat.substr(at, 76));
+    struct Case {
+        const char* name;
+        std::vector<std::size_t> spoilt;  // line numbers, each spoilt at its 21st character
+        bool longLine;                    // the first 30,000 characters as one line
+    } cases[] = {
+        {"in the first batch", {3}, false},
+        {"in the first and a later batch", {10, 250, 251, 500}, false},
+        {"the last line", {lines.size() - 1}, false},
+        {"after a line longer than a batch", {420}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> body = lines;
+        if (c.longLine) {
+            std::string joined;
+            std::size_t n = 0;
+            while (joined.size() < 30000) joined += body[n++];
+            body.erase(body.begin(), body.begin() + static_cast<std::ptrdiff_t>(n));
+            body.insert(body.begin(), joined);
+        }
+        for (std::size_t k : c.spoilt) body[k - (c.longLine ? 394 : 0)][20] = '%';
+        std::string text, expected;
+        for (const std::string& l : body) {
+            text += l + "\n";
+            bool failed = false;
+            expected += qdl::base64DecodeString(l, failed);
+        }
+        const WalkResult r = walk(mail({raw("Content-Type: application/ms-tnef\n\n" + text)}));
+        EXPECT_EQ(countOf(r.log, "unable to decode the attachment"), c.spoilt.size()) << r.log;
+        EXPECT_TRUE(testsupport::readFile(captured) == expected);
+    }
+}
+
 // Records made from a body read in pieces lie where they lie for whole lines.
 TEST_F(WalkTest, PiecesKeepRecordPositions) {
     const std::string data = twoAttachments();

@@ -10,6 +10,7 @@
 
 #include "filter/encode.h"
 #include "filter/parvex.h"
+#include "runtime/base64.h"
 #include "runtime/files.h"
 #include "support/core/capture.h"
 #include "support/core/failing_stream.h"
@@ -486,6 +487,19 @@ TEST_F(WriterTest, Base64LinesAreCutAt57Bytes) {
         EXPECT_EQ(c.lineLengths, lengths) << c.size;
         EXPECT_EQ('\n', out.str().back()) << c.size;
         EXPECT_EQ(bytes(c.size), decodeBase64(out.str())) << c.size;
+    }
+    // Around the read block: the text is the one encoding cut into lines of
+    // 76, with a line end after the last one.
+    for (const std::size_t size : {std::size_t(57 * 1024 - 1), std::size_t(57 * 1024), std::size_t(57 * 1024 + 1),
+                                   std::size_t(57 * 2048 + 58)}) {
+        std::istringstream in(bytes(size));
+        std::ostringstream out;
+        cgp::encodeBase64Lines(in, out);
+        const std::string flat = qdl::base64EncodeString(bytes(size));
+        std::string expected;
+        for (std::size_t at = 0; at < flat.size(); at += 76) expected += flat.substr(at, 76) + "\n";
+        if (size % 57 == 0) expected += "\n";
+        EXPECT_TRUE(out.str() == expected) << size;
     }
 }
 
