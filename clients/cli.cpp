@@ -53,9 +53,6 @@ int64_t nowMs() {
         .count();
 }
 
-// Bytes that would end a login line early, or let the rest run as a command.
-bool breaksLine(const std::string& text) { return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos; }
-
 }  // namespace
 
 CLI::CLI(const std::string& host, uint16_t port, const std::string& user, const std::string& password, int method,
@@ -82,7 +79,8 @@ void CLI::login(const std::string& user, const std::string& password, int method
     if (method != kPlainLogin && method != kAPOPLogin && method != kWebUserLogin) cmd::refuse();
     // The password ends its line, so a space in it shifts nothing; a space
     // or a tab in the user name would.
-    if (breaksLine(user) || user.find_first_of(" \t") != std::string::npos || breaksLine(password)) cmd::refuse();
+    if (qdl::holdsLineBreak(user) || user.find_first_of(" \t") != std::string::npos || qdl::holdsLineBreak(password))
+        cmd::refuse();
     const std::string greeting = readLine();
     if (method == kAPOPLogin) {
         sendLine(qdl::makeAPOPCommand(greeting, user, password));
@@ -136,7 +134,7 @@ void CLI::disconnect() {
 void CLI::sendLine(const std::string& line) {
     // One line is one command: a line end inside would run the rest as a
     // second one.
-    if (breaksLine(line)) cmd::refuse();
+    if (qdl::holdsLineBreak(line)) cmd::refuse();
     // We never pipeline: anything still unread belongs to no command.
     lines_.discard();
     connection_.send(line, true, true);

@@ -12,12 +12,8 @@ namespace {
 
 // CR or LF would end the command early and run the rest as a command of
 // its own, with the session's rights; NUL cuts the line for the server.
-const std::string kLineBreakers("\r\n\0", 3);
-
 void requireSafe(const std::string& text, const char* alsoRefused) {
-    if (text.find_first_of(kLineBreakers) != std::string::npos ||
-        text.find_first_of(alsoRefused) != std::string::npos)
-        refuse();
+    if (qdl::holdsLineBreak(text) || text.find_first_of(alsoRefused) != std::string::npos) refuse();
 }
 
 // The server reads a backslash between quotes as an escape: an odd run of
@@ -30,7 +26,7 @@ bool endsInEscape(const std::string& text) {
 
 }  // namespace
 
-void refuse() { throw qdl::ProtocolException("invalid or missing argument", 0); }
+void refuse() { qdl::refuseArgument(); }
 
 Piece::Piece(const char* keyword) : kind_(Kind::keyword), text_(keyword) {}
 

@@ -13,6 +13,12 @@ UnableToResolveAddressException::~UnableToResolveAddressException() = default;
 InvalidSSLCertificateOrKeyException::~InvalidSSLCertificateOrKeyException() = default;
 PortAlreadyUsedException::~PortAlreadyUsedException() = default;
 
+bool holdsLineBreak(const std::string& text) {
+    return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
+}
+
+void refuseArgument() { throw ProtocolException("invalid or missing argument", 0); }
+
 }  // namespace qdl
 
 namespace cgp {

@@ -26,6 +26,14 @@ QDL_NET_EXCEPTION(UnableToResolveAddressException, SocketException);
 QDL_NET_EXCEPTION(InvalidSSLCertificateOrKeyException, SocketException);
 QDL_NET_EXCEPTION(PortAlreadyUsedException, SocketException);
 
+// True when the text holds a CR, LF or NUL: in a command it would end the
+// line early and let the rest run as a command of its own.
+bool holdsLineBreak(const std::string& text);
+
+// Throws ProtocolException "invalid or missing argument", before anything
+// is sent.
+[[noreturn]] void refuseArgument();
+
 }  // namespace qdl
 
 namespace cgp {

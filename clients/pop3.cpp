@@ -15,11 +15,8 @@ void trimRight(std::string& text) {
     text.erase(end == std::string::npos ? 0 : end + 1);
 }
 
-// A CR or LF in an argument would end our command early and let the rest
-// run as a command of its own.
 void requireOneLine(const std::string& argument) {
-    if (argument.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
-        throw ProtocolException("invalid or missing argument", 0);
+    if (holdsLineBreak(argument)) refuseArgument();
 }
 
 }  // namespace

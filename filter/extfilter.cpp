@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "filter/file_buffers.h"
 #include "runtime/escape.h"
+#include "runtime/file_buffers.h"
 #include "runtime/files.h"
 #include "runtime/log.h"
 
@@ -93,7 +93,7 @@ void ExtFilter::processRequest(int seqID, const std::string&, const std::string&
     Result result = Result::OK;
     {
         // Opened once: the message is read through this same descriptor.
-        InputStream message(path);
+        qdl::InputStream message(path);
         if (!message.is_open()) {
             qdl::outline() << n << " OK \"Error: unable to open file " << qdl::cgpEscape(path) << "\"";
             return;

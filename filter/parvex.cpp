@@ -6,10 +6,10 @@
 #include <boost/program_options.hpp>
 #include <iostream>
 
-#include "filter/file_buffers.h"
 #include "filter/part_headers.h"
 #include "filter/pipe.h"
 #include "filter/temp_dirs.h"
+#include "runtime/file_buffers.h"
 #include "runtime/files.h"
 #include "runtime/log.h"
 
@@ -166,7 +166,7 @@ bool envelopeAddress(const std::string& line, std::string& address) {
 }  // namespace
 
 cgp::ExtFilter::Result Parvex::processMessage(int seqID, const std::string& path) {
-    cgp::InputStream in(path);
+    qdl::InputStream in(path);
     return processMessage(seqID, path, in);
 }
 
@@ -239,7 +239,7 @@ cgp::ExtFilter::Result Parvex::convertQueued(const std::string& path, std::istre
     } reservation;
     const std::string& name = reservation.name;
     qdl::printLine("* Creating a new message with the extracted attachments");
-    cgp::OutputStream out(reservation.fd);
+    qdl::OutputStream out(reservation.fd);
     if (!out) {
         qdl::printLine("* Unable to create the new message " + name + ", original message is delivered unchanged");
         return Result::OK;

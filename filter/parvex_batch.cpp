@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "filter/file_buffers.h"
 #include "filter/parvex.h"
+#include "runtime/file_buffers.h"
 #include "runtime/files.h"
 #include "runtime/log.h"
 #include "runtime/stream.h"
@@ -87,7 +87,7 @@ void Parvex::convertMdirFile(const std::string& path) {
         qdl::printLine("* Unable to open file " + path);
         return;
     }
-    cgp::InputStream in(path);
+    qdl::InputStream in(path);
     if (in.fail() || in.bad()) {
         qdl::printLine("* Unable to open file " + path);
         return;

@@ -15,13 +15,13 @@
 #include <string>
 #include <vector>
 
-#include "filter/file_buffers.h"
 #include "filter/lines.h"
-#include "filter/parvex.h"
 #include "filter/part_headers.h"
+#include "filter/parvex.h"
 #include "filter/temp_dirs.h"
 #include "filter/unpack.h"
 #include "runtime/base64.h"
+#include "runtime/file_buffers.h"
 #include "runtime/files.h"
 #include "runtime/log.h"
 #include "runtime/process.h"
@@ -60,7 +60,7 @@ std::string abnormalEnd(int status) {
 // written, the failure is reported, and the lines after it go on.
 class BodyDecoder {
 public:
-    explicit BodyDecoder(cgp::OutputFile& out) : out_(out), staged_(new char[kStep]) {}
+    explicit BodyDecoder(qdl::OutputFile& out) : out_(out), staged_(new char[kStep]) {}
 
     // A whole line. Lines of whole groups, as most are, are gathered and
     // decoded together: each group decodes on its own, so a run of such
@@ -178,9 +178,9 @@ private:
     // Characters decoded at once: a whole number of groups, whose bytes fit
     // the file's block.
     static constexpr std::size_t kStep = 16 * 1024;
-    static_assert(kStep % 4 == 0 && kStep / 4 * 3 <= cgp::OutputFile::roomLimit, "a step fits the block");
+    static_assert(kStep % 4 == 0 && kStep / 4 * 3 <= qdl::OutputFile::roomLimit, "a step fits the block");
 
-    cgp::OutputFile& out_;
+    qdl::OutputFile& out_;
     // Lines gathered (each at least 4 characters, so at most kStep / 4).
     std::unique_ptr<char[]> staged_;
     std::size_t stagedSize_ = 0;
@@ -274,7 +274,7 @@ bool PartConverter::decode(cgp::LineCursor& lines, const std::string& boundaryLi
     const std::istream& in = lines.stream();
     // Written through its descriptor in large blocks, the decoder writing
     // straight into the block.
-    cgp::OutputFile file(tempDir_ + "winmail.dat", O_WRONLY | O_CREAT | O_TRUNC);
+    qdl::OutputFile file(tempDir_ + "winmail.dat", O_WRONLY | O_CREAT | O_TRUNC);
     BodyDecoder decoder(file);
     for (;;) {
         const std::streamoff lineStart = lines.position();

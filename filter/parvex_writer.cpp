@@ -12,11 +12,11 @@
 #include <string>
 
 #include "filter/encode.h"
-#include "filter/file_buffers.h"
 #include "filter/lines.h"
 #include "filter/mime.h"
 #include "filter/parvex.h"
 #include "filter/unpack.h"
+#include "runtime/file_buffers.h"
 #include "runtime/files.h"
 #include "runtime/log.h"
 
@@ -301,7 +301,7 @@ private:
         }
         // Read through its descriptor, so that a read error is told apart
         // from the end of the file.
-        cgp::InputFile file(path, true);
+        qdl::InputFile file(path, true);
         if (!file.isOpen()) {
             qdl::printLine("* Unable to read extracted file " + quoted + ", message is left unconverted");
             qdl::removeFile(path);

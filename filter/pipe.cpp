@@ -1,11 +1,9 @@
 #include "filter/pipe.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
@@ -41,30 +39,6 @@ std::string secondsNow() {
     return text.str();
 }
 
-// Moves `from` to `to` only while no file has that name: a file handed over
-// there by another writer is never replaced. False with errno EEXIST when the
-// name is taken.
-bool renameNoReplace(const std::string& from, const std::string& to) {
-#ifdef RENAME_NOREPLACE
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
-    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return false;
-#endif
-    // A link never replaces either; the old name goes once the new one stands.
-    if (::link(from.c_str(), to.c_str()) == 0) {
-        ::unlink(from.c_str());
-        return true;
-    }
-    if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP && errno != EMLINK) return false;
-    // A file system without links: the check leaves a gap the pid in our
-    // names keeps closed.
-    struct stat st;
-    if (::lstat(to.c_str(), &st) == 0) {
-        errno = EEXIST;
-        return false;
-    }
-    return ::rename(from.c_str(), to.c_str()) == 0;
-}
-
 // How often a taken ".sub" name sends the file to a fresh name before the
 // submission gives up.
 const int kSubmitAttempts = 16;
@@ -98,7 +72,7 @@ namespace {
 bool handOver(const std::string& name) {
     std::string current = name;
     for (int attempt = 1;; ++attempt) {
-        if (renameNoReplace(current, current + ".sub")) break;
+        if (qdl::renameNoReplace(current, current + ".sub")) break;
         if (errno != EEXIST || attempt == kSubmitAttempts) {
             qdl::removeFile(current);
             return false;
@@ -128,7 +102,7 @@ bool Pipe::submitFile(const std::string& name) {
     return handOver(name);
 }
 
-bool Pipe::submitFile(const std::string& name, OutputStream& out) {
+bool Pipe::submitFile(const std::string& name, qdl::OutputStream& out) {
     // Synced through the descriptor it was written with.
     if (!out.finish(true)) {
         qdl::removeFile(name);

@@ -9,7 +9,7 @@
 #include <set>
 #include <string>
 
-#include "filter/file_buffers.h"
+#include "runtime/file_buffers.h"
 #include "runtime/stream.h"
 
 namespace cgp {
@@ -36,7 +36,7 @@ public:
     // and submits only when every write and the close succeeded. On false
     // the file has been removed and nothing was handed over.
     static bool submitFile(const std::string& name, std::ofstream& out);
-    static bool submitFile(const std::string& name, OutputStream& out);
+    static bool submitFile(const std::string& name, qdl::OutputStream& out);
 
     // Drops a reserved file that will not be submitted.
     static void cancelSubmitFile(const std::string& name);

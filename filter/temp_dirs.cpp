@@ -7,6 +7,7 @@
 #include <cerrno>
 
 #include "runtime/directory_handle.h"
+#include "runtime/files.h"
 
 namespace cgp {
 
@@ -65,7 +66,7 @@ bool makeOwnDirectory(const std::string& dir) {
         ::mkdir(staging.c_str(), 0755);
         const std::string inner = staging + "/" + name;
         const bool made = ::mkdir(inner.c_str(), 0755) == 0;
-        if (made && ::rename(staging.c_str(), parent.c_str()) == 0) {
+        if (made && qdl::renameNoReplace(staging, parent)) {
             ownByUs(parent);
             ownByUs(dir);
             return true;

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <sstream>
 #include <vector>
@@ -71,6 +72,11 @@ bool isDirectory(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool isRegularFile(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 bool isFile(const std::string& path) {
     // One stat answers for an existing path; only when it fails does the
     // existence test of its own decide.
@@ -118,6 +124,27 @@ time_t fileModificationTime(FILE* f) {
 }
 
 bool renameFile(const std::string& from, const std::string& to) {
+    return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool renameNoReplace(const std::string& from, const std::string& to) {
+#ifdef RENAME_NOREPLACE
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return false;
+#endif
+    // A link never replaces either; the old name goes once the new one stands.
+    if (::link(from.c_str(), to.c_str()) == 0) {
+        ::unlink(from.c_str());
+        return true;
+    }
+    if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP && errno != EMLINK) return false;
+    // No links here (or a directory): the check leaves a gap that names
+    // unique to the process keep closed.
+    struct stat st;
+    if (::lstat(to.c_str(), &st) == 0) {
+        errno = EEXIST;
+        return false;
+    }
     return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
@@ -269,11 +296,13 @@ bool wildcardMatch(const char* pattern, const char* name) {
 
 std::string makeBackupName(const std::string& path, const std::string& tag) {
     std::string name = tag + DateTime::now().format(".YYYYMMDD-hhmmss");
-    // Any object under the name counts, tested without following links: the
-    // rename would replace a dangling link, and fail on a directory.
-    struct stat st;
-    while (::lstat((path + name).c_str(), &st) == 0) name += ".1";
-    return renameFile(path, path + name) ? name : std::string();
+    // Any object under the name counts, a dangling link or a directory too,
+    // also one that appears while we look.
+    while (!renameNoReplace(path, path + name)) {
+        if (errno != EEXIST) return std::string();
+        name += ".1";
+    }
+    return name;
 }
 
 bool listBackups(const std::string& path, const std::string& tag, std::set<std::string>& out) {

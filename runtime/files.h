@@ -13,6 +13,7 @@ namespace qdl {
 // Tests and attributes.
 bool isFile(const std::string& path);       // exists and is not a directory
 bool isDirectory(const std::string& path);  // follows symbolic links
+bool isRegularFile(const std::string& path);  // follows symbolic links; no FIFO or device
 bool isReadable(const std::string& path);
 bool isWritable(const std::string& path);   // readable and opens for appending
 long long fileSize(const std::string& path);  // -1 when stat fails
@@ -22,6 +23,9 @@ time_t fileModificationTime(FILE* f);
 
 // Plain operations.
 bool renameFile(const std::string& from, const std::string& to);
+// Moves `from` to `to` only while nothing has that name, so a file another
+// writer put there is never replaced; false with errno EEXIST when it is taken.
+bool renameNoReplace(const std::string& from, const std::string& to);
 bool removeFile(const std::string& path);
 int openFile(const std::string& path, int flags);  // close-on-exec; -1 on failure
 void closeFile(int fd);

@@ -15,6 +15,7 @@
 
 #include "runtime/base64.h"
 #include "runtime/escape.h"
+#include "runtime/file_buffers.h"
 #include "runtime/files.h"
 #include "runtime/mutex.h"
 #include "serverdata/parser.h"
@@ -400,54 +401,58 @@ DataSet readValue(Parse parse) {
     return result;
 }
 
-bool isRegularFile(const std::string& path) {
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
 std::atomic<unsigned> saveCounter{0};
 
 // A new, empty file beside the path under a name no other process or
 // thread uses (the leading "." keeps it out of directory listings), owned,
-// where allowed, as the file it will replace; name empty on failure. It can
-// be written; finish gives it the old file's mode.
-struct Sibling {
+// where allowed, and moded as the file it will replace; name empty on
+// failure. It is written through the descriptor that made it, so nothing
+// put at the name afterwards is followed.
+struct Sibling : private qdl::noncopyable {
     std::string name;
-    bool replacing = false;
-    mode_t mode = 0;
+    int fd = -1;
 
     explicit Sibling(const std::string& path) {
         struct stat old;
-        replacing = ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode);
-        mode = old.st_mode & 07777;
+        const bool replacing = ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode);
         const std::string prefix = qdl::directoryOf(path) + "." + qdl::baseName(path) + "." +
                                    std::to_string(static_cast<long>(::getpid())) + ".";
         for (;;) {
             const std::string candidate = prefix + std::to_string(++saveCounter) + ".tmp";
-            const int fd = qdl::openFile(candidate, O_WRONLY | O_CREAT | O_EXCL);
+            fd = qdl::openFile(candidate, O_WRONLY | O_CREAT | O_EXCL);
             if (fd < 0) {
                 if (errno == EEXIST) continue;
                 return;
             }
             bool ok = true;
             if (replacing) {
-                ok = ::fchmod(fd, mode | S_IWUSR) == 0;
+                // The open descriptor writes even where the mode denies it.
+                ok = ::fchmod(fd, old.st_mode & 07777) == 0;
                 // Only root may give the file away; anyone else keeps it as theirs.
                 if (ok && (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) &&
                     ::fchown(fd, old.st_uid, old.st_gid) != 0 && errno != EPERM)
                     ok = false;
             }
-            qdl::closeFile(fd);
-            if (ok)
+            if (ok) {
                 name = candidate;
-            else
+            } else {
+                qdl::closeFile(fd);
+                fd = -1;
                 qdl::removeFile(candidate);
+            }
             return;
         }
     }
+    ~Sibling() {
+        if (fd >= 0) qdl::closeFile(fd);
+    }
 
-    // The old file's mode, also one that denies writing.
-    bool finish() const { return !replacing || (mode & S_IWUSR) != 0 || ::chmod(name.c_str(), mode) == 0; }
+    // The descriptor, now the caller's.
+    int release() {
+        const int taken = fd;
+        fd = -1;
+        return taken;
+    }
 };
 
 }  // namespace
@@ -538,24 +543,21 @@ DataSet DataSet::loadFromFile(const std::string& path) { return loadFromFile(pat
 
 DataSet DataSet::loadFromFile(const std::string& path, const DataSet& parent) {
     // Only a regular file: a FIFO or device would block or never end.
-    if (!isRegularFile(path)) return withParent(DataSet(kEmpty), parent);
+    if (!qdl::isRegularFile(path)) return withParent(DataSet(kEmpty), parent);
     return withParent(readValue([&path] { return parseFile(path, kDataMode); }), parent);
 }
 
 bool DataSet::saveToFile(const DataSet& value, const std::string& path) {
-    const Sibling sibling(path);
+    Sibling sibling(path);
     const std::string& temp = sibling.name;
     if (temp.empty()) return false;
     bool written;
     {
-        qdl::ofstream out(temp, std::ios_base::out | std::ios_base::trunc | std::ios_base::binary);
+        qdl::OutputStream out(sibling.release());
         Level(0, value, false)(out);
-        out.flush();
-        written = out.good();
-        out.close();
-        if (out.fail()) written = false;
+        written = out.finish(true);
     }
-    if (!written || !sibling.finish() || !qdl::syncFile(temp) || !qdl::renameFile(temp, path)) {
+    if (!written || !qdl::renameFile(temp, path)) {
         qdl::removeFile(temp);
         return false;
     }

@@ -33,9 +33,10 @@ bool endsWith(const std::string& text, const char* ending) {
     return text.size() >= n && text.compare(text.size() - n, n, ending) == 0;
 }
 
-bool isRegularFile(const std::string& path) {
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+// An account's store under one of the suffixes: a folder, or a single
+// ".mbox" file.
+bool isAccountStore(const std::string& path, const char* suffix) {
+    return qdl::isDirectory(path) || (suffix == kAccountSuffixes[0] && qdl::isRegularFile(path));
 }
 
 // A directory itself, not a link to one.
@@ -191,7 +192,7 @@ bool findIn(const std::string& dir, const std::string& account, std::string& out
     for (const char* suffix : kAccountSuffixes) {
         out = dir + "/" + account + suffix;
         // A single-file account is a ".mbox" file.
-        if (qdl::isDirectory(out) || (suffix == kAccountSuffixes[0] && isRegularFile(out))) {
+        if (isAccountStore(out, suffix)) {
             if (verbose()) qdl::logline() << "Account " << account << " path found at " << out;
             return true;
         }
@@ -367,11 +368,11 @@ std::string getMailboxPath(const Address& address, const std::string& mailbox) {
         if (inbox) {
             for (const char* suffix : kAccountSuffixes) {
                 const std::string path = domainPath + "/" + account + suffix;
-                if (qdl::isDirectory(path) || (suffix == kAccountSuffixes[0] && isRegularFile(path))) return path;
+                if (isAccountStore(path, suffix)) return path;
             }
         }
         const bool found = findIn(domainPath, account, d, 0);
-        const bool stored = found && (qdl::isDirectory(d) || (inbox && isRegularFile(d)));
+        const bool stored = found && (qdl::isDirectory(d) || (inbox && qdl::isRegularFile(d)));
         if (!stored || !(inbox || endsWith(d, ".macnt"))) {
             if (verbose()) qdl::logline() << "Mailbox path not found";
             return std::string();

@@ -287,8 +287,8 @@ struct Tables {
 struct RouterState {
     std::vector<Route> address;
     std::vector<Route> domain;
+    // Set by the last load that succeeded; before one, the main domain.
     std::string defaultDomain;
-    bool defaultDomainSet = false;
     // The file times of the last load that succeeded.
     bool loaded = false;
     time_t dataTime = 0;
@@ -358,7 +358,7 @@ const std::shared_ptr<const Tables>& publishedTables() {
         t->address.routes = s.address;
         t->domain.routes = s.domain;
         t->defaultDomain = s.defaultDomain;
-        t->defaultDomainSet = s.defaultDomainSet;
+        t->defaultDomainSet = s.loaded;
         t->address.index();
         t->domain.index();
         const std::string& defaultDomain = t->defaultText();
@@ -516,7 +516,6 @@ bool loadRouter() {
     s.address.swap(fresh.address);
     s.domain.swap(fresh.domain);
     s.defaultDomain = fresh.defaultDomain;
-    s.defaultDomainSet = true;
     s.loaded = true;
     s.dataTime = dataTime;
     s.settingsTime = settingsTime;

@@ -170,8 +170,8 @@ public:
     // missing or no regular file, or does not parse. An empty file gives an
     // empty sequence.
     static WsspNode* loadFromFile(const std::string& path);
-    // Makes the node the first one of the running load when there is none
-    // yet; returns it.
+    // Returns the node: a page's root is what its start production gives,
+    // not the first node made.
     static WsspNode* setRoot(WsspNode* node);
     // The loader's diagnostics ("WSSPPage: Loading from file ..."), off at
     // start.

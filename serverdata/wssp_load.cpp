@@ -41,8 +41,8 @@ static_assert(PAGE_NUMERICMENU == wssp::kNumericMenu && PAGE_BOOLMENU == wssp::k
 
 namespace {
 
-// The loader's own lock, held for a whole load: the registry and the first
-// node belong to one load at a time. Never destroyed, like the parser's.
+// The loader's own lock, held for a whole load: the registry and the page
+// belong to one load at a time. Never destroyed, like the parser's.
 qdl::SimpleMutex& loaderMutex() {
     static qdl::SimpleMutex* m = new qdl::SimpleMutex;
     return *m;
@@ -53,12 +53,11 @@ qdl::SimpleMutex& loaderMutex() {
 // freeing a page on another thread touches no loader state.
 thread_local bool loadingHere = false;
 
-// Under loaderMutex: every node of the running load that exists, the first
-// one made, and the page the start production handed on. Never destroyed:
-// a page may be freed while the process exits.
+// Under loaderMutex: every node of the running load that exists, and the
+// page the start production handed on. Never destroyed: a page may be freed
+// while the process exits.
 struct LoaderState {
     std::set<WsspNode*> registry;
-    WsspNode* firstNode = nullptr;
     WsspNode* loadedPage = nullptr;
 };
 
@@ -105,8 +104,7 @@ std::set<WsspNode*>& foreign() {
 }
 
 WsspNode* make(int kind, int number = 0, const std::string& text = std::string()) {
-    WsspNode* node = new WsspNode(kind, number, text);
-    return loadingHere ? WSSPPage::setRoot(node) : node;
+    return new WsspNode(kind, number, text);
 }
 
 // Moves every child of the sequence to the node and destroys the sequence.
@@ -188,11 +186,7 @@ void WsspNode::flatten() {
 
 // ---- the loader ----
 
-WsspNode* WSSPPage::setRoot(WsspNode* node) {
-    qdl::ScopedLock guard(loaderMutex());
-    if (loader().firstNode == nullptr) loader().firstNode = node;
-    return node;
-}
+WsspNode* WSSPPage::setRoot(WsspNode* node) { return node; }
 
 void WSSPPage::setVerbose(bool on) { verbose = on; }
 
@@ -202,7 +196,6 @@ WsspNode* WSSPPage::loadFromFile(const std::string& path) {
     if (ParseInProgress::onThisThread()) return nullptr;
     qdl::ScopedLock guard(loaderMutex());
     LoaderState& state = loader();
-    state.firstNode = nullptr;
     state.registry.clear();
     state.loadedPage = nullptr;
 
@@ -221,7 +214,6 @@ WsspNode* WSSPPage::loadFromFile(const std::string& path) {
             }
             state.registry.clear();
             state.loadedPage = nullptr;
-            state.firstNode = nullptr;
         }
     }
     std::fflush(stdout);

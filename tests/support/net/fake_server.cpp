@@ -251,6 +251,31 @@ bool FakeServer::awaitClose(int fd, std::size_t index) {
     }
 }
 
+bool FakeServer::sendAll(int fd, std::size_t index, const std::string& data) {
+    int64_t deadline = nowMs() + stepTimeoutMs_;
+    for (std::size_t sent = 0; sent < data.size();) {
+        const ssize_t n = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            sent += static_cast<std::size_t>(n);
+            deadline = nowMs() + stepTimeoutMs_;
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        // The client has gone; the test will tell by what it got.
+        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return false;
+        // A client that stops reading must not hold the server for ever.
+        pollfd fds[2] = {{fd, POLLOUT, 0}, {wake_[0], POLLIN, 0}};
+        const int r = ::poll(fds, 2, leftMs(deadline));
+        if (r < 0 && errno == EINTR) continue;
+        if (r > 0 && fds[1].revents) return false;
+        if (r <= 0) {
+            problem(connectionName(index) + ": the client read nothing for " + std::to_string(stepTimeoutMs_) + " ms");
+            return false;
+        }
+    }
+    return true;
+}
+
 void FakeServer::play(int fd, const Script& script, std::size_t index) {
     std::string pending;
     bool open = true;
@@ -260,19 +285,7 @@ void FakeServer::play(int fd, const Script& script, std::size_t index) {
         case Script::Step::Send:
             for (std::size_t k = 0; k < step.segments.size() && open; ++k) {
                 if (k > 0 && step.ms > 0) sleepUnlessFinished(step.ms);
-                const std::string& segment = step.segments[k];
-                for (std::size_t sent = 0; sent < segment.size();) {
-                    const ssize_t n = ::send(fd, segment.data() + sent, segment.size() - sent, MSG_NOSIGNAL);
-                    if (n > 0) {
-                        sent += static_cast<std::size_t>(n);
-                    } else if (n < 0 && errno == EINTR) {
-                        continue;
-                    } else {
-                        // The client has gone; the test will tell by what it got.
-                        open = false;
-                        break;
-                    }
-                }
+                open = sendAll(fd, index, step.segments[k]);
             }
             break;
         case Script::Step::Expect:

@@ -86,6 +86,9 @@ private:
     // True once the client has closed; false, with a problem noted, when
     // the deadline passes or the test finishes first.
     bool awaitClose(int fd, std::size_t index);
+    // Sends all of `data` within the step's time; false once the client has
+    // gone, has stopped reading (a problem) or the test is done.
+    bool sendAll(int fd, std::size_t index, const std::string& data);
     bool sleepUnlessFinished(int ms);
     void problem(const std::string& text);
 

@@ -1,4 +1,4 @@
-#include "filter/file_buffers.h"
+#include "runtime/file_buffers.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,7 +11,7 @@
 
 #include "runtime/files.h"
 
-namespace cgp {
+namespace qdl {
 
 InputFile::InputFile(const std::string& path, bool regularOnly) : block_(new char[kBlockSize]) {
     setg(block_.get(), block_.get(), block_.get());
@@ -181,4 +181,4 @@ bool OutputStream::finish(bool syncData) {
     return file_.close(syncData) && written;
 }
 
-}  // namespace cgp
+}  // namespace qdl

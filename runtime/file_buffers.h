@@ -16,7 +16,7 @@
 #include <streambuf>
 #include <string>
 
-namespace cgp {
+namespace qdl {
 
 class InputFile : public std::streambuf {
 public:
@@ -117,4 +117,4 @@ private:
     OutputFile file_;
 };
 
-}  // namespace cgp
+}  // namespace qdl
