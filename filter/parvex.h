@@ -27,8 +27,13 @@ public:
     Result processMessage(int seqID, const std::string& path, std::istream& message) override;
 
     // The walk: true when the message is to be rewritten from `records`.
+    // False also when files could not be written while unpacking (a full
+    // disk, a quota, the file-size limit): `records` is then empty.
     bool convertMessage(std::istream& in, std::vector<AttachmentRecord>& records);
-    void unpackParts(cgp::LineCursor& in, std::vector<AttachmentRecord>& records, bool& found, int depth = 0);
+    // Walks one multipart level; `enclosing` holds the delimiter lines of the
+    // levels around it. False when the message is to be left as it is.
+    bool unpackParts(cgp::LineCursor& in, std::vector<AttachmentRecord>& records, bool& found,
+                     std::vector<std::string>& enclosing);
 
     // Copies the message from `in` to `out`, each recorded part replaced by
     // its extracted files; inserted files are deleted once written. With

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "filter/parvex.h"
+#include "filter/temp_dirs.h"
 #include "filter/unpack.h"
 #include "runtime/base64.h"
 #include "runtime/files.h"
@@ -96,8 +97,8 @@ protected:
         filter_.programDir = root_->path() + "/";
         ASSERT_EQ(::symlink(systemTnef_.c_str(), (filter_.programDir + "tnef").c_str()), 0);
         ASSERT_EQ(::symlink(PARVEX_BINARY_DIR "/filter/rtf2html", (filter_.programDir + "rtf2html").c_str()), 0);
-        std::string temp = filter_.programDir + "pvx_temp/" + std::to_string(::getpid()) + "/";
-        ASSERT_TRUE(qdl::makeDirectory(temp, true));
+        std::string temp = filter_.programDir + "pvx_temp/" + std::to_string(::getpid());
+        ASSERT_TRUE(cgp::makeOwnDirectory(temp));
         filter_.tempDir = temp + "/";
     }
 
@@ -283,7 +284,7 @@ TEST_F(WalkTest, NonTnefDataGivesNoRecord) {
     EXPECT_FALSE(r.converted);
     EXPECT_TRUE(r.records.empty());
     EXPECT_NE(r.log.find("* This winmail.dat doesn't contain extractable attachments\n"), std::string::npos);
-    EXPECT_EQ(testsupport::listDir(filter_.tempDir), std::vector<std::string>{});
+    EXPECT_EQ(testsupport::listDir(filter_.tempDir), std::vector<std::string>{cgp::ownDirectoryMarker});
 
     filter_.alwaysRemoveWinmail = true;
     WalkResult removed = walk(mail({text(), part}));
