@@ -34,6 +34,15 @@ private:
     std::string program_, base_, systemTnef_;
 };
 
+// One leaf part of a message as a standard MIME reader decodes it.
+struct LeafPart {
+    std::string type, name, data;
+};
+
+// The leaf parts of the message file at `path`, read with Python's standard
+// MIME parser (scripts/mime_summary.py), in order.
+std::vector<LeafPart> parseMime(const std::string& path);
+
 // What the real tnef extracts from the data: file name to bytes.
 std::vector<std::pair<std::string, std::string>> tnefExtract(const std::string& tnef, const std::string& data);
 
