@@ -61,15 +61,6 @@ std::size_t count(const std::string& text, const std::string& what) {
     return n;
 }
 
-// A pid that no process has now: a child that has ended and been waited for.
-pid_t deadPid() {
-    const pid_t child = ::fork();
-    if (child == 0) ::_exit(0);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return child;
-}
-
 // The files of a submitted copy by name, as a MIME reader decodes them.
 std::map<std::string, std::string> attachmentsOf(const std::string& path) {
     std::map<std::string, std::string> found;

@@ -65,15 +65,6 @@ std::set<std::string> filesBelow(const std::string& dir) {
     return found;
 }
 
-// A pid that no process has now: a child that has ended and been waited for.
-pid_t deadPid() {
-    const pid_t child = ::fork();
-    if (child == 0) ::_exit(0);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return child;
-}
-
 class InstancesTest : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -1,8 +1,10 @@
 #include "support/filter/server_fixture.h"
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <sstream>
 #include <stdexcept>
 
@@ -37,6 +39,15 @@ ProgramResult ServerFixture::run(const std::string& requests, const std::vector<
     std::vector<std::string> argv{parvex()};
     argv.insert(argv.end(), options.begin(), options.end());
     return runProgram(argv, requests, base_);
+}
+
+pid_t deadPid() {
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit(0);
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    return child;
 }
 
 std::vector<LeafPart> parseMime(const std::string& path) {
