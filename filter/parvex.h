@@ -50,14 +50,17 @@ public:
     void convertMdirFile(const std::string& path);
     void convertMdirTree(const std::string& path);
 
-    // Start-up: makes this instance's own unpacking directory (tempDir) a
-    // real, empty directory and removes those that ended instances left.
+    // Start-up: makes this instance's own unpacking directory (tempDir), a
+    // new directory of ours, and removes those of ours that ended instances
+    // left.
     void prepareTempDir();
-    // End of the run: removes tempDir, and pvx_temp once no other instance uses it.
+    // End of the run: removes tempDir, and pvx_temp once no other instance
+    // uses it (a link there stays, and so does all it points to).
     void finishTempDir();
 
     std::string programDir;  // with its trailing "/"
-    // This instance's own unpacking directory: programDir + "pvx_temp/" + pid + "/".
+    // This instance's own unpacking directory: programDir + "pvx_temp/" + pid
+    // + "/", or pid + "-" + n where something not ours stands at that name.
     std::string tempDir;
     bool noRecurse = false;
     bool keepWinmail = false;

@@ -159,14 +159,18 @@ long Pipe::reservedNamePid(const std::string& name) {
 }
 
 void Pipe::removeStaleFiles() {
-    const qdl::DirectoryHandle submitted("Submitted");
+    // "Submitted" itself may be a link, the server's choice; nothing in it
+    // is followed.
+    const qdl::DirectoryHandle submitted("Submitted", true);
     const uid_t us = ::getuid();
     const long self = static_cast<long>(::getpid());
     for (const std::string& name : submitted.entries()) {
         const long pid = reservedNamePid(name);
         if (pid <= 0 || pid == self || !submitted.holdsFileOf(name, us)) continue;
         // Only a pid that no process has: EPERM means one of another user
-        // runs under it, and a file of a running instance is in use.
+        // runs under it, and a file of a running instance is in use. A pid
+        // taken again by some other process keeps its dead owner's file: a
+        // file too many, never one too few.
         if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
         submitted.removeFile(name);
     }
