@@ -76,6 +76,12 @@ ExtFilter::Result ExtFilter::processMessage(int seqID, const std::string& path, 
 
 void ExtFilter::processRequest(int seqID, const std::string&, const std::string& path) {
     const unsigned n = static_cast<unsigned>(seqID);
+    // The system would read the path only up to a NUL, and so open another
+    // file than the one named: such a path names no file we can open.
+    if (path.find('\0') != std::string::npos) {
+        qdl::outline() << n << " OK \"Error: unable to open file " << qdl::cgpEscape(path) << "\"";
+        return;
+    }
     // One stat answers both questions for an existing file; only when it
     // fails does the existence test of its own decide.
     struct stat st;

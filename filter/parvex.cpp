@@ -86,6 +86,9 @@ int Parvex::run(int argc, char** argv) {
             std::string submitted = "Submitted";
             qdl::makeDirectory(submitted, false);
         }
+        // A killed instance's half-written copies: its requests were never
+        // answered, so the server sends those messages again.
+        cgp::Pipe::removeStaleFiles();
         if (keepWinmail) qdl::printLine("* -k specified, original winmail.dat will be kept with extracted attachments");
         if (haveTnef) {
             qdl::printLine("* Found tnef binary");
@@ -125,18 +128,19 @@ void Parvex::prepareTempDir() {
     // its own, so two of them never remove each other's files.
     const std::string shared = programDir + "pvx_temp";
     cgp::removeEndedInstances(shared);
-    const std::string name = std::to_string(static_cast<long>(::getpid()));
-    tempDir = shared + "/" + name + "/";
-    // Left over by an earlier process of the same id, or planted: it goes.
-    cgp::removeOwnDirectory(shared, name);
-    // pvx_temp is made with it when it is missing.
-    cgp::makeOwnDirectory(shared + "/" + name);
+    std::string own = cgp::claimOwnDirectory(shared);
+    // None could be made: each message tries again, and is left unchanged
+    // while that fails.
+    if (own.empty()) own = shared + "/" + std::to_string(static_cast<long>(::getpid()));
+    tempDir = own + "/";
 }
 
 void Parvex::finishTempDir() {
     const std::string shared = programDir + "pvx_temp";
-    cgp::removeOwnDirectory(shared, std::to_string(static_cast<long>(::getpid())));
-    qdl::removeDirectory(shared, false);  // only once no other instance uses it
+    if (!tempDir.empty()) cgp::removeOwnDirectory(shared, qdl::baseName(tempDir.substr(0, tempDir.size() - 1)));
+    // Only once no other instance uses it; a link there is not a directory
+    // to remove, and what it points to is left as it is.
+    qdl::removeDirectory(shared, false);
 }
 
 namespace {
@@ -223,6 +227,12 @@ cgp::ExtFilter::Result Parvex::convertQueued(const std::string& path, std::istre
         return Result::OK;
     }
     if (!convert) return Result::OK;
+    // A copy addressed to no one would take the original's place and reach
+    // nobody.
+    if (recipients.empty()) {
+        qdl::printLine("* The message has no envelope recipients, it is delivered unchanged");
+        return Result::OK;
+    }
 
     in.clear();
     in.seekg(bodyStart);

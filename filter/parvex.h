@@ -27,8 +27,13 @@ public:
     Result processMessage(int seqID, const std::string& path, std::istream& message) override;
 
     // The walk: true when the message is to be rewritten from `records`.
+    // False also when files could not be written while unpacking (a full
+    // disk, a quota, the file-size limit): `records` is then empty.
     bool convertMessage(std::istream& in, std::vector<AttachmentRecord>& records);
-    void unpackParts(cgp::LineCursor& in, std::vector<AttachmentRecord>& records, bool& found, int depth = 0);
+    // Walks one multipart level; `enclosing` holds the delimiter lines of the
+    // levels around it. False when the message is to be left as it is.
+    bool unpackParts(cgp::LineCursor& in, std::vector<AttachmentRecord>& records, bool& found,
+                     std::vector<std::string>& enclosing);
 
     // Copies the message from `in` to `out`, each recorded part replaced by
     // its extracted files; inserted files are deleted once written. With
@@ -45,14 +50,17 @@ public:
     void convertMdirFile(const std::string& path);
     void convertMdirTree(const std::string& path);
 
-    // Start-up: makes this instance's own unpacking directory (tempDir) a
-    // real, empty directory and removes those that ended instances left.
+    // Start-up: makes this instance's own unpacking directory (tempDir), a
+    // new directory of ours, and removes those of ours that ended instances
+    // left.
     void prepareTempDir();
-    // End of the run: removes tempDir, and pvx_temp once no other instance uses it.
+    // End of the run: removes tempDir, and pvx_temp once no other instance
+    // uses it (a link there stays, and so does all it points to).
     void finishTempDir();
 
     std::string programDir;  // with its trailing "/"
-    // This instance's own unpacking directory: programDir + "pvx_temp/" + pid + "/".
+    // This instance's own unpacking directory: programDir + "pvx_temp/" + pid
+    // + "/", or pid + "-" + n where something not ours stands at that name.
     std::string tempDir;
     bool noRecurse = false;
     bool keepWinmail = false;

@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <strings.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -37,19 +36,6 @@ bool endsWithRtf(const std::string& path) {
 bool pathExists(const std::string& path) {
     struct stat st;
     return ::lstat(path.c_str(), &st) == 0;
-}
-
-void trimTrailingBlanks(std::string& s) {
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.pop_back();
-}
-
-// How a child ended, for the log; empty for a clean exit.
-std::string abnormalEnd(int status) {
-    if (status == -1) return "ended in an unknown way";
-    if (WIFSIGNALED(status)) return "was killed by signal " + std::to_string(WTERMSIG(status));
-    if (WIFEXITED(status) && WEXITSTATUS(status) != 0) return "exited with status " + std::to_string(WEXITSTATUS(status));
-    if (!WIFEXITED(status)) return "ended in an unknown way";
-    return std::string();
 }
 
 // Base64 body lines into a file, each line in one or more pieces. Lines are
@@ -205,12 +191,32 @@ cgp::ChildRun Parvex::runChild(const std::string& program, const std::vector<std
 bool Parvex::convertMessage(std::istream& in, std::vector<AttachmentRecord>& records) {
     bool found = false;
     cgp::LineCursor lines(in);
-    unpackParts(lines, records, found, 0);
+    std::vector<std::string> enclosing;
+    if (!unpackParts(lines, records, found, enclosing)) {
+        // Files could not be written here: what was unpacked may be cut
+        // short, so nothing of this message is converted.
+        records.clear();
+        return false;
+    }
     if (!records.empty()) return true;
     return found && alwaysRemoveWinmail;
 }
 
 namespace {
+
+// What the walk does after one TNEF part.
+enum class PartOutcome {
+    Next,         // go on with the line that ended the part
+    EndLevel,     // tnef reported an error: this level's walk ends
+    KeepMessage,  // a local write failure: the message stays as it is
+};
+
+// The decoded winmail.dat of the part in hand, removed however the part's
+// conversion ends.
+struct DecodedFile {
+    const std::string path;
+    ~DecodedFile() { qdl::removeFile(path); }
+};
 
 // The per-part work, kept apart from the level loop so the loop stays readable.
 class PartConverter {
@@ -219,14 +225,23 @@ public:
                   std::vector<AttachmentRecord>& records, std::size_t headLimit)
         : filter_(filter), tempDir_(tempDir), unpacked_(unpacked), records_(records), headLimit_(headLimit) {}
 
-    // False when tnef reported an error that ends the walk of this level.
-    bool convert(cgp::LineCursor& message, std::streamoff partStart, const std::string& boundaryLine, bool isAlternative,
-                 bool htmlSeen, std::string& line);
+    // `enclosing`: the delimiter lines of the levels around this one.
+    PartOutcome convert(cgp::LineCursor& message, std::streamoff partStart, const std::string& boundaryLine,
+                        const std::vector<std::string>& enclosing, bool isAlternative, bool htmlSeen,
+                        std::string& line);
 
 private:
-    bool decode(cgp::LineCursor& lines, const std::string& boundaryLine, AttachmentRecord& record, std::string& line);
+    bool decode(cgp::LineCursor& lines, const std::string& boundaryLine, const std::vector<std::string>& enclosing,
+                AttachmentRecord& record, std::string& line);
+    void decodeLines(cgp::LineCursor& lines, const std::string& boundaryLine, BodyDecoder& decoder, bool skipEmpty,
+                     AttachmentRecord& record, std::string& line);
+    void readOn(cgp::LineCursor& lines, const std::string& boundaryLine, const std::vector<std::string>& enclosing,
+                BodyDecoder& decoder, AttachmentRecord& record, std::string& line);
+    PartOutcome collect(const cgp::ChildRun& run, const std::set<std::string>& before, bool isAlternative,
+                        bool htmlSeen, AttachmentRecord& record, std::size_t& kept);
     bool listed(const std::string& path, const AttachmentRecord& record) const;
-    void toHtml(std::string& entry, bool isAlternative);
+    bool toHtml(std::string& entry, bool isAlternative);
+    void report(const AttachmentRecord& record, std::size_t kept);
     cgp::ChildRun runChild(const std::string& program, const std::vector<std::string>& args) const;
 
     const Parvex& filter_;
@@ -236,32 +251,12 @@ private:
     const std::size_t headLimit_;
 };
 
-// The empty line that ended the body is normally followed by the next
-// delimiter. Other lines up to it still belong to the part: the record then
-// ends after that delimiter, so that a removed part takes them along instead
-// of leaving them to the part before. When the way there holds a line that
-// could be another body's delimiter, or no delimiter comes, the record keeps
-// its end at the empty line.
-void passRest(cgp::LineCursor& lines, const std::string& boundaryLine, AttachmentRecord& record, std::string& line,
-              std::size_t headLimit) {
-    const std::istream& in = lines.stream();
-    bool stray = false;
-    bool plain = true;
-    for (;;) {
-        const std::streamoff lineStart = lines.position();
-        lines.head(line, headLimit);
-        if (in.fail()) return;
-        if (cgp::isDelimiterLine(line, boundaryLine)) {
-            if (stray && plain) {
-                record.end = lines.position();
-                record.endLine = lineStart;
-            }
-            return;
-        }
-        stray = true;
-        if (line.compare(0, 2, "--") == 0) plain = false;
-        if (in.eof()) return;
-    }
+// The one verdict for a file that could not be written here, by us or by a
+// child: what was written may be cut short, so nothing of the message is
+// converted, whatever the options say.
+PartOutcome keepMessage(const std::string& why) {
+    qdl::printLine("* " + why + ", the message is left unchanged");
+    return PartOutcome::KeepMessage;
 }
 
 // One of the programs beside the filter.
@@ -269,23 +264,23 @@ cgp::ChildRun PartConverter::runChild(const std::string& program, const std::vec
     return filter_.runChild(filter_.programDir + program, args);
 }
 
-bool PartConverter::decode(cgp::LineCursor& lines, const std::string& boundaryLine, AttachmentRecord& record,
-                           std::string& line) {
+// Decodes body lines until an empty line (passed over with `skipEmpty`), a
+// delimiter line of this level or the end of the input; a line that stops
+// it is left in `line`, and the record ends after it.
+void PartConverter::decodeLines(cgp::LineCursor& lines, const std::string& boundaryLine, BodyDecoder& decoder,
+                                bool skipEmpty, AttachmentRecord& record, std::string& line) {
     const std::istream& in = lines.stream();
-    // Written through its descriptor in large blocks, the decoder writing
-    // straight into the block.
-    qdl::OutputFile file(tempDir_ + "winmail.dat", O_WRONLY | O_CREAT | O_TRUNC);
-    BodyDecoder decoder(file);
     for (;;) {
         const std::streamoff lineStart = lines.position();
         const char* text;
         std::size_t size;
         if (lines.wholeLine(text, size, headLimit_)) {
+            if (size == 0 && skipEmpty) continue;
             if (size == 0 || cgp::isDelimiterLine(text, size, boundaryLine)) {
                 line.assign(text, size);
                 record.end = lines.position();
                 record.endLine = lineStart;
-                break;
+                return;
             }
             decoder.line(text, size);
             continue;
@@ -293,19 +288,61 @@ bool PartConverter::decode(cgp::LineCursor& lines, const std::string& boundaryLi
         line.clear();
         // A cut first piece is longer than any delimiter and not empty.
         bool whole = lines.piece(line, headLimit_);
+        if (whole && line.empty() && skipEmpty && !in.eof() && !in.fail()) continue;
         if (whole && (line.empty() || cgp::isDelimiterLine(line, boundaryLine))) {
             record.end = lines.position();
             record.endLine = lineStart;
-            break;
+            return;
         }
         decoder.piece(line, whole);
         while (!whole) {
             whole = lines.piece(line, filter_.linePieceLimit);
             decoder.piece(line, whole);
         }
-        if (in.eof() || in.fail()) break;
+        if (in.eof() || in.fail()) return;
     }
-    if (line.empty() && in.good()) passRest(lines, boundaryLine, record, line, headLimit_);
+}
+
+// The empty line that stopped the decoding is normally followed by the next
+// delimiter of this level. When other lines come first, the body goes on: a
+// line break, even an empty line, ends nothing inside base64. They are
+// decoded (empty ones passed over), and the record ends after the delimiter,
+// so that a removed part takes them all along. When no delimiter of this
+// level comes, or the way there crosses one of an enclosing level (a body
+// left open), the record keeps its end at the empty line and nothing after
+// it is decoded: those lines are not this part's to take.
+void PartConverter::readOn(cgp::LineCursor& lines, const std::string& boundaryLine,
+                           const std::vector<std::string>& enclosing, BodyDecoder& decoder, AttachmentRecord& record,
+                           std::string& line) {
+    const std::istream& in = lines.stream();
+    const std::streamoff resume = lines.position();
+    bool between = false;
+    bool crossed = false;
+    for (;;) {
+        lines.head(line, headLimit_);
+        if (in.fail()) return;
+        if (cgp::isDelimiterLine(line, boundaryLine)) {
+            if (!between || crossed || resume < 0) return;
+            lines.seek(resume);
+            decodeLines(lines, boundaryLine, decoder, true, record, line);
+            return;
+        }
+        between = true;
+        for (const std::string& outer : enclosing)
+            if (cgp::isDelimiterLine(line, outer)) crossed = true;
+        if (in.eof()) return;
+    }
+}
+
+bool PartConverter::decode(cgp::LineCursor& lines, const std::string& boundaryLine,
+                           const std::vector<std::string>& enclosing, AttachmentRecord& record, std::string& line) {
+    const std::istream& in = lines.stream();
+    // Written through its descriptor in large blocks, the decoder writing
+    // straight into the block.
+    qdl::OutputFile file(tempDir_ + "winmail.dat", O_WRONLY | O_CREAT | O_TRUNC);
+    BodyDecoder decoder(file);
+    decodeLines(lines, boundaryLine, decoder, false, record, line);
+    if (line.empty() && in.good()) readOn(lines, boundaryLine, enclosing, decoder, record, line);
     decoder.finish();
     return file.close();
 }
@@ -326,7 +363,8 @@ bool PartConverter::listed(const std::string& path, const AttachmentRecord& reco
     return false;
 }
 
-void PartConverter::toHtml(std::string& entry, bool isAlternative) {
+// False when rtf2html could not write its HTML file here.
+bool PartConverter::toHtml(std::string& entry, bool isAlternative) {
     const std::string stem = entry.substr(0, entry.size() - 4);
     // Never convert over a file tnef extracted, nor take it for our result.
     std::string html = stem + ".html";
@@ -337,113 +375,56 @@ void PartConverter::toHtml(std::string& entry, bool isAlternative) {
         run = runChild("rtf2html", {entry, html});
     } catch (...) {
         qdl::printLine("* Unable to start the rtf2html binary. RTF attachments will not be decoded.");
-        return;
+        return true;
     }
     if (!run.finished) {
         qdl::printLine("* rtf2html did not finish in time and was stopped, the RTF file is attached as it is");
         qdl::removeFile(html);
-        return;
+        return true;
     }
-    if (!cgp::isRegularFileInside(html, tempDir_)) return;
+    const std::string failure = cgp::localWriteFailure(run);
+    if (!failure.empty()) {
+        qdl::removeFile(html);
+        const std::string complaint = cgp::childComplaint(run.err);
+        keepMessage("rtf2html could not write its HTML file (" + (complaint.empty() ? failure : complaint) + ")");
+        return false;
+    }
+    if (!cgp::isRegularFileInside(html, tempDir_)) return true;
     qdl::removeFile(entry);
     entry = isAlternative ? "*" + html : html;
+    return true;
 }
 
-bool PartConverter::convert(cgp::LineCursor& message, std::streamoff partStart, const std::string& boundaryLine,
-                            bool isAlternative, bool htmlSeen, std::string& line) {
-    qdl::printLine("* Found a winmail.dat attachment, unpacking");
-    AttachmentRecord record;
-    record.start = partStart;
-    record.end = 0;
-    record.boundaryLine = boundaryLine;
-
-    const std::string datPath = tempDir_ + "winmail.dat";
-    if (!decode(message, boundaryLine, record, line)) {
-        qdl::printLine("* Unable to write the decoded winmail.dat, the attachment is left unchanged");
-        qdl::removeFile(datPath);
-        return true;
-    }
-
-    std::vector<std::string> args;
-    args.push_back("-f");
-    args.push_back(datPath);
-    if (!filter_.ignoreRtfBody) args.push_back("--save-body=saved_body");
-    args.push_back("--number-backups");
-    args.push_back("--directory=" + tempDir_.substr(0, tempDir_.size() - 1));
-    args.push_back("--verbose");
-
-    const std::set<std::string> before = unpacked_.names();
-    cgp::ChildRun run;
-    try {
-        run = runChild("tnef", args);
-    } catch (...) {
-        qdl::printLine(
-            "* Unable to start the tnef binary, unable to extract winmail.dat attachments. Message will be left "
-            "unscanned");
-        qdl::removeFile(datPath);
-        return true;
-    }
-    if (!run.finished) {
-        qdl::printLine("* tnef did not finish in time and was stopped, the attachment is left unchanged");
-        qdl::removeFile(datPath);
-        return true;
-    }
-
-    if (!run.err.empty() && run.err[0] != '\0') {
-        std::string text = run.err.substr(0, 4096);
-        std::string joined;
-        for (char c : text) {
-            if (c == '\0') break;
-            if (c == '\r') continue;
-            joined += c == '\n' ? ' ' : c;
-        }
-        trimTrailingBlanks(joined);
-        qdl::printLine("* " + joined + " Winmail.dat file is probably corrupted, stopping conversion.");
-    }
-
-    std::string text;
-    text.reserve(run.out.size());
-    for (char c : run.out)
-        if (c != '\r') text += c;
-    std::vector<std::string> lines;
-    if (text.size() >= 2) {
-        std::size_t pos = 0;
-        while (pos <= text.size()) {
-            std::size_t nl = text.find('\n', pos);
-            if (nl == std::string::npos) nl = text.size();
-            if (nl > pos) lines.push_back(text.substr(pos, nl - pos));
-            pos = nl + 1;
-        }
-    }
-
-    const std::string ending = abnormalEnd(run.status);
-    // Paths named by the listing, then every other file this run left in the
-    // directory: a tnef that died may not have flushed its listing, and a
-    // name holding a line end or the field separator garbles its line.
+// The record's entries from tnef's listing, then from every other file
+// this run left in the directory: a tnef that died may not have flushed its
+// listing, and a name holding a line end or the field separator garbles its
+// line. `kept` counts the files not dropped by the -r option.
+PartOutcome PartConverter::collect(const cgp::ChildRun& run, const std::set<std::string>& before, bool isAlternative,
+                                   bool htmlSeen, AttachmentRecord& record, std::size_t& kept) {
     std::vector<std::string> paths;
-    for (const std::string& outputLine : lines) {
+    for (const std::string& outputLine : cgp::tnefListingLines(run.out)) {
         if (outputLine.compare(0, 7, "ERROR: ") == 0) {
             qdl::printLine("* " + outputLine + " Winmail.dat file is probably corrupted, stopping conversion.");
             if (!filter_.alwaysRemoveWinmail) records_.clear();
-            qdl::removeFile(datPath);
-            return false;
+            return PartOutcome::EndLevel;
         }
         paths.push_back(cgp::tnefListingPath(outputLine, tempDir_));
     }
     for (const std::string& name : unpacked_.names())
         if (before.count(name) == 0) paths.push_back(tempDir_ + name);
 
-    std::size_t kept = 0;
+    const std::string datPath = tempDir_ + "winmail.dat";
+    const std::string marker = tempDir_ + cgp::ownDirectoryMarker;
     for (const std::string& path : paths) {
         // Only files this run's tnef wrote into its own directory replace the
         // part; messages such as "Seems not to be a TNEF file" do not. One
         // spelling per file, so no file is inserted (and deleted) twice.
         std::string entry = cgp::regularFileInside(path, tempDir_);
-        if (entry.empty() || entry == datPath || listed(entry, record)) continue;
+        if (entry.empty() || entry == datPath || entry == marker || listed(entry, record)) continue;
         ++kept;
         if (endsWithRtf(entry)) {
             if (!htmlSeen) {
-                toHtml(entry, isAlternative);
+                if (!toHtml(entry, isAlternative)) return PartOutcome::KeepMessage;
             } else if (filter_.noRtfAlternative) {
                 entry = "\\*" + entry;
                 --kept;
@@ -451,7 +432,62 @@ bool PartConverter::convert(cgp::LineCursor& message, std::streamoff partStart, 
         }
         record.entries.push_back(entry);
     }
+    return PartOutcome::Next;
+}
 
+void PartConverter::report(const AttachmentRecord& record, std::size_t kept) {
+    if (!record.entries.empty()) {
+        records_.push_back(record);
+        qdl::printLine(cgp::extractionReport(record.entries.size(), kept));
+    } else {
+        if (filter_.alwaysRemoveWinmail) records_.push_back(record);
+        qdl::printLine("* This winmail.dat doesn't contain extractable attachments");
+    }
+}
+
+PartOutcome PartConverter::convert(cgp::LineCursor& message, std::streamoff partStart, const std::string& boundaryLine,
+                                   const std::vector<std::string>& enclosing, bool isAlternative, bool htmlSeen,
+                                   std::string& line) {
+    qdl::printLine("* Found a winmail.dat attachment, unpacking");
+    AttachmentRecord record;
+    record.start = partStart;
+    record.end = 0;
+    record.boundaryLine = boundaryLine;
+
+    const DecodedFile dat{tempDir_ + "winmail.dat"};
+    if (!decode(message, boundaryLine, enclosing, record, line)) {
+        qdl::printLine("* Unable to write the decoded winmail.dat, the attachment is left unchanged");
+        return PartOutcome::KeepMessage;
+    }
+
+    const std::set<std::string> before = unpacked_.names();
+    cgp::ChildRun run;
+    try {
+        run = runChild("tnef", cgp::tnefArguments(dat.path, tempDir_, filter_.ignoreRtfBody));
+    } catch (...) {
+        qdl::printLine(
+            "* Unable to start the tnef binary, unable to extract winmail.dat attachments. Message will be left "
+            "unscanned");
+        return PartOutcome::Next;
+    }
+    if (!run.finished) {
+        qdl::printLine("* tnef did not finish in time and was stopped, the attachment is left unchanged");
+        return PartOutcome::Next;
+    }
+    const std::string failure = cgp::localWriteFailure(run);
+    if (!failure.empty()) {
+        const std::string complaint = cgp::childComplaint(run.err);
+        return keepMessage("tnef could not write the unpacked files (" + (complaint.empty() ? failure : complaint) + ")");
+    }
+
+    if (!run.err.empty() && run.err[0] != '\0')
+        qdl::printLine("* " + cgp::childComplaint(run.err) + " Winmail.dat file is probably corrupted, stopping conversion.");
+
+    std::size_t kept = 0;
+    const PartOutcome outcome = collect(run, before, isAlternative, htmlSeen, record, kept);
+    if (outcome != PartOutcome::Next) return outcome;
+
+    const std::string ending = cgp::abnormalEnd(run.status);
     if (!ending.empty()) {
         if (!record.entries.empty() && !filter_.alwaysRemoveWinmail) {
             record.keepPart = true;
@@ -460,33 +496,24 @@ bool PartConverter::convert(cgp::LineCursor& message, std::streamoff partStart, 
             qdl::printLine("* tnef " + ending);
         }
     }
-
-    if (!record.entries.empty()) {
-        const std::size_t count = record.entries.size();
-        std::string report = "* Extracted " + std::to_string(count) + " file(s) from winmail.dat";
-        if (kept != count) report += " (" + std::to_string(count - kept) + " ignored by the -r option)";
-        records_.push_back(record);
-        qdl::printLine(report);
-    } else {
-        if (filter_.alwaysRemoveWinmail) records_.push_back(record);
-        qdl::printLine("* This winmail.dat doesn't contain extractable attachments");
-    }
-    qdl::removeFile(datPath);
-    return true;
+    report(record, kept);
+    return PartOutcome::Next;
 }
 
 }  // namespace
 
-void Parvex::unpackParts(cgp::LineCursor& lines, std::vector<AttachmentRecord>& records, bool& found, int depth) {
+bool Parvex::unpackParts(cgp::LineCursor& lines, std::vector<AttachmentRecord>& records, bool& found,
+                         std::vector<std::string>& enclosing) {
     const std::istream& in = lines.stream();
+    const int depth = static_cast<int>(enclosing.size());
     PartHeaders headers;
     cgp::readPartHeaders(lines, headers, linePieceLimit);
     if (headers.marked) {
         qdl::printLine("* This file has already been processed, skipping");
-        return;
+        return true;
     }
     const bool isAlternative = headers.contentType == "multipart/alternative";
-    if (headers.contentType.compare(0, 10, "multipart/") != 0 || headers.boundary.empty()) return;
+    if (headers.contentType.compare(0, 10, "multipart/") != 0 || headers.boundary.empty()) return true;
 
     const std::string boundaryLine = "--" + headers.boundary;
     const std::string closingLine = boundaryLine + "--";
@@ -498,11 +525,16 @@ void Parvex::unpackParts(cgp::LineCursor& lines, std::vector<AttachmentRecord>& 
     const std::size_t headLimit = cgp::headLimitFor(linePieceLimit, boundaryLine);
     std::string line;
     lines.head(line, headLimit);
-    if (depth == 0) {
-        // Since the last message the directory may have gone with the shared
-        // pvx_temp, or a link may stand in its place: made real again first.
-        const std::string own = dir.substr(0, dir.size() - 1);
-        unpackDir_.prepare(own, !tempDir.empty());
+    if (depth == 0 && !unpackDir_.prepare(dir.substr(0, dir.size() - 1), !tempDir.empty())) {
+        // Something that is not ours stands where our directory was: we
+        // move to a new one and leave it alone.
+        const std::string own = cgp::claimOwnDirectory(programDir + "pvx_temp");
+        if (own.empty() || !unpackDir_.prepare(own, true)) {
+            qdl::printLine("* Unable to make a directory to unpack into, the message is left unchanged");
+            return false;
+        }
+        tempDir = own + "/";
+        dir = tempDir;
     }
     bool htmlSeen = false;
     PartConverter converter(*this, dir, unpackDir_, records, headLimit);
@@ -519,13 +551,19 @@ void Parvex::unpackParts(cgp::LineCursor& lines, std::vector<AttachmentRecord>& 
                 qdl::printLine("* This file has already been processed, skipping");
             } else if (isTnef) {
                 found = true;
-                if (!converter.convert(lines, partStart, boundaryLine, isAlternative, htmlSeen, line)) return;
-                continue;
+                switch (converter.convert(lines, partStart, boundaryLine, enclosing, isAlternative, htmlSeen, line)) {
+                case PartOutcome::Next: continue;
+                case PartOutcome::EndLevel: return true;
+                case PartOutcome::KeepMessage: return false;
+                }
             }
             if (part.contentType.compare(0, 10, "multipart/") == 0 && partStart >= 0) {
                 if (depth + 1 < cgp::maxWalkDepth) {
                     lines.seek(partStart);
-                    unpackParts(lines, records, found, depth + 1);
+                    enclosing.push_back(boundaryLine);
+                    const bool whole = unpackParts(lines, records, found, enclosing);
+                    enclosing.pop_back();
+                    if (!whole) return false;
                 } else {
                     qdl::printLine("* MIME structure nested too deeply, inner parts are left unscanned");
                 }
@@ -533,8 +571,9 @@ void Parvex::unpackParts(cgp::LineCursor& lines, std::vector<AttachmentRecord>& 
                 htmlSeen = isAlternative;
             }
         } else if (line == closingLine) {
-            return;
+            return true;
         }
         lines.head(line, headLimit);
     }
+    return true;
 }

@@ -1,6 +1,7 @@
 #include "filter/pipe.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,6 +11,7 @@
 #include <sstream>
 
 #include "runtime/datetime.h"
+#include "runtime/directory_handle.h"
 #include "runtime/files.h"
 #include "runtime/mutex.h"
 
@@ -124,6 +126,55 @@ bool Pipe::submitFile(const std::string& name, std::ofstream& out) {
 }
 
 void Pipe::cancelSubmitFile(const std::string& name) { qdl::removeFile(name); }
+
+namespace {
+
+// Reads decimal digits (with a leading "-" when `sign`) from `at` up to
+// `stop`; false when there are none or anything else stands there.
+bool digitsUpTo(const std::string& s, std::size_t& at, char stop, bool sign) {
+    if (sign && at < s.size() && s[at] == '-') ++at;
+    const std::size_t first = at;
+    while (at < s.size() && s[at] >= '0' && s[at] <= '9') ++at;
+    return at > first && at < s.size() && s[at] == stop;
+}
+
+}  // namespace
+
+long Pipe::reservedNamePid(const std::string& name) {
+    static const std::string prefix = std::string(kSubmitPrefix).substr(std::string("Submitted/").size());
+    static const std::string suffix = ".tmp";
+    if (name.size() <= prefix.size() + suffix.size() || name.compare(0, prefix.size(), prefix) != 0 ||
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+        return 0;
+    const std::string middle = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size()) + ".";
+    std::size_t at = 0;
+    if (!digitsUpTo(middle, at, '_', false)) return 0;
+    const std::size_t pidStart = ++at;
+    if (!digitsUpTo(middle, at, '_', false)) return 0;
+    const std::string pid = middle.substr(pidStart, at - pidStart);
+    ++at;
+    if (!digitsUpTo(middle, at, '.', true) || at + 1 != middle.size()) return 0;
+    if (pid.size() > 9 || pid[0] == '0') return 0;
+    return std::stol(pid);
+}
+
+void Pipe::removeStaleFiles() {
+    // "Submitted" itself may be a link, the server's choice; nothing in it
+    // is followed.
+    const qdl::DirectoryHandle submitted("Submitted", true);
+    const uid_t us = ::getuid();
+    const long self = static_cast<long>(::getpid());
+    for (const std::string& name : submitted.entries()) {
+        const long pid = reservedNamePid(name);
+        if (pid <= 0 || pid == self || !submitted.holdsFileOf(name, us)) continue;
+        // Only a pid that no process has: EPERM means one of another user
+        // runs under it, and a file of a running instance is in use. A pid
+        // taken again by some other process keeps its dead owner's file: a
+        // file too many, never one too few.
+        if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+        submitted.removeFile(name);
+    }
+}
 
 std::string Pipe::makeMessageId() {
     const std::string seconds = secondsNow();

@@ -41,6 +41,17 @@ public:
     // Drops a reserved file that will not be submitted.
     static void cancelSubmitFile(const std::string& name);
 
+    // Removes the reserved files that instances which no longer run left in
+    // "Submitted" when they were killed while writing: regular files of our
+    // user, named as newSubmitFile names them, whose pid no process has.
+    // Handed-over files (".sub"), the files of running processes and every
+    // other name are left alone.
+    static void removeStaleFiles();
+
+    // The pid in a reserved name as newSubmitFile makes it (without the
+    // directory), 0 when `name` is not one.
+    static long reservedNamePid(const std::string& name);
+
     // "<" time "." counter "@vivoveruriruve>".
     static std::string makeMessageId();
 

@@ -18,10 +18,10 @@ const int kDirectoryFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 // descriptor while its entries go.
 const int kMaxDepth = 128;
 
-int openRetry(int at, const char* path, int flags) {
+int openRetry(int at, const char* path, int flags, mode_t mode = 0) {
     int fd;
     do {
-        fd = ::openat(at, path, flags);
+        fd = ::openat(at, path, flags, mode);
     } while (fd < 0 && errno == EINTR);
     return fd;
 }
@@ -100,9 +100,39 @@ std::vector<std::string> DirectoryHandle::entries() const {
     return names;
 }
 
-void DirectoryHandle::clearFiles() const {
+void DirectoryHandle::clearFiles(const std::string& keep) const {
     // A directory fails the unlink and stays.
-    for (const std::string& name : entries()) ::unlinkat(fd_, name.c_str(), 0);
+    for (const std::string& name : entries())
+        if (keep.empty() || name != keep) ::unlinkat(fd_, name.c_str(), 0);
+}
+
+bool DirectoryHandle::isOwnedBy(uid_t uid) const {
+    struct stat st;
+    return fd_ >= 0 && ::fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == uid;
+}
+
+bool DirectoryHandle::holdsFileOf(const std::string& name, uid_t uid) const {
+    if (fd_ < 0 || name.empty() || name.find('/') != std::string::npos) return false;
+    struct stat st;
+    return ::fstatat(fd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) && st.st_uid == uid;
+}
+
+bool DirectoryHandle::createFile(const std::string& name) const {
+    if (fd_ < 0 || name.empty() || name.find('/') != std::string::npos) return false;
+    const int fd = openRetry(fd_, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    ::close(fd);
+    return true;
+}
+
+bool DirectoryHandle::removeFile(const std::string& name) const {
+    if (fd_ < 0 || name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) return false;
+    return ::unlinkat(fd_, name.c_str(), 0) == 0;
+}
+
+bool DirectoryHandle::removeEmptyDirectory(const std::string& name) const {
+    if (fd_ < 0 || name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) return false;
+    return ::unlinkat(fd_, name.c_str(), AT_REMOVEDIR) == 0;
 }
 
 bool DirectoryHandle::removeEntry(const std::string& name) const { return removeEntry(name, 0); }

@@ -31,12 +31,26 @@ public:
     // Read through the handle's own descriptor from its start: not from two
     // threads at once.
     std::vector<std::string> entries() const;
-    // Unlinks every entry that is not a directory (links included).
-    void clearFiles() const;
+    // Unlinks every entry that is not a directory (links included), but the
+    // one named `keep` when it is given.
+    void clearFiles(const std::string& keep = std::string()) const;
     // Removes the entry `name`: a file or a link is unlinked, a directory is
     // emptied the same way, all the way down, and removed. True once the
     // entry is gone (also when it was gone before).
     bool removeEntry(const std::string& name) const;
+
+    // True when the directory belongs to `uid`.
+    bool isOwnedBy(uid_t uid) const;
+    // True when the entry `name`, not followed if it is a link, is a regular
+    // file that belongs to `uid`.
+    bool holdsFileOf(const std::string& name, uid_t uid) const;
+    // Creates the entry `name` as an empty file; false when anything stands
+    // there already, or the file cannot be made.
+    bool createFile(const std::string& name) const;
+    // Unlinks the entry `name` only when it is not a directory.
+    bool removeFile(const std::string& name) const;
+    // Removes the entry `name` only when it is an empty directory.
+    bool removeEmptyDirectory(const std::string& name) const;
 
 private:
     bool removeEntry(const std::string& name, int depth) const;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "filter/parvex.h"
+#include "filter/temp_dirs.h"
 #include "runtime/base64.h"
 #include "runtime/files.h"
 #include "support/core/capture.h"
@@ -212,8 +213,8 @@ protected:
         BatchTest::SetUp();
         if (!qdl::isFile("/usr/bin/tnef")) GTEST_SKIP() << "tnef is not installed";
         ASSERT_EQ(0, ::symlink("/usr/bin/tnef", (prog / "tnef").c_str()));
-        std::string temp = prog.path() + "/pvx_temp/" + std::to_string(::getpid()) + "/";
-        ASSERT_TRUE(qdl::makeDirectory(temp, true));
+        std::string temp = prog.path() + "/pvx_temp/" + std::to_string(::getpid());
+        ASSERT_TRUE(cgp::makeOwnDirectory(temp));
         filter.tempDir = temp + "/";
         tnefData = authorsTnef();
         // What tnef itself extracts from it.
@@ -489,7 +490,7 @@ protected:
                 EXPECT_TRUE(contains(log, "* This file has already been processed, skipping")) << "run " << run;
             }
             EXPECT_EQ(std::vector<std::string>{"2001"}, testsupport::listDir(root));
-            EXPECT_EQ(std::vector<std::string>{}, testsupport::listDir(filter.tempDir));
+            EXPECT_EQ(std::vector<std::string>{cgp::ownDirectoryMarker}, testsupport::listDir(filter.tempDir));
         }
     }
 };

@@ -36,31 +36,6 @@ std::string mailWithTnef(const std::string& tnef, const std::string& from = "Sen
     return envelope(from, {"b@example.com", "A@example.com", "a@EXAMPLE.com"}) + render(mail);
 }
 
-struct LeafPart {
-    std::string type, name, data;
-};
-
-// Parses a message with Python's standard MIME parser.
-std::vector<LeafPart> parseMime(const std::string& file) {
-    TempDir out;
-    auto r = runProgram({"/usr/bin/python3", std::string(PARVEX_SOURCE_DIR) + "/scripts/mime_summary.py", file,
-                         out.path()},
-                        "");
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    std::vector<LeafPart> parts;
-    std::istringstream lines(r.out);
-    std::string line;
-    while (std::getline(lines, line)) {
-        std::istringstream fields(line);
-        std::string index, type, name;
-        std::getline(fields, index, '\t');
-        std::getline(fields, type, '\t');
-        std::getline(fields, name, '\t');
-        parts.push_back({type, name, readFile(out / index)});
-    }
-    return parts;
-}
-
 std::string afterReady(const std::string& out) {
     const std::string ready = "* Ready to receive INTF command.\n";
     size_t at = out.find(ready);

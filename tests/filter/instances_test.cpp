@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "filter/parvex.h"
+#include "filter/temp_dirs.h"
 #include "runtime/files.h"
 #include "runtime/stream.h"
 #include "support/core/capture.h"
@@ -62,15 +63,6 @@ std::set<std::string> filesBelow(const std::string& dir) {
         }
     }
     return found;
-}
-
-// A pid that no process has now: a child that has ended and been waited for.
-pid_t deadPid() {
-    const pid_t child = ::fork();
-    if (child == 0) ::_exit(0);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return child;
 }
 
 class InstancesTest : public ::testing::Test {
@@ -151,7 +143,13 @@ TEST_F(InstancesTest, LinkAtTheOwnDirectoryIsNotFollowed) {
     EXPECT_EQ((std::set<std::string>{"keep.txt", "winmail.dat"}), filesBelow(precious));
     EXPECT_EQ("keep me", readFile(precious + "/keep.txt"));
     EXPECT_EQ(1u, fx.submitted().size());
-    EXPECT_FALSE(pathExists(temp)) << "the instance removed its own directory and the empty pvx_temp";
+    // The link is not ours to remove: the instance unpacked beside it, in a
+    // directory of its own, and removed only that.
+    const std::vector<std::string> left = listDir(temp);
+    ASSERT_EQ(1u, left.size());
+    struct stat st;
+    ASSERT_EQ(0, ::lstat((temp + "/" + left[0]).c_str(), &st));
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
 }
 
 // A killed instance left its directory with unpacked files; the next
@@ -161,13 +159,15 @@ TEST_F(InstancesTest, DirectoriesOfEndedInstancesAreRemoved) {
     const std::string precious = outsideWithFiles();
     ASSERT_EQ(0, ::mkdir(temp.c_str(), 0755));
     const std::string dead = temp + "/" + std::to_string(deadPid());
-    ASSERT_EQ(0, ::mkdir(dead.c_str(), 0755));
+    ASSERT_TRUE(cgp::makeOwnDirectory(dead));
     writeFile(dead + "/winmail.dat", "left over");
     writeFile(dead + "/unpacked.pdf", "left over");
     ASSERT_EQ(0, ::mkdir((dead + "/sub").c_str(), 0755));
     writeFile(dead + "/sub/deeper.txt", "left over");
     ASSERT_EQ(0, ::symlink(precious.c_str(), (dead + "/link").c_str()));
-    ASSERT_EQ(0, ::symlink(precious.c_str(), (temp + "/" + std::to_string(deadPid())).c_str()));
+    // A link is nothing we made, whatever its name: it stays, unfollowed.
+    const std::string link = std::to_string(deadPid());
+    ASSERT_EQ(0, ::symlink(precious.c_str(), (temp + "/" + link).c_str()));
     const std::string running = temp + "/" + std::to_string(::getpid());
     ASSERT_EQ(0, ::mkdir(running.c_str(), 0755));
     writeFile(running + "/busy.txt", "in use");
@@ -177,7 +177,8 @@ TEST_F(InstancesTest, DirectoriesOfEndedInstancesAreRemoved) {
     const ProgramResult r = fx.run("1 INTF 3\n2 FILE " + queued + "\n3 QUIT\n");
     ASSERT_FALSE(r.timedOut);
     EXPECT_NE(std::string::npos, r.out.find("\n2 DISCARD\n")) << r.out;
-    EXPECT_EQ((std::set<std::string>{std::to_string(::getpid()) + "/busy.txt", "notes"}), filesBelow(temp));
+    EXPECT_EQ((std::set<std::string>{std::to_string(::getpid()) + "/busy.txt", "notes", link}), filesBelow(temp));
+    EXPECT_FALSE(pathExists(dead));
     EXPECT_EQ((std::set<std::string>{"keep.txt", "winmail.dat"}), filesBelow(precious));
 }
 
@@ -195,7 +196,7 @@ protected:
         shared_ = filter_.programDir + "pvx_temp";
         own_ = shared_ + "/" + std::to_string(::getpid());
         filter_.tempDir = own_ + "/";
-        ASSERT_TRUE(qdl::makeDirectory(filter_.tempDir, true));
+        ASSERT_TRUE(cgp::makeOwnDirectory(own_));
     }
 
     std::vector<AttachmentRecord> walk(const std::string& message) {
@@ -220,7 +221,8 @@ protected:
 };
 
 // The directory is swapped for a link while the instance runs: the clearing
-// before the next message does not follow it.
+// before the next message does not follow it, and the link, not being ours,
+// stays; the message is unpacked in a new directory of our own.
 TEST_F(OwnDirectoryTest, LinkPlantedDuringTheRunIsNotFollowed) {
     const std::string precious = outside_.path() + "/precious";
     ASSERT_EQ(0, ::mkdir(precious.c_str(), 0755));
@@ -232,10 +234,11 @@ TEST_F(OwnDirectoryTest, LinkPlantedDuringTheRunIsNotFollowed) {
     EXPECT_EQ(std::vector<std::string>{"keep.txt"}, listDir(precious));
     ASSERT_EQ(1u, records.size()) << log_;
     ASSERT_EQ(1u, records[0].entries.size());
-    EXPECT_EQ(own_ + "/a.txt", records[0].entries[0]);
+    EXPECT_EQ(own_ + "-1/", filter_.tempDir);
+    EXPECT_EQ(own_ + "-1/a.txt", records[0].entries[0]);
     struct stat st;
     ASSERT_EQ(0, ::lstat(own_.c_str(), &st));
-    EXPECT_TRUE(S_ISDIR(st.st_mode)) << "a real directory stands in place of the link";
+    EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link stays";
 }
 
 // An ending instance removed the shared pvx_temp, and this instance's own
@@ -245,7 +248,7 @@ TEST_F(OwnDirectoryTest, VanishedDirectoryIsMadeAgain) {
     ASSERT_TRUE(qdl::removeDirectory(shared_, false));
     const std::vector<AttachmentRecord> records = walk(mail());
     ASSERT_EQ(1u, records.size()) << log_;
-    EXPECT_EQ(std::vector<std::string>{"a.txt"}, listDir(own_));
+    EXPECT_EQ((std::vector<std::string>{cgp::ownDirectoryMarker, "a.txt"}), listDir(own_));
 }
 
 // An ending instance removes the shared pvx_temp once it is empty; here

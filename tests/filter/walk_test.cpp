@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "filter/parvex.h"
+#include "filter/temp_dirs.h"
 #include "filter/unpack.h"
 #include "runtime/base64.h"
 #include "runtime/files.h"
@@ -67,6 +69,12 @@ std::string mail(std::vector<Part> parts, const std::string& extraHeader = "") {
     return testsupport::render(m);
 }
 
+std::size_t countOf(const std::string& text, const std::string& word) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1)) ++n;
+    return n;
+}
+
 std::string twoAttachments() {
     TnefWriter w;
     w.addAttachment("first.txt", "first attachment\n");
@@ -96,8 +104,8 @@ protected:
         filter_.programDir = root_->path() + "/";
         ASSERT_EQ(::symlink(systemTnef_.c_str(), (filter_.programDir + "tnef").c_str()), 0);
         ASSERT_EQ(::symlink(PARVEX_BINARY_DIR "/filter/rtf2html", (filter_.programDir + "rtf2html").c_str()), 0);
-        std::string temp = filter_.programDir + "pvx_temp/" + std::to_string(::getpid()) + "/";
-        ASSERT_TRUE(qdl::makeDirectory(temp, true));
+        std::string temp = filter_.programDir + "pvx_temp/" + std::to_string(::getpid());
+        ASSERT_TRUE(cgp::makeOwnDirectory(temp));
         filter_.tempDir = temp + "/";
     }
 
@@ -283,7 +291,7 @@ TEST_F(WalkTest, NonTnefDataGivesNoRecord) {
     EXPECT_FALSE(r.converted);
     EXPECT_TRUE(r.records.empty());
     EXPECT_NE(r.log.find("* This winmail.dat doesn't contain extractable attachments\n"), std::string::npos);
-    EXPECT_EQ(testsupport::listDir(filter_.tempDir), std::vector<std::string>{});
+    EXPECT_EQ(testsupport::listDir(filter_.tempDir), std::vector<std::string>{cgp::ownDirectoryMarker});
 
     filter_.alwaysRemoveWinmail = true;
     WalkResult removed = walk(mail({text(), part}));
@@ -586,6 +594,92 @@ TEST_F(WalkTest, ErrorLineDropsTheRecordsSoFar) {
               std::string::npos);
 }
 
+// tnef could not write what it unpacked (a full disk, a quota, a file-size
+// limit, an I/O error): the partly written file once replaced the part.
+// Now nothing of the message is converted, whatever the options say; a
+// complaint about the data itself keeps today's road.
+TEST_F(WalkTest, LocalWriteFailuresLeaveTheMessageUnchanged) {
+    const std::string partial = "printf partial > \"$DIR/a.txt\"; echo a.txt; ";
+    const struct {
+        const char* name;
+        std::string script;
+        bool keepsMessage;
+    } cases[] = {
+        {"disk full", partial + "echo \"$DIR/a.txt: No space left on device\" >&2; exit 1", true},
+        {"quota", partial + "echo \"$DIR/a.txt: Disk quota exceeded\" >&2; exit 1", true},
+        {"file-size limit", partial + "echo \"$DIR/a.txt: File too large\" >&2; exit 1", true},
+        {"I/O error among other lines", partial + "echo warning >&2; echo \"$DIR/a.txt: Input/output error\" >&2; exit 1",
+         true},
+        {"killed by SIGXFSZ", partial + "kill -XFSZ $$", true},
+        // A real limit on the child alone, with the signal at its default.
+        {"limit on the child", "echo a.bin; ulimit -f 1; exec head -c 100000 /dev/zero > \"$DIR/a.bin\"", true},
+        // Rows guarding today's road for a complaint about the data.
+        {"complaint about the data", partial + "echo 'ERROR: garbage at end of file.' >&2", false},
+        {"other failure of a file", partial + "echo \"$DIR/a.txt: Invalid argument\" >&2; exit 1", false},
+    };
+    for (const auto& c : cases) {
+        for (bool always : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (always ? ", --always-remove-winmail" : ""));
+            fakeTnef(c.script);
+            filter_.alwaysRemoveWinmail = always;
+            const WalkResult r = walk(mail({text(), tnef("x")}));
+            if (c.keepsMessage) {
+                EXPECT_FALSE(r.converted) << r.log;
+                EXPECT_TRUE(r.records.empty());
+                EXPECT_NE(r.log.find(", the message is left unchanged\n"), std::string::npos) << r.log;
+                EXPECT_EQ(r.log.find("probably corrupted"), std::string::npos) << r.log;
+            } else {
+                EXPECT_TRUE(r.converted) << r.log;
+                EXPECT_EQ(r.log.find("left unchanged"), std::string::npos) << r.log;
+            }
+        }
+    }
+    filter_.alwaysRemoveWinmail = false;
+}
+
+// The failure comes with the second TNEF part: the records of the first go
+// too, and the walk stops there.
+TEST_F(WalkTest, WriteFailureInALaterPartDropsTheEarlierRecords) {
+    fakeTnef("if [ -e \"$DIR/../ran\" ]; then echo \"$DIR/b.txt: No space left on device\" >&2; exit 1; fi\n"
+             ": > \"$DIR/../ran\"; echo data > \"$DIR/a.txt\"; echo a.txt");
+    const WalkResult r = walk(mail({tnef("one"), tnef("two"), tnef("three")}));
+    EXPECT_FALSE(r.converted);
+    EXPECT_TRUE(r.records.empty());
+    EXPECT_EQ(2u, countOf(r.log, "* Found a winmail.dat attachment, unpacking\n")) << r.log;
+}
+
+// rtf2html could not write its HTML file: the same verdict.
+TEST_F(WalkTest, ConverterWriteFailureLeavesTheMessageUnchanged) {
+    const std::string path = filter_.programDir + "rtf2html";
+    ::unlink(path.c_str());
+    testsupport::writeFile(path, "#!/bin/sh\nprintf '<p>' > \"$2\"\n"
+                                 "echo \"rtf2html: cannot write $2: No space left on device\" >&2; exit 1\n");
+    ASSERT_EQ(::chmod(path.c_str(), 0755), 0);
+    const WalkResult r = walk(mail({tnef(withRtfBody())}));
+    EXPECT_FALSE(r.converted);
+    EXPECT_TRUE(r.records.empty());
+    EXPECT_NE(r.log.find("* rtf2html could not write its HTML file (rtf2html: cannot write "), std::string::npos)
+        << r.log;
+}
+
+// Lines after an empty line inside a TNEF body still belong to it: they are
+// decoded, and the record ends after the delimiter that follows them.
+TEST_F(WalkTest, EmptyLinesInsideTheBodyKeepItGoing) {
+    const std::string data = twoAttachments();
+    const std::string lines = base64Lines(data, 20);
+    const std::size_t cut = 2 * 21;
+    const std::string head = "Content-Type: application/ms-tnef\n\n";
+    const std::string msg = "Content-Type: multipart/mixed; boundary=q\n\n--q\n" + head + lines.substr(0, cut) +
+                            "\n\n" + lines.substr(cut) + "\n-- \nsigned\n--q--\n";
+    const WalkResult r = walk(msg);
+    ASSERT_EQ(r.records.size(), 1u) << r.log;
+    EXPECT_EQ(baseNames(r.records[0]), (std::vector<std::string>{"first.txt", "second.bin"}));
+    EXPECT_EQ(static_cast<std::streamoff>(r.records[0].end), static_cast<std::streamoff>(msg.size()));
+    EXPECT_EQ(static_cast<std::streamoff>(r.records[0].endLine), static_cast<std::streamoff>(msg.size() - 6));
+    // "-- " is not base64, and is reported as such ("signed" happens to be).
+    EXPECT_EQ(1u, countOf(r.log, "unable to decode the attachment")) << r.log;
+}
+
 TEST_F(WalkTest, RtfPathWithSpacesReachesTheConverterWhole) {
     fakeTnef("printf '{\\\\rtf1 spaced}' > \"$DIR/my body file.rtf\"\n"
              "printf 'my body file.rtf\\t|\\t%s/my body file.rtf\\t|\\ttext/rtf\\t|\\t\\n' \"$DIR\"");
@@ -647,6 +741,72 @@ TEST_F(WalkTest, FixtureSamples) {
         for (const std::string& e : r.records[0].entries)
             EXPECT_EQ(testsupport::readFile(e), testsupport::readFile(ref.path() + "/files/" + qdl::baseName(e)));
         EXPECT_EQ(r.records[0].keepPart, rc != 0);
+    }
+}
+
+TEST(TnefListing, Arguments) {
+    EXPECT_EQ(cgp::tnefArguments("/p/pvx_temp/1/winmail.dat", "/p/pvx_temp/1/", false),
+              (std::vector<std::string>{"-f", "/p/pvx_temp/1/winmail.dat", "--save-body=saved_body", "--number-backups",
+                                        "--directory=/p/pvx_temp/1", "--verbose"}));
+    EXPECT_EQ(cgp::tnefArguments("d/winmail.dat", "d/", true),
+              (std::vector<std::string>{"-f", "d/winmail.dat", "--number-backups", "--directory=d", "--verbose"}));
+}
+
+TEST(TnefListing, OutputLines) {
+    const struct {
+        const char* name;
+        std::string out;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {"nothing", "", {}},
+        {"one character", "a", {}},
+        {"line ends only", "\n\n", {}},
+        {"one line without its end", "ab", {"ab"}},
+        {"CR LF and runs of line ends", "a.txt\r\n\r\n\nb c.pdf\rX\n", {"a.txt", "b c.pdfX"}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(cgp::tnefListingLines(c.out), c.lines) << c.name;
+}
+
+TEST(TnefListing, ComplaintAndReport) {
+    EXPECT_EQ(cgp::childComplaint("a: bad\r\nb: worse \n"), "a: bad b: worse");
+    EXPECT_EQ(cgp::childComplaint(std::string("cut\0here", 8)), "cut");
+    EXPECT_EQ(cgp::childComplaint(std::string(5000, 'e')), std::string(4096, 'e'));
+    EXPECT_EQ(cgp::abnormalEnd(0), "");
+    EXPECT_EQ(cgp::abnormalEnd(1 << 8), "exited with status 1");
+    EXPECT_EQ(cgp::abnormalEnd(SIGSEGV), "was killed by signal 11");
+    EXPECT_EQ(cgp::abnormalEnd(-1), "ended in an unknown way");
+    EXPECT_EQ(cgp::extractionReport(3, 3), "* Extracted 3 file(s) from winmail.dat");
+    EXPECT_EQ(cgp::extractionReport(3, 2), "* Extracted 3 file(s) from winmail.dat (1 ignored by the -r option)");
+}
+
+TEST(TnefListing, LocalWriteFailures) {
+    const struct {
+        const char* name;
+        int status;
+        std::string err;
+        bool failure;
+    } cases[] = {
+        {"clean", 0, "", false},
+        {"disk full", 1 << 8, "/t/1/a.pdf: No space left on device\n", true},
+        {"quota", 1 << 8, "/t/1/a.pdf: Disk quota exceeded\n", true},
+        {"quota, BSD spelling", 1 << 8, "/t/1/a.pdf: Disc quota exceeded\n", true},
+        {"file-size limit", 1 << 8, "a.pdf: File too large", true},
+        {"I/O error after other lines", 1 << 8, "note\r\nx: Input/output error\r\n", true},
+        {"read-only file system", 1 << 8, "x: Read-only file system\n", true},
+        {"rtf2html's words", 1 << 8, "rtf2html: cannot write a.html: No space left on device\n", true},
+        {"killed by SIGXFSZ", SIGXFSZ, "", true},
+        {"killed by another signal", SIGSEGV, "", false},
+        {"corrupt data", 0, "ERROR: garbage at end of file.\n", false},
+        {"the words without a file", 1 << 8, "No space left on device\n", false},
+        {"the words inside a longer text", 1 << 8, "x: No space left on device, retrying elsewhere\n", false},
+        {"another failure", 1 << 8, "x: Permission denied\n", false},
+    };
+    for (const auto& c : cases) {
+        cgp::ChildRun run;
+        run.finished = true;
+        run.status = c.status;
+        run.err = c.err;
+        EXPECT_EQ(!cgp::localWriteFailure(run).empty(), c.failure) << c.name;
     }
 }
 
@@ -730,12 +890,6 @@ struct Decoded {
     std::string data;
     std::size_t failures = 0;
 };
-
-std::size_t countOf(const std::string& text, const std::string& word) {
-    std::size_t n = 0;
-    for (std::size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1)) ++n;
-    return n;
-}
 
 }  // namespace
 

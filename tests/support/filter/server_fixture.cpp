@@ -1,8 +1,11 @@
 #include "support/filter/server_fixture.h"
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <sstream>
 #include <stdexcept>
 
 #include "support/core/tool_path.h"
@@ -36,6 +39,34 @@ ProgramResult ServerFixture::run(const std::string& requests, const std::vector<
     std::vector<std::string> argv{parvex()};
     argv.insert(argv.end(), options.begin(), options.end());
     return runProgram(argv, requests, base_);
+}
+
+pid_t deadPid() {
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit(0);
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    return child;
+}
+
+std::vector<LeafPart> parseMime(const std::string& path) {
+    TempDir out;
+    const ProgramResult r = runProgram(
+        {"/usr/bin/python3", std::string(PARVEX_SOURCE_DIR) + "/scripts/mime_summary.py", path, out.path()}, "");
+    if (r.exitCode != 0) throw std::runtime_error("mime_summary.py failed: " + r.err);
+    std::vector<LeafPart> parts;
+    std::istringstream lines(r.out);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        std::string index, type, name;
+        std::getline(fields, index, '\t');
+        std::getline(fields, type, '\t');
+        std::getline(fields, name, '\t');
+        parts.push_back({type, name, readFile(out / index)});
+    }
+    return parts;
 }
 
 std::vector<std::pair<std::string, std::string>> tnefExtract(const std::string& tnef, const std::string& data) {

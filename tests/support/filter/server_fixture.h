@@ -3,6 +3,8 @@
 // rtf2html, a link named tnef to the system's tnef) and a server base
 // directory with Queue/ and Submitted/, for running the built program as the
 // mail server does.
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -33,6 +35,18 @@ private:
     TempDir root_;
     std::string program_, base_, systemTnef_;
 };
+
+// One leaf part of a message as a standard MIME reader decodes it.
+struct LeafPart {
+    std::string type, name, data;
+};
+
+// The leaf parts of the message file at `path`, read with Python's standard
+// MIME parser (scripts/mime_summary.py), in order.
+std::vector<LeafPart> parseMime(const std::string& path);
+
+// A pid that no process has now: a child that has ended and been waited for.
+pid_t deadPid();
 
 // What the real tnef extracts from the data: file name to bytes.
 std::vector<std::pair<std::string, std::string>> tnefExtract(const std::string& tnef, const std::string& data);
