@@ -1,13 +1,13 @@
 // The suite passes in a clone with nothing beside it: only the samples
 // support names the shared folder of real-world samples, so every test that
 // reads a sample goes through it and skips when there is none.
-#include <dirent.h>
-
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <string>
 #include <vector>
+
+#include "support/core/run_program.h"
 
 namespace {
 
@@ -18,19 +18,11 @@ bool endsWith(const std::string& s, const std::string& tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-// Sources below `dir` (relative to tests/) that hold `needle`.
-void sourcesHolding(const std::string& dir, const std::string& needle, std::vector<std::string>& found) {
-    DIR* d = ::opendir((kTests + "/" + dir).c_str());
-    if (d == nullptr) return;
-    while (dirent* e = ::readdir(d)) {
-        const std::string name = e->d_name;
-        if (name == "." || name == "..") continue;
-        const std::string path = dir.empty() ? name : dir + "/" + name;
-        if (e->d_type == DT_DIR) {
-            sourcesHolding(path, needle, found);
-            continue;
-        }
-        if ((!endsWith(name, ".cpp") && !endsWith(name, ".h")) || path == kSelf) continue;
+// Sources below tests/ (relative to it) that hold `needle`.
+std::vector<std::string> sourcesHolding(const std::string& needle) {
+    std::vector<std::string> found;
+    for (const std::string& path : testsupport::listTree(kTests)) {
+        if ((!endsWith(path, ".cpp") && !endsWith(path, ".h")) || path == kSelf) continue;
         std::ifstream in(kTests + "/" + path);
         std::string line;
         while (std::getline(in, line))
@@ -39,16 +31,12 @@ void sourcesHolding(const std::string& dir, const std::string& needle, std::vect
                 break;
             }
     }
-    ::closedir(d);
+    return found;
 }
 
 TEST(FreshCloneTest, OnlyTheSamplesSupportNamesTheSharedFolder) {
-    std::vector<std::string> found;
-    sourcesHolding("", "PARVEX_FIXTURES_DIR", found);
-    EXPECT_EQ(std::vector<std::string>{"support/filter/samples.cpp"}, found);
-    found.clear();
-    sourcesHolding("", "shared/", found);
-    EXPECT_EQ(std::vector<std::string>{}, found);
+    EXPECT_EQ(std::vector<std::string>{"support/filter/samples.cpp"}, sourcesHolding("PARVEX_FIXTURES_DIR"));
+    EXPECT_EQ(std::vector<std::string>{}, sourcesHolding("shared/"));
 }
 
 }  // namespace

@@ -160,6 +160,28 @@ std::vector<std::string> listDir(const std::string& path) {
     return names;
 }
 
+namespace {
+
+void addTree(const std::string& top, const std::string& dir, std::vector<std::string>& found) {
+    for (const std::string& name : listDir(dir.empty() ? top : top + "/" + dir)) {
+        const std::string path = dir.empty() ? name : dir + "/" + name;
+        struct stat st;
+        if (::lstat((top + "/" + path).c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+            addTree(top, path, found);
+        else
+            found.push_back(path);
+    }
+}
+
+}  // namespace
+
+std::vector<std::string> listTree(const std::string& path) {
+    std::vector<std::string> found;
+    addTree(path, "", found);
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
 std::string builtProgram(const std::string& relative) { return std::string(PARVEX_BINARY_DIR) + "/" + relative; }
 
 }  // namespace testsupport

@@ -33,6 +33,9 @@ std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& data);
 // Names in a directory (without "." and ".."), sorted.
 std::vector<std::string> listDir(const std::string& path);
+// Files below a directory, at any depth, as paths relative to it, sorted.
+// Links are listed, not followed.
+std::vector<std::string> listTree(const std::string& path);
 
 // Path of a built program, e.g. builtProgram("filter/parvex").
 std::string builtProgram(const std::string& relative);
