@@ -60,9 +60,10 @@ public:
     // the same values (shared, not copied); its parent is emptyDataSet().
     DataSet clone() const;
 
-    // Merges the source into this value: strings take its text, arrays
-    // become a copy of it, dictionaries take its members, recursively.
-    // Nothing for a null source, other kinds, or the value itself.
+    // Merges the source into this value: strings take its text, data blocks
+    // its bytes, arrays become a copy of it, dictionaries take its members,
+    // recursively. Nothing for a null source, other kinds, or the value
+    // itself.
     void merge(const DataSet& source) const;
 
     // The value at a "."-separated path. With create, a missing first
