@@ -9,8 +9,6 @@
 // change.
 #include "serverdata/router.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
@@ -21,6 +19,7 @@
 #include <vector>
 
 #include "runtime/casefold.h"
+#include "runtime/files.h"
 #include "runtime/log.h"
 #include "runtime/mutex.h"
 #include "serverdata/dataset.h"
@@ -289,10 +288,10 @@ struct RouterState {
     std::vector<Route> domain;
     // Set by the last load that succeeded; before one, the main domain.
     std::string defaultDomain;
-    // The file times of the last load that succeeded.
+    // The files as the last load that succeeded found them.
     bool loaded = false;
-    time_t dataTime = 0;
-    time_t settingsTime = 0;
+    qdl::FileStamp dataStamp;
+    qdl::FileStamp settingsStamp;
     std::shared_ptr<const Tables> published;
     bool stale = true;
 };
@@ -386,17 +385,6 @@ const Tables& snapshot() {
     return *tables;
 }
 
-// The time of a regular file, or -1.
-time_t regularFileTime(const char* path) {
-    struct stat st;
-    return ::stat(path, &st) == 0 && S_ISREG(st.st_mode) ? st.st_mtime : -1;
-}
-
-time_t fileTime(const char* path) {
-    struct stat st;
-    return ::stat(path, &st) == 0 ? st.st_mtime : -1;
-}
-
 std::string memberText(const Members& members, const char* key) {
     const auto it = members.find(key);
     return it == members.end() || it->second.isNull() ? std::string() : it->second->value;
@@ -488,10 +476,12 @@ std::ostream& EMail::operator()(std::ostream& out) const { return out << account
 bool loadRouter() {
     qdl::ScopedLock guard(routerMutex());
     RouterState& s = state();
-    const time_t dataTime = regularFileTime(kRouterData);
-    if (dataTime < 0) return false;
-    const time_t settingsTime = fileTime(kRouterSettings);
-    if (s.loaded && dataTime == s.dataTime && settingsTime == s.settingsTime) return false;
+    // Taken before the files are read: a change while they are read is
+    // seen by the next load.
+    const qdl::FileStamp dataStamp = qdl::fileStamp(kRouterData);
+    if (!dataStamp.isRegular()) return false;
+    const qdl::FileStamp settingsStamp = qdl::fileStamp(kRouterSettings);
+    if (s.loaded && dataStamp == s.dataStamp && settingsStamp == s.settingsStamp) return false;
 
     // Read before the parse: a route without a target stands for the main
     // domain, and no file can be read from inside the router's parse.
@@ -517,8 +507,8 @@ bool loadRouter() {
     s.domain.swap(fresh.domain);
     s.defaultDomain = fresh.defaultDomain;
     s.loaded = true;
-    s.dataTime = dataTime;
-    s.settingsTime = settingsTime;
+    s.dataStamp = dataStamp;
+    s.settingsStamp = settingsStamp;
     {
         qdl::ScopedLock inner(defaultDomainMutex());
         sharedDefaultDomain = fresh.defaultDomain;

@@ -49,7 +49,8 @@ struct Route {
 };
 
 // Rebuilds the tables when "Settings/Router.data" or "Settings/Router.settings"
-// changed since the last load that succeeded; true when it rebuilt them.
+// changed since the last load that succeeded (its modification time to the
+// nanosecond, its size or its inode); true when it rebuilt them.
 // A load that fails (no router data, empty or unreadable settings, a syntax
 // error in the data, whose line the parser prints) keeps the tables as they
 // were and is tried again at the next call.

@@ -3,6 +3,7 @@
 // The main domain and the router's file times are kept once per process:
 // every case runs in a process of its own.
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -272,6 +273,70 @@ TEST_F(RouterTest, LoadingTwiceKeepsTheTables) {
     EXPECT_EQ(route("joe", "a.com"), "ann@b.com");
     cgp::clearRouterTables();
     EXPECT_EQ(route("joe", "a.com"), "joe@a.com");
+}
+
+// Fault once: only whole seconds were compared, so a file rewritten within
+// the second of the last load was not read again.
+TEST_F(RouterTest, AChangeWithinTheSecondIsSeen) {
+    const std::string data = "Settings/Router.data";
+    const std::string settings = "Settings/Router.settings";
+    const struct {
+        const char* name;
+        std::function<void(testsupport::FakeBase&, time_t)> change;
+        std::string account, domain, result;
+    } cases[] = {
+        {"data, nanoseconds later",
+         [&](testsupport::FakeBase& base, time_t second) {
+             base.write(data, "<joe@a.com> = ann@c.com\n<joe> = x@y.com\n");
+             base.setTime(data, second, 2);
+         },
+         "joe", "a.com", "ann@c.com"},
+        {"data, another size at the same time",
+         [&](testsupport::FakeBase& base, time_t second) {
+             base.write(data, "<joe@a.com> = anne@c.com\n<joe> = x@y.com\n");
+             base.setTime(data, second, 1);
+         },
+         "joe", "a.com", "anne@c.com"},
+        {"data, another file renamed into its place at the same time and size",
+         [&](testsupport::FakeBase& base, time_t second) {
+             base.write("Settings/Router.new", "<joe@a.com> = ann@c.com\n<joe> = x@y.com\n");
+             base.setTime("Settings/Router.new", second, 1);
+             base.move("Settings/Router.new", data);
+         },
+         "joe", "a.com", "ann@c.com"},
+        {"settings, nanoseconds later",
+         [&](testsupport::FakeBase& base, time_t second) {
+             base.write(settings, "{DomainQualifier = q.org; ExtendNonQualifiedDomains = YES;}");
+             base.setTime(settings, second, 2);
+         },
+         "joe", "q.org", "x@y.com"},
+    };
+    // Each case in a second of its own, so that setting the files up again
+    // is a change too.
+    time_t second = 1700000000;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ++second;
+        base_.write(settings, "{DomainQualifier = q.org; ExtendNonQualifiedDomains = NO;}");
+        base_.setTime(settings, second, 1);
+        base_.write(data, "<joe@a.com> = ann@b.com\n<joe> = x@y.com\n");
+        base_.setTime(data, second, 1);
+        ASSERT_TRUE(cgp::loadRouter());
+        ASSERT_EQ(route("joe", "a.com"), "ann@b.com");
+        ASSERT_EQ(route("joe", "q.org"), "joe@q.org");
+        EXPECT_FALSE(cgp::loadRouter());
+        c.change(base_, second);
+        EXPECT_TRUE(cgp::loadRouter());
+        EXPECT_EQ(route(c.account, c.domain), c.result);
+        EXPECT_FALSE(cgp::loadRouter());
+    }
+
+    // Written twice by the clock, the second time at once.
+    base_.write(data, "<joe@a.com> = ann@d.com");
+    ASSERT_TRUE(cgp::loadRouter());
+    base_.write(data, "<joe@a.com> = anna@d.com");
+    EXPECT_TRUE(cgp::loadRouter());
+    EXPECT_EQ(route("joe", "a.com"), "anna@d.com");
 }
 
 // Fault once: a failed load remembered the file time and left routing empty
