@@ -65,6 +65,12 @@ bool endsWith(const std::string& text, const char* suffix, std::size_t length) {
     return text.size() >= length && text.compare(text.size() - length, length, suffix, length) == 0;
 }
 
+std::string asciiLowered(const std::string& text) {
+    std::string lowered(text);
+    for (char& c : lowered) c = static_cast<char>(asciiLower(c));
+    return lowered;
+}
+
 void lowerInPlace(std::string& text) {
     for (char& c : text) c = static_cast<char>(qdl::lowerCaseTable[static_cast<unsigned char>(c)]);
 }
@@ -212,10 +218,10 @@ public:
             if (!p.wildcard) {
                 exact_.emplace(qdl::lowerCase(p.prefix), i);  // the first of equal patterns
             } else if (!p.suffix.empty()) {
-                suffixes_.add(p.suffix.rbegin(), p.suffix.rend(), i);
+                const std::string key = asciiLowered(p.suffix);
+                suffixes_.add(key.rbegin(), key.rend(), i);
             } else if (!p.prefix.empty()) {
-                std::string key(p.prefix);
-                for (char& c : key) c = static_cast<char>(asciiLower(c));
+                const std::string key = asciiLowered(p.prefix);
                 prefixes_.add(key.begin(), key.end(), i);
             } else if (any_ == kNoRoute) {
                 any_ = i;
@@ -226,8 +232,8 @@ public:
     }
 
     // The first route whose pattern matches the text, or kNoRoute. Exact
-    // patterns match whatever the letter case; of a wildcard pattern the
-    // prefix ignores ASCII case and the suffix is compared byte for byte.
+    // patterns match whatever the letter case; a wildcard pattern's prefix
+    // and suffix ignore ASCII case.
     std::uint32_t find(const std::string& text, std::string& scratch) const {
         std::uint32_t best = any_;
         if (!exact_.empty()) {
@@ -248,7 +254,7 @@ public:
         if (!suffixes_.empty()) {
             std::uint32_t node = 0;
             for (std::size_t k = n; k-- > 0;) {
-                node = suffixes_.child(node, static_cast<unsigned char>(text[k]));
+                node = suffixes_.child(node, asciiLower(text[k]));
                 if (node == kNoRoute) break;
                 for (const std::uint32_t* it = suffixes_.routesBegin(node); it != suffixes_.routesEnd(node); ++it) {
                     const std::uint32_t r = *it;
@@ -534,8 +540,7 @@ bool matchPattern(std::string& address, const RouterEntry& pattern, const Router
     const std::size_t prefix = pattern.prefix.size();
     const std::size_t suffix = pattern.suffix.size();
     if (address.size() < prefix + suffix) return false;
-    if (!startsWithNoCase(address, pattern.prefix)) return false;
-    if (address.compare(address.size() - suffix, suffix, pattern.suffix) != 0) return false;
+    if (!startsWithNoCase(address, pattern.prefix) || !endsWithNoCase(address, pattern.suffix)) return false;
     if (target.wildcard)
         address = target.prefix + address.substr(prefix, address.size() - prefix - suffix) + target.suffix;
     else

@@ -67,8 +67,8 @@ Address routeAddress(const std::string& account, const std::string& domain);
 Address parseAddress(const std::string& text);
 
 // When the address text matches the pattern, rewrites it through the target
-// and returns true. The pattern's prefix is compared ignoring ASCII case, its
-// suffix byte for byte.
+// and returns true. The pattern's prefix and suffix are compared ignoring
+// ASCII case, as domain names are.
 bool matchPattern(std::string& address, const RouterEntry& pattern, const RouterEntry& target);
 
 // Whether an entry of the address table without wildcards on either side
