@@ -3,7 +3,6 @@
 // The main domain and the router's file times are kept once per process:
 // every case runs in a process of its own.
 #include <atomic>
-#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -292,34 +291,19 @@ TEST_F(RouterTest, AChangeWithinTheSecondIsSeen) {
     const std::string settings = "Settings/Router.settings";
     const struct {
         const char* name;
-        std::function<void(testsupport::FakeBase&, time_t)> change;
+        std::string file, text;
+        long nanoseconds;  // in the same second as the load
+        bool renamed;      // another file renamed into its place, else rewritten
         std::string account, domain, result;
     } cases[] = {
-        {"data, nanoseconds later",
-         [&](testsupport::FakeBase& base, time_t second) {
-             base.write(data, "<joe@a.com> = ann@c.com\n<joe> = x@y.com\n");
-             base.setTime(data, second, 2);
-         },
-         "joe", "a.com", "ann@c.com"},
-        {"data, another size at the same time",
-         [&](testsupport::FakeBase& base, time_t second) {
-             base.write(data, "<joe@a.com> = anne@c.com\n<joe> = x@y.com\n");
-             base.setTime(data, second, 1);
-         },
+        {"data, nanoseconds later", data, "<joe@a.com> = ann@c.com\n<joe> = x@y.com\n", 2, false, "joe", "a.com",
+         "ann@c.com"},
+        {"data, another size at the same time", data, "<joe@a.com> = anne@c.com\n<joe> = x@y.com\n", 1, false,
          "joe", "a.com", "anne@c.com"},
-        {"data, another file renamed into its place at the same time and size",
-         [&](testsupport::FakeBase& base, time_t second) {
-             base.write("Settings/Router.new", "<joe@a.com> = ann@c.com\n<joe> = x@y.com\n");
-             base.setTime("Settings/Router.new", second, 1);
-             base.move("Settings/Router.new", data);
-         },
-         "joe", "a.com", "ann@c.com"},
-        {"settings, nanoseconds later",
-         [&](testsupport::FakeBase& base, time_t second) {
-             base.write(settings, "{DomainQualifier = q.org; ExtendNonQualifiedDomains = YES;}");
-             base.setTime(settings, second, 2);
-         },
-         "joe", "q.org", "x@y.com"},
+        {"data, another file at the same time and size", data, "<joe@a.com> = ann@c.com\n<joe> = x@y.com\n", 1,
+         true, "joe", "a.com", "ann@c.com"},
+        {"settings, nanoseconds later", settings, "{DomainQualifier = q.org; ExtendNonQualifiedDomains = YES;}", 2,
+         false, "joe", "q.org", "x@y.com"},
     };
     // Each case in a second of its own, so that setting the files up again
     // is a change too.
@@ -335,7 +319,10 @@ TEST_F(RouterTest, AChangeWithinTheSecondIsSeen) {
         ASSERT_EQ(route("joe", "a.com"), "ann@b.com");
         ASSERT_EQ(route("joe", "q.org"), "joe@q.org");
         EXPECT_FALSE(cgp::loadRouter());
-        c.change(base_, second);
+        const std::string written = c.renamed ? "Settings/Router.new" : c.file;
+        base_.write(written, c.text);
+        base_.setTime(written, second, c.nanoseconds);
+        if (c.renamed) base_.move(written, c.file);
         EXPECT_TRUE(cgp::loadRouter());
         EXPECT_EQ(route(c.account, c.domain), c.result);
         EXPECT_FALSE(cgp::loadRouter());
