@@ -18,6 +18,10 @@ namespace qdl {
 
 namespace {
 
+// Links followed before a chain counts as a loop: as many as Linux itself
+// follows in one path, more than FreeBSD does.
+const int kMaxLinkLevels = 40;
+
 int openRetry(const char* path, int flags, mode_t mode = 0) {
     int fd;
     do {
@@ -121,6 +125,66 @@ time_t fileModificationTime(FILE* f) {
     struct stat st;
     if (::fstat(::fileno(f), &st) != 0) return -1;
     return st.st_mtime;
+}
+
+bool FileStamp::isRegular() const { return exists && S_ISREG(kind); }
+
+bool FileStamp::operator==(const FileStamp& other) const {
+    if (!exists || !other.exists) return exists == other.exists;
+    return kind == other.kind && device == other.device && inode == other.inode && size == other.size &&
+           seconds == other.seconds && nanoseconds == other.nanoseconds;
+}
+
+FileStamp fileStamp(const std::string& path) {
+    FileStamp stamp;
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return stamp;
+    stamp.exists = true;
+    stamp.kind = st.st_mode & S_IFMT;
+    stamp.device = st.st_dev;
+    stamp.inode = st.st_ino;
+    stamp.size = static_cast<long long>(st.st_size);
+    stamp.seconds = st.st_mtim.tv_sec;
+    stamp.nanoseconds = st.st_mtim.tv_nsec;
+    return stamp;
+}
+
+bool followLinks(const std::string& path, std::string& out) {
+    std::string name = path;
+    std::vector<char> target(256);
+    for (int level = 0;; ++level) {
+        struct stat st;
+        if (::lstat(name.c_str(), &st) != 0) {
+            // Nothing there: the name is where the file would be made.
+            if (errno != ENOENT) return false;
+            break;
+        }
+        if (!S_ISLNK(st.st_mode)) break;
+        if (level == kMaxLinkLevels) {
+            errno = ELOOP;
+            return false;
+        }
+        ssize_t n;
+        // A link may change or grow between lstat and readlink: the buffer
+        // grows until the text fits with room to spare.
+        while ((n = ::readlink(name.c_str(), target.data(), target.size())) >= 0 &&
+               static_cast<std::size_t>(n) == target.size())
+            target.resize(target.size() * 2);
+        if (n < 0) return false;
+        const std::string text(target.data(), static_cast<std::size_t>(n));
+        if (text.empty()) {
+            errno = ENOENT;
+            return false;
+        }
+        if (text[0] == '/') {
+            name = text;
+        } else {
+            const std::string::size_type slash = name.rfind('/');
+            name = (slash == std::string::npos ? std::string() : name.substr(0, slash + 1)) + text;
+        }
+    }
+    out = name;
+    return true;
 }
 
 bool renameFile(const std::string& from, const std::string& to) {

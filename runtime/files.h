@@ -1,6 +1,8 @@
 #pragma once
 // File and directory utilities over path texts. Nothing throws or logs:
 // failures show in the results.
+#include <sys/types.h>
+
 #include <cstdio>
 #include <ctime>
 #include <set>
@@ -20,6 +22,35 @@ long long fileSize(const std::string& path);  // -1 when stat fails
 long long fileSize(FILE* f);                  // -1 for a null stream
 time_t fileModificationTime(const std::string& path);  // -1 when stat fails
 time_t fileModificationTime(FILE* f);
+
+// What tells one state of a file from another: the modification time to the
+// nanosecond, the size, the inode on its device and the kind of file. A file
+// rewritten within the second of the last look, or another file renamed into
+// its place, compares unequal. Two stamps of missing files compare equal.
+struct FileStamp {
+    bool exists = false;
+    mode_t kind = 0;  // the file-type bits of st_mode
+    dev_t device = 0;
+    ino_t inode = 0;
+    long long size = 0;
+    time_t seconds = 0;
+    long nanoseconds = 0;
+
+    bool isRegular() const;
+    bool operator==(const FileStamp& other) const;
+    bool operator!=(const FileStamp& other) const { return !(*this == other); }
+};
+// The stamp of what the path names, symbolic links followed; one that does
+// not exist when stat fails.
+FileStamp fileStamp(const std::string& path);
+
+// The name a symbolic link finally leads to: the path itself when it is no
+// link, else its target, followed through every level, a relative target
+// counting from the folder of the link that holds it. A link that leads
+// nowhere gives the name it points at. False, with errno ELOOP, after more
+// links than the system itself follows (a loop), or with the errno of the
+// lstat or readlink that failed.
+bool followLinks(const std::string& path, std::string& out);
 
 // Plain operations.
 bool renameFile(const std::string& from, const std::string& to);

@@ -192,6 +192,7 @@ void DataSet::merge(const DataSet& source) const {
     if (to.getType() != from->getType()) return;
     switch (to.getType()) {
     case kString:
+    case kData:
         to.value = from->value;
         break;
     case kArray: {

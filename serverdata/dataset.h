@@ -60,9 +60,10 @@ public:
     // the same values (shared, not copied); its parent is emptyDataSet().
     DataSet clone() const;
 
-    // Merges the source into this value: strings take its text, arrays
-    // become a copy of it, dictionaries take its members, recursively.
-    // Nothing for a null source, other kinds, or the value itself.
+    // Merges the source into this value: strings take its text, data blocks
+    // its bytes, arrays become a copy of it, dictionaries take its members,
+    // recursively. Nothing for a null source, other kinds, or the value
+    // itself.
     void merge(const DataSet& source) const;
 
     // The value at a "."-separated path. With create, a missing first
@@ -82,8 +83,13 @@ public:
     static DataSet loadFromFile(const std::string& path);
     static DataSet loadFromFile(const std::string& path, const DataSet& parent);
     // Writes the multi-line form to a new file beside the path and renames it
-    // over the path once it is complete and synced; false on any failure,
-    // with the old file untouched.
+    // over the path once it is complete and synced, with the old file's mode
+    // and, where allowed, its owner; any name the folder takes can be saved.
+    // False on any failure, with errno set, the old file untouched and no
+    // new file left behind. A symbolic link is followed through every level
+    // and the file it finally leads to is replaced, so the link stays; a
+    // link that leads nowhere gets its target made, as writing through it
+    // would; a loop of links fails with ELOOP.
     static bool saveToFile(const DataSet& value, const std::string& path);
     static std::string toString(const DataSet& value, bool multiLine);
 

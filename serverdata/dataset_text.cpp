@@ -3,7 +3,9 @@
 #include "serverdata/dataset_text.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -401,24 +403,49 @@ DataSet readValue(Parse parse) {
     return result;
 }
 
-std::atomic<unsigned> saveCounter{0};
+// A temporary name is tried this many times before the save gives up: each
+// is random, so only a folder that refuses every name runs out of them.
+const int kMaxNameAttempts = 64;
 
-// A new, empty file beside the path under a name no other process or
-// thread uses (the leading "." keeps it out of directory listings), owned,
-// where allowed, and moded as the file it will replace; name empty on
-// failure. It is written through the descriptor that made it, so nothing
-// put at the name afterwards is followed.
+// The random characters of a temporary name: 12 of 32 kinds, 60 bits.
+const int kNameCharacters = 12;
+
+std::atomic<std::uint64_t> nameCounter{0};
+
+std::uint64_t randomBits() {
+    std::uint64_t bits = 0;
+    if (::getrandom(&bits, sizeof bits, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof bits)) return bits;
+    // No entropy to be had yet: the process, the time and a counter still
+    // differ between writers, and O_EXCL settles any clash.
+    struct timespec now;
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return (static_cast<std::uint64_t>(::getpid()) << 40) ^ (static_cast<std::uint64_t>(now.tv_nsec) << 8) ^
+           static_cast<std::uint64_t>(now.tv_sec) ^ (++nameCounter * 0x9E3779B97F4A7C15ull);
+}
+
+// A short random name: whatever the length of the name it will replace, the
+// folder takes it (the leading "." keeps it out of directory listings).
+std::string temporaryName() {
+    static const char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz234567";
+    std::uint64_t bits = randomBits();
+    std::string name = ".pvx";
+    for (int i = 0; i < kNameCharacters; ++i, bits >>= 5) name += kAlphabet[bits & 31];
+    return name;
+}
+
+// A new, empty file in the folder under a name no other process or thread
+// uses, owned, where allowed, and moded as the file it will replace; name
+// empty and errno set on failure. It is written through the descriptor that
+// made it, so nothing put at the name afterwards is followed.
 struct Sibling : private qdl::noncopyable {
     std::string name;
     int fd = -1;
 
-    explicit Sibling(const std::string& path) {
+    Sibling(const std::string& folder, const std::string& replaced) {
         struct stat old;
-        const bool replacing = ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode);
-        const std::string prefix = qdl::directoryOf(path) + "." + qdl::baseName(path) + "." +
-                                   std::to_string(static_cast<long>(::getpid())) + ".";
-        for (;;) {
-            const std::string candidate = prefix + std::to_string(++saveCounter) + ".tmp";
+        const bool replacing = ::lstat(replaced.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+        for (int attempt = 0; attempt < kMaxNameAttempts; ++attempt) {
+            const std::string candidate = folder + temporaryName();
             fd = qdl::openFile(candidate, O_WRONLY | O_CREAT | O_EXCL);
             if (fd < 0) {
                 if (errno == EEXIST) continue;
@@ -436,12 +463,15 @@ struct Sibling : private qdl::noncopyable {
             if (ok) {
                 name = candidate;
             } else {
+                const int error = errno;
                 qdl::closeFile(fd);
                 fd = -1;
                 qdl::removeFile(candidate);
+                errno = error;
             }
             return;
         }
+        errno = EEXIST;
     }
     ~Sibling() {
         if (fd >= 0) qdl::closeFile(fd);
@@ -548,20 +578,29 @@ DataSet DataSet::loadFromFile(const std::string& path, const DataSet& parent) {
 }
 
 bool DataSet::saveToFile(const DataSet& value, const std::string& path) {
-    Sibling sibling(path);
+    // Through a link the file it leads to is replaced, beside itself: the
+    // rename must not put a plain file in the link's place.
+    std::string target;
+    if (!qdl::followLinks(path, target)) return false;
+    const std::string::size_type slash = target.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+    Sibling sibling(folder, target);
     const std::string& temp = sibling.name;
     if (temp.empty()) return false;
     bool written;
+    errno = 0;
     {
         qdl::OutputStream out(sibling.release());
         Level(0, value, false)(out);
         written = out.finish(true);
     }
-    if (!written || !qdl::renameFile(temp, path)) {
+    if (!written || !qdl::renameFile(temp, target)) {
+        const int error = errno != 0 ? errno : EIO;
         qdl::removeFile(temp);
+        errno = error;
         return false;
     }
-    qdl::syncDirectory(qdl::directoryOf(path));
+    qdl::syncDirectory(folder.empty() ? std::string(".") : folder);
     return true;
 }
 

@@ -45,12 +45,6 @@ bool isOwnDirectory(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// The modification time, or -1 when the file is missing.
-time_t fileTime(const std::string& path) {
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0 ? st.st_mtime : -1;
-}
-
 // A name that stays inside the directory it is looked up in. A NUL would end
 // the path the system sees there, so "\0" would name the directory itself.
 bool isAccountName(const std::string& account) {
@@ -81,12 +75,12 @@ void addDomains(const std::string& dir, const std::string& prefix, NameSet& into
 void loadDomainAliases(lookup::State& s, const std::string& name, const std::string& path) {
     const std::string file = path + "/Settings/domainAliases.data";
     if (verbose()) qdl::logline() << "Searching Aliases for domain " << name << " in file " << file;
-    const time_t now = fileTime(file);
-    time_t& kept = s.domainAliasTimes[name];
-    if (now < 0) {
+    const qdl::FileStamp now = qdl::fileStamp(file);
+    qdl::FileStamp& kept = s.domainAliasStamps[name];
+    if (!now.exists) {
         if (verbose()) qdl::logline() << "No alias for domain " << name;
-        if (kept != 0) {
-            kept = 0;
+        if (kept.exists) {
+            kept = qdl::FileStamp();
             s.domainAliases[name].clear();
         }
         s.domainAliases.emplace(name, NameSet());
@@ -107,17 +101,17 @@ void loadDomainAliases(lookup::State& s, const std::string& name, const std::str
     } else if (verbose()) {
         qdl::logline() << "Domain alias data already up-to-date";
     }
-    if (kept > s.newestAliasTime.load()) s.newestAliasTime.store(kept);
+    if (kept.exists && kept.seconds > s.newestAliasTime.load()) s.newestAliasTime.store(kept.seconds);
 }
 
 void loadAccountAliases(lookup::State& s, const std::string& name, const std::string& path) {
     const std::string file = path + "/Settings/aliases.data";
-    const time_t now = fileTime(file);
-    time_t& kept = s.accountAliasTimes[name];
+    const qdl::FileStamp now = qdl::fileStamp(file);
+    qdl::FileStamp& kept = s.accountAliasStamps[name];
     lookup::NameMap& aliases = s.fileAliases[name];
-    if (now < 0) {
-        if (kept != 0) {
-            kept = 0;
+    if (!now.exists) {
+        if (kept.exists) {
+            kept = qdl::FileStamp();
             aliases.clear();
         }
     } else if (now != kept) {
@@ -174,10 +168,10 @@ void forgetGoneDomains(lookup::State& s) {
     for (auto it = s.fileAliases.begin(); it != s.fileAliases.end();) it = gone(it->first) ? s.fileAliases.erase(it) : ++it;
     for (auto it = s.accountAliases.begin(); it != s.accountAliases.end();)
         it = gone(it->first) ? s.accountAliases.erase(it) : ++it;
-    for (auto it = s.accountAliasTimes.begin(); it != s.accountAliasTimes.end();)
-        it = gone(it->first) ? s.accountAliasTimes.erase(it) : ++it;
-    for (auto it = s.domainAliasTimes.begin(); it != s.domainAliasTimes.end();)
-        it = gone(it->first) ? s.domainAliasTimes.erase(it) : ++it;
+    for (auto it = s.accountAliasStamps.begin(); it != s.accountAliasStamps.end();)
+        it = gone(it->first) ? s.accountAliasStamps.erase(it) : ++it;
+    for (auto it = s.domainAliasStamps.begin(); it != s.domainAliasStamps.end();)
+        it = gone(it->first) ? s.domainAliasStamps.erase(it) : ++it;
     for (auto it = s.domainAliases.begin(); it != s.domainAliases.end();)
         it = gone(it->first) && s.aliasedDomains.count(it->first) == 0 ? s.domainAliases.erase(it) : ++it;
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "runtime/files.h"
 #include "runtime/log.h"
 #include "runtime/mutex.h"
 #include "serverdata/lookup.h"
@@ -21,7 +22,7 @@ typedef std::unordered_map<std::string, std::string, KeyHash> NameMap;
 typedef std::unordered_map<std::string, NameSet, KeyHash> DomainSets;
 typedef std::unordered_map<std::string, NameMap, KeyHash> DomainNameMaps;
 typedef std::unordered_map<std::string, ForwarderMap, KeyHash> DomainForwarders;
-typedef std::unordered_map<std::string, time_t, KeyHash> FileTimes;
+typedef std::unordered_map<std::string, qdl::FileStamp, KeyHash> FileStamps;
 
 struct State {
     NameMap domainPaths{kBucketHint};  // domain to its directory
@@ -38,8 +39,9 @@ struct State {
     DomainSets mailingLists{kBucketHint};
     NameMap ipOwners{kBucketHint};
     std::string fallbackDomain;
-    FileTimes domainAliasTimes{kBucketHint};
-    FileTimes accountAliasTimes{kBucketHint};
+    // The alias files as each domain's last reload found them.
+    FileStamps domainAliasStamps{kBucketHint};
+    FileStamps accountAliasStamps{kBucketHint};
     std::atomic<time_t> newestAliasTime{0};
 };
 

@@ -9,8 +9,6 @@
 // change.
 #include "serverdata/router.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
@@ -21,6 +19,7 @@
 #include <vector>
 
 #include "runtime/casefold.h"
+#include "runtime/files.h"
 #include "runtime/log.h"
 #include "runtime/mutex.h"
 #include "serverdata/dataset.h"
@@ -64,6 +63,12 @@ bool endsWithNoCase(const std::string& text, const std::string& suffix) {
 
 bool endsWith(const std::string& text, const char* suffix, std::size_t length) {
     return text.size() >= length && text.compare(text.size() - length, length, suffix, length) == 0;
+}
+
+std::string asciiLowered(const std::string& text) {
+    std::string lowered(text);
+    for (char& c : lowered) c = static_cast<char>(asciiLower(c));
+    return lowered;
 }
 
 void lowerInPlace(std::string& text) {
@@ -213,10 +218,10 @@ public:
             if (!p.wildcard) {
                 exact_.emplace(qdl::lowerCase(p.prefix), i);  // the first of equal patterns
             } else if (!p.suffix.empty()) {
-                suffixes_.add(p.suffix.rbegin(), p.suffix.rend(), i);
+                const std::string key = asciiLowered(p.suffix);
+                suffixes_.add(key.rbegin(), key.rend(), i);
             } else if (!p.prefix.empty()) {
-                std::string key(p.prefix);
-                for (char& c : key) c = static_cast<char>(asciiLower(c));
+                const std::string key = asciiLowered(p.prefix);
                 prefixes_.add(key.begin(), key.end(), i);
             } else if (any_ == kNoRoute) {
                 any_ = i;
@@ -227,8 +232,8 @@ public:
     }
 
     // The first route whose pattern matches the text, or kNoRoute. Exact
-    // patterns match whatever the letter case; of a wildcard pattern the
-    // prefix ignores ASCII case and the suffix is compared byte for byte.
+    // patterns match whatever the letter case; a wildcard pattern's prefix
+    // and suffix ignore ASCII case.
     std::uint32_t find(const std::string& text, std::string& scratch) const {
         std::uint32_t best = any_;
         if (!exact_.empty()) {
@@ -249,7 +254,7 @@ public:
         if (!suffixes_.empty()) {
             std::uint32_t node = 0;
             for (std::size_t k = n; k-- > 0;) {
-                node = suffixes_.child(node, static_cast<unsigned char>(text[k]));
+                node = suffixes_.child(node, asciiLower(text[k]));
                 if (node == kNoRoute) break;
                 for (const std::uint32_t* it = suffixes_.routesBegin(node); it != suffixes_.routesEnd(node); ++it) {
                     const std::uint32_t r = *it;
@@ -289,10 +294,10 @@ struct RouterState {
     std::vector<Route> domain;
     // Set by the last load that succeeded; before one, the main domain.
     std::string defaultDomain;
-    // The file times of the last load that succeeded.
+    // The files as the last load that succeeded found them.
     bool loaded = false;
-    time_t dataTime = 0;
-    time_t settingsTime = 0;
+    qdl::FileStamp dataStamp;
+    qdl::FileStamp settingsStamp;
     std::shared_ptr<const Tables> published;
     bool stale = true;
 };
@@ -386,17 +391,6 @@ const Tables& snapshot() {
     return *tables;
 }
 
-// The time of a regular file, or -1.
-time_t regularFileTime(const char* path) {
-    struct stat st;
-    return ::stat(path, &st) == 0 && S_ISREG(st.st_mode) ? st.st_mtime : -1;
-}
-
-time_t fileTime(const char* path) {
-    struct stat st;
-    return ::stat(path, &st) == 0 ? st.st_mtime : -1;
-}
-
 std::string memberText(const Members& members, const char* key) {
     const auto it = members.find(key);
     return it == members.end() || it->second.isNull() ? std::string() : it->second->value;
@@ -488,10 +482,12 @@ std::ostream& EMail::operator()(std::ostream& out) const { return out << account
 bool loadRouter() {
     qdl::ScopedLock guard(routerMutex());
     RouterState& s = state();
-    const time_t dataTime = regularFileTime(kRouterData);
-    if (dataTime < 0) return false;
-    const time_t settingsTime = fileTime(kRouterSettings);
-    if (s.loaded && dataTime == s.dataTime && settingsTime == s.settingsTime) return false;
+    // Taken before the files are read: a change while they are read is
+    // seen by the next load.
+    const qdl::FileStamp dataStamp = qdl::fileStamp(kRouterData);
+    if (!dataStamp.isRegular()) return false;
+    const qdl::FileStamp settingsStamp = qdl::fileStamp(kRouterSettings);
+    if (s.loaded && dataStamp == s.dataStamp && settingsStamp == s.settingsStamp) return false;
 
     // Read before the parse: a route without a target stands for the main
     // domain, and no file can be read from inside the router's parse.
@@ -517,8 +513,8 @@ bool loadRouter() {
     s.domain.swap(fresh.domain);
     s.defaultDomain = fresh.defaultDomain;
     s.loaded = true;
-    s.dataTime = dataTime;
-    s.settingsTime = settingsTime;
+    s.dataStamp = dataStamp;
+    s.settingsStamp = settingsStamp;
     {
         qdl::ScopedLock inner(defaultDomainMutex());
         sharedDefaultDomain = fresh.defaultDomain;
@@ -544,8 +540,7 @@ bool matchPattern(std::string& address, const RouterEntry& pattern, const Router
     const std::size_t prefix = pattern.prefix.size();
     const std::size_t suffix = pattern.suffix.size();
     if (address.size() < prefix + suffix) return false;
-    if (!startsWithNoCase(address, pattern.prefix)) return false;
-    if (address.compare(address.size() - suffix, suffix, pattern.suffix) != 0) return false;
+    if (!startsWithNoCase(address, pattern.prefix) || !endsWithNoCase(address, pattern.suffix)) return false;
     if (target.wildcard)
         address = target.prefix + address.substr(prefix, address.size() - prefix - suffix) + target.suffix;
     else

@@ -49,7 +49,8 @@ struct Route {
 };
 
 // Rebuilds the tables when "Settings/Router.data" or "Settings/Router.settings"
-// changed since the last load that succeeded; true when it rebuilt them.
+// changed since the last load that succeeded (its modification time to the
+// nanosecond, its size or its inode); true when it rebuilt them.
 // A load that fails (no router data, empty or unreadable settings, a syntax
 // error in the data, whose line the parser prints) keeps the tables as they
 // were and is tried again at the next call.
@@ -66,8 +67,8 @@ Address routeAddress(const std::string& account, const std::string& domain);
 Address parseAddress(const std::string& text);
 
 // When the address text matches the pattern, rewrites it through the target
-// and returns true. The pattern's prefix is compared ignoring ASCII case, its
-// suffix byte for byte.
+// and returns true. The pattern's prefix and suffix are compared ignoring
+// ASCII case, as domain names are.
 bool matchPattern(std::string& address, const RouterEntry& pattern, const RouterEntry& target);
 
 // Whether an entry of the address table without wildcards on either side

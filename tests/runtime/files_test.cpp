@@ -16,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <set>
 #include <sstream>
@@ -206,6 +207,132 @@ TEST_F(FilesTest, SizesAndTimes) {
     EXPECT_EQ(qdl::fileModificationTime(path("missing")), -1);
     EXPECT_EQ(qdl::fileModificationTime(static_cast<FILE*>(nullptr)), -1);
     std::fclose(f);
+}
+
+// A settings file rewritten within the second of the last look must not
+// pass for unchanged: the stamp tells apart every change a reload has to see.
+TEST_F(FilesTest, FileStampsTellStatesApart) {
+    auto setTime = [this](const std::string& name, long nanoseconds) {
+        struct timespec times[2];
+        times[0].tv_sec = times[1].tv_sec = 1000000000;
+        times[0].tv_nsec = times[1].tv_nsec = nanoseconds;
+        ASSERT_EQ(::utimensat(AT_FDCWD, path(name).c_str(), times, 0), 0);
+    };
+    const struct {
+        const char* name;
+        std::function<void()> change;
+        bool same;
+    } cases[] = {
+        {"untouched", [] {}, true},
+        {"rewritten alike at the same time", [&] { write("f", "abc"); setTime("f", 5); }, true},
+        {"nanoseconds", [&] { setTime("f", 6); }, false},
+        {"size", [&] { write("f", "abcd"); setTime("f", 5); }, false},
+        {"another file renamed into its place",
+         [&] {
+             write("g", "abc");
+             setTime("g", 5);
+             ASSERT_EQ(::rename(path("g").c_str(), path("f").c_str()), 0);
+         },
+         false},
+        {"a folder in its place",
+         [&] {
+             ASSERT_EQ(::unlink(path("f").c_str()), 0);
+             ASSERT_EQ(::mkdir(path("f").c_str(), 0755), 0);
+             setTime("f", 5);
+         },
+         false},
+        {"gone", [&] { ASSERT_EQ(::unlink(path("f").c_str()), 0); }, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::error_code ec;
+        fs::remove_all(path("f"), ec);
+        write("f", "abc");
+        setTime("f", 5);
+        const qdl::FileStamp before = qdl::fileStamp(path("f"));
+        ASSERT_TRUE(before.exists);
+        EXPECT_TRUE(before.isRegular());
+        EXPECT_EQ(before.seconds, 1000000000);
+        EXPECT_EQ(before.nanoseconds, 5);
+        c.change();
+        EXPECT_EQ(qdl::fileStamp(path("f")) == before, c.same);
+        EXPECT_EQ(qdl::fileStamp(path("f")) != before, !c.same);
+    }
+    EXPECT_FALSE(qdl::fileStamp(path("f")).isRegular());  // the folder
+    const qdl::FileStamp missing = qdl::fileStamp(path("missing"));
+    EXPECT_FALSE(missing.exists);
+    EXPECT_FALSE(missing.isRegular());
+    EXPECT_TRUE(missing == qdl::fileStamp(path("also missing")));
+}
+
+TEST_F(FilesTest, FollowLinks) {
+    write("file", "");
+    ASSERT_EQ(::mkdir(path("sub").c_str(), 0755), 0);
+    write("sub/inner", "");
+    const struct {
+        const char* link;
+        std::string target;
+    } links[] = {
+        {"rel", "file"},
+        {"abs", path("file")},
+        {"chain", "sub/chain2"},
+        {"sub/chain2", "inner"},  // from the link's own folder
+        {"sub/up", "../file"},
+        {"dangling", "nothing"},
+        {"loop1", "loop2"},
+        {"loop2", "loop1"},
+        {"self", "self"},
+        {"to folder", "sub"},
+    };
+    for (const auto& l : links) ASSERT_EQ(::symlink(l.target.c_str(), path(l.link).c_str()), 0) << l.link;
+    // A chain as long as the system follows, and one link longer.
+    for (int i = 0; i <= 40; ++i)
+        ASSERT_EQ(::symlink(i == 0 ? "file" : ("long" + std::to_string(i - 1)).c_str(),
+                            path("long" + std::to_string(i)).c_str()),
+                  0);
+
+    const struct {
+        const char* name;
+        std::string path;
+        bool ok;
+        std::string out;
+        int error;
+    } cases[] = {
+        {"no link", path("file"), true, path("file"), 0},
+        {"missing", path("none"), true, path("none"), 0},
+        {"relative target", path("rel"), true, path("file"), 0},
+        {"absolute target", path("abs"), true, path("file"), 0},
+        {"chain through another folder", path("chain"), true, path("sub/inner"), 0},
+        {"up from the link's folder", path("sub/up"), true, path("sub/../file"), 0},
+        {"dangling", path("dangling"), true, path("nothing"), 0},
+        {"a folder", path("to folder"), true, path("sub"), 0},
+        {"forty links", path("long39"), true, path("file"), 0},
+        {"loop", path("loop1"), false, "", ELOOP},
+        {"itself", path("self"), false, "", ELOOP},
+        {"forty-one links", path("long40"), false, "", ELOOP},
+        {"through a file", path("file/x"), false, "", ENOTDIR},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string out = "untouched";
+        errno = 0;
+        EXPECT_EQ(qdl::followLinks(c.path, out), c.ok);
+        if (c.ok) {
+            EXPECT_EQ(out, c.out);
+        } else {
+            EXPECT_EQ(errno, c.error);
+            EXPECT_EQ(out, "untouched");
+        }
+    }
+
+    // A relative name stays relative; a link in the working folder counts
+    // from there.
+    enter();
+    std::string out;
+    ASSERT_TRUE(qdl::followLinks("rel", out));
+    EXPECT_EQ(out, "file");
+    ASSERT_TRUE(qdl::followLinks("sub/chain2", out));
+    EXPECT_EQ(out, "sub/inner");
 }
 
 // Sizes past 4 GiB are reported whole, not cut to 32 bits.

@@ -4,7 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <string>
+#include <thread>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -30,6 +35,13 @@ DataSet bigValue() {
 mode_t modeOf(const std::string& path) {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
+}
+
+// The text of a symbolic link, or "" when the name is no link.
+std::string linkText(const std::string& path) {
+    char buffer[4096];
+    const ssize_t n = ::readlink(path.c_str(), buffer, sizeof buffer);
+    return n < 0 ? std::string() : std::string(buffer, static_cast<std::size_t>(n));
 }
 
 }  // namespace
@@ -99,4 +111,131 @@ TEST(DataSetFileTest, SaveFailsInAReadOnlyFolder) {
     EXPECT_FALSE(DataSet::saveToFile(str("x"), path));
     ::chmod((base / "Locked").c_str(), 0700);
     EXPECT_EQ(base.read("Locked/Main.settings"), "{old = value;}");
+}
+
+// Fault once: a save through a symbolic link put a plain file in the link's
+// place and left the file it led to as it was, so settings kept on shared
+// storage silently stopped being updated.
+TEST(DataSetFileTest, SaveThroughLinksReplacesTheFileTheyLeadTo) {
+    const DataSet value = dict({{"DomainName", str("example.com")}});
+    const struct {
+        const char* name;
+        std::vector<std::pair<std::string, std::string>> links;  // link, its text
+        bool targetExists;
+        std::string saved, target;
+    } cases[] = {
+        {"relative, into another folder", {{"Settings/Main.settings", "../Shared/Main.settings"}}, true,
+         "Settings/Main.settings", "Shared/Main.settings"},
+        {"a chain, each link counting from its own folder",
+         {{"Settings/Main.settings", "../Shared/b.settings"}, {"Shared/b.settings", "c.settings"}}, true,
+         "Settings/Main.settings", "Shared/c.settings"},
+        {"absolute", {{"Settings/Main.settings", "@/Shared/Main.settings"}}, true, "Settings/Main.settings",
+         "Shared/Main.settings"},
+        {"leading nowhere: the target is made", {{"Settings/Main.settings", "../Shared/Main.settings"}}, false,
+         "Settings/Main.settings", "Shared/Main.settings"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        testsupport::FakeBase base;
+        base.makeFolder("Settings");
+        base.makeFolder("Shared");
+        if (c.targetExists) {
+            base.write(c.target, "{old = value;}");
+            ::chmod((base / c.target).c_str(), 0640);
+        }
+        for (const auto& link : c.links) {
+            const std::string text = link.second[0] == '@' ? base.path() + link.second.substr(1) : link.second;
+            base.link(text, link.first);
+        }
+        const std::vector<std::string> settingsBefore = testsupport::listDir(base / "Settings");
+        std::vector<std::string> sharedBefore = testsupport::listDir(base / "Shared");
+        if (!c.targetExists) {
+            sharedBefore.push_back("Main.settings");
+            std::sort(sharedBefore.begin(), sharedBefore.end());
+        }
+
+        // Through the path as the caller wrote it, relative to the base.
+        ASSERT_TRUE(DataSet::saveToFile(value, c.saved));
+        EXPECT_EQ(base.read(c.target), DataSet::toString(value, true));
+        if (c.targetExists) {
+            EXPECT_EQ(modeOf(base / c.target), 0640u);
+        }
+        for (const auto& link : c.links) {
+            const std::string text = link.second[0] == '@' ? base.path() + link.second.substr(1) : link.second;
+            EXPECT_EQ(linkText(base / link.first), text) << link.first;
+        }
+        EXPECT_TRUE(DataSet::loadFromFile(c.saved) == value);
+        // Nothing else made, nothing left behind, in either folder.
+        EXPECT_EQ(testsupport::listDir(base / "Settings"), settingsBefore);
+        EXPECT_EQ(testsupport::listDir(base / "Shared"), sharedBefore);
+    }
+}
+
+TEST(DataSetFileTest, SaveThroughBrokenLinksFailsAndChangesNothing) {
+    const struct {
+        const char* name;
+        std::vector<std::pair<std::string, std::string>> links;
+        int error;
+    } cases[] = {
+        {"a loop", {{"Main.settings", "b.settings"}, {"b.settings", "Main.settings"}}, ELOOP},
+        {"itself", {{"Main.settings", "Main.settings"}}, ELOOP},
+        {"into a folder that is missing", {{"Main.settings", "missing/Main.settings"}}, ENOENT},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        testsupport::FakeBase base;
+        for (const auto& link : c.links) base.link(link.second, "Settings/" + link.first);
+        const std::vector<std::string> before = testsupport::listDir(base / "Settings");
+        errno = 0;
+        EXPECT_FALSE(DataSet::saveToFile(str("x"), base / "Settings/Main.settings"));
+        EXPECT_EQ(errno, c.error);
+        EXPECT_EQ(testsupport::listDir(base / "Settings"), before);
+        for (const auto& link : c.links) EXPECT_EQ(linkText(base / ("Settings/" + link.first)), link.second);
+    }
+}
+
+// Fault once: the temporary file's name was the name plus about 20 bytes,
+// so a name of 245 bytes or more could not be saved at all.
+TEST(DataSetFileTest, AnyNameTheFolderTakesSaves) {
+    testsupport::FakeBase base;
+    const long longest = ::pathconf(base.path().c_str(), _PC_NAME_MAX);
+    std::vector<std::size_t> lengths = {250};
+    if (longest > 0 && longest < 4096) lengths.push_back(static_cast<std::size_t>(longest));
+    for (std::size_t length : lengths) {
+        SCOPED_TRACE(length);
+        const std::string name(length, 'n');
+        // Made new, then replaced keeping its mode.
+        ASSERT_TRUE(DataSet::saveToFile(str("first"), base / name));
+        EXPECT_EQ(base.read(name), "first");
+        ::chmod((base / name).c_str(), 0600);
+        ASSERT_TRUE(DataSet::saveToFile(str("second"), name));
+        EXPECT_EQ(base.read(name), "second");
+        EXPECT_EQ(modeOf(base / name), 0600u);
+        EXPECT_EQ(testsupport::listDir(base.path()), std::vector<std::string>{name});
+        base.remove(name);
+    }
+}
+
+// Writers at once, in this process or another, each use a name of their
+// own: every save succeeds, and the file holds one of the values whole.
+TEST(DataSetFileTest, SavesAtOnceDoNotMeet) {
+    testsupport::FakeBase base;
+    const std::string path = base / "Settings/Main.settings";
+    base.makeFolder("Settings");
+    const int kWriters = 8, kSaves = 40;
+    std::vector<std::thread> writers;
+    std::vector<int> failed(kWriters, 0);
+    for (int w = 0; w < kWriters; ++w) {
+        writers.emplace_back([w, &path, &failed] {
+            const DataSet value = dict({{"writer", str(std::to_string(w))}, {"padding", str(std::string(5000, 'p'))}});
+            for (int i = 0; i < kSaves; ++i)
+                if (!DataSet::saveToFile(value, path)) ++failed[static_cast<std::size_t>(w)];
+        });
+    }
+    for (std::thread& t : writers) t.join();
+    for (int w = 0; w < kWriters; ++w) EXPECT_EQ(failed[static_cast<std::size_t>(w)], 0) << "writer " << w;
+    const DataSet last = DataSet::loadFromFile(path);
+    ASSERT_EQ(last->getType(), DataSet::kDictionary);
+    EXPECT_EQ(last->members["padding"]->value, std::string(5000, 'p'));
+    EXPECT_EQ(testsupport::listDir(base / "Settings"), std::vector<std::string>{"Main.settings"});
 }

@@ -144,7 +144,7 @@ TEST(DataSetTest, MergeByKind) {
     const struct { const char* name; DataSet target, source; } unchanged[] = {
         {"array into dictionary", dict({{"a", str("1")}}), array({str("x")})},
         {"string into array", array({str("1")}), str("x")},
-        {"data blocks", block("a"), block("b")},
+        {"data block into string", str("a"), block("b")},
         {"null source", str("a"), DataSet()},
     };
     for (const auto& u : unchanged) {
@@ -153,6 +153,33 @@ TEST(DataSetTest, MergeByKind) {
         u.target.merge(u.source);
         EXPECT_EQ(describe(u.target), before);
     }
+}
+
+// Fault once: the copy that merge makes held every data block empty.
+TEST(DataSetTest, MergeCopiesDataBlocksWhole) {
+    const std::string bytes("\x01\x02\x03\x00\xff", 5);
+    const struct {
+        const char* name;
+        DataSet target, source;
+    } cases[] = {
+        {"block into block", block("old"), block(bytes)},
+        {"array into an empty array", array({}), array({str("x"), block(bytes)})},
+        {"array into a longer array", array({block("a"), block("b"), block("c")}), array({block(bytes)})},
+        {"dictionary inside an array", array({}), array({dict({{"d", block(bytes)}, {"s", str("t")}})})},
+        {"array inside an array", array({}), array({array({block(bytes), block("")})})},
+        {"new member", dict({}), dict({{"d", block(bytes)}, {"a", array({block(bytes)})}})},
+        {"member merged", dict({{"d", block("old")}}), dict({{"d", block(bytes)}})},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.target.merge(c.source);
+        EXPECT_EQ(describe(c.target), describe(c.source));
+    }
+
+    // As a text in the server's form.
+    const DataSet list(DataSet::kArray);
+    list.merge(DataSet::parse("(x,[AQID])"));
+    EXPECT_EQ(DataSet::toString(list, false), "(x,[AQID])");
 }
 
 // Fault once: a merge into itself emptied an array, and a merge into a value

@@ -206,6 +206,56 @@ TEST_F(DomainsTest, AliasFilesReloadedWhenTheyChange) {
     EXPECT_FALSE(cgp::resolveAlias(a));
 }
 
+// Fault once: only whole seconds were compared, so an alias file rewritten
+// within the second of the last reload kept its old aliases.
+TEST_F(DomainsTest, AliasFilesChangedWithinTheSecondAreReadAgain) {
+    const std::string domainAliases = "Domains/a.org/Settings/domainAliases.data";
+    const std::string accountAliases = "Domains/a.org/Settings/aliases.data";
+    auto realDomain = [](std::string name) { return cgp::getRealDomainName(name); };
+    auto realAccount = [](const std::string& account) {
+        Address address(account, "a.org");
+        cgp::resolveAlias(address);
+        return address.first;
+    };
+    const struct {
+        const char* name;
+        std::string file, first, second;
+        bool replaced;  // another file renamed into its place, else rewritten
+        long nanoseconds;
+    } cases[] = {
+        {"domain aliases, nanoseconds later", domainAliases, "(one.org)", "(two.org)", false, 2},
+        {"domain aliases, another size", domainAliases, "(one.org)", "(three.org)", false, 1},
+        {"domain aliases, another file", domainAliases, "(one.org)", "(two.org)", true, 1},
+        {"account aliases, nanoseconds later", accountAliases, "{ann = (one);}", "{ann = (two);}", false, 2},
+        {"account aliases, another file", accountAliases, "{ann = (one);}", "{ann = (two);}", true, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const bool domains = c.file == domainAliases;
+        base_.write(c.file, c.first);
+        base_.setTime(c.file, 1500000000, 1);
+        cgp::loadDomains("");
+        EXPECT_EQ(domains ? realDomain("one.org") : realAccount("one"), domains ? "a.org" : "ann");
+        if (c.replaced) {
+            base_.write(c.file + ".new", c.second);
+            base_.setTime(c.file + ".new", 1500000000, c.nanoseconds);
+            base_.move(c.file + ".new", c.file);
+        } else {
+            base_.write(c.file, c.second);
+            base_.setTime(c.file, 1500000000, c.nanoseconds);
+        }
+        cgp::loadDomains("");
+        const std::string added = domains ? c.second.substr(1, c.second.size() - 2) : "two";
+        EXPECT_EQ(domains ? realDomain(added) : realAccount(added), domains ? "a.org" : "ann");
+        EXPECT_EQ(domains ? realDomain("one.org") : realAccount("one"), domains ? "one.org" : "one");
+        if (domains) {
+            EXPECT_EQ(cgp::lastAliasChange(), 1500000000);
+        }
+        base_.remove(c.file);
+        cgp::loadDomains("");
+    }
+}
+
 // Fault once: a domain gone from the tree kept resolving its aliases.
 TEST_F(DomainsTest, ADomainGoneLosesItsAliases) {
     base_.write("Domains/a.org/Settings/domainAliases.data", "(alias-a.org)");

@@ -161,7 +161,10 @@ TEST_F(RouterTest, PatternsMatched) {
         {"fixed target", entry("", "@a.com", true), entry("x@y", "", false), "joe@a.com", true, "x@y"},
         {"suffix only at the end", entry("", ".com", true), entry("", ".org", true), "a.com.com", true, "a.com.org"},
         {"prefix ignores case", entry("joe", "", true), entry("ann", "", true), "JOE@a", true, "ann@a"},
-        {"suffix keeps case", entry("", "@a.com", true), entry("", "@b.com", true), "joe@A.COM", false, "joe@A.COM"},
+        // Fault once: the suffix was compared byte for byte.
+        {"suffix ignores case", entry("", "@a.com", true), entry("", "@b.com", true), "Joe@A.COM", true, "Joe@b.com"},
+        {"upper-case suffix", entry("", "@A.com", true), entry("", "@b.com", true), "joe@a.COM", true, "joe@b.com"},
+        {"suffix differs", entry("", "@a.com", true), entry("", "@b.com", true), "joe@a.con", false, "joe@a.con"},
         {"prefix and suffix do not overlap", entry("ab", "ba", true), entry("x", "", false), "aba", false, "aba"},
         {"empty match", entry("ab", "ba", true), entry("<", ">", true), "abba", true, "<>"},
         {"other prefix", entry("ann", "", true), entry("x", "", false), "joe@a", false, "joe@a"},
@@ -186,6 +189,13 @@ TEST_F(RouterTest, TablesRouted) {
         {"exact completed with the main domain", "<joe> = ann@b.com", "joe", "main.com", "ann@b.com"},
         {"wildcard", "<*@a.com> = *@b.com", "joe", "a.com", "joe@b.com"},
         {"wildcard to fixed", "<*@a.com> = all@b.com", "joe", "a.com", "all@b.com"},
+        // Fault once: a wildcard pattern's suffix missed a domain in capitals.
+        {"wildcard in capitals", "<*@example.com> = *@new.com", "bob", "EXAMPLE.COM", "bob@new.com"},
+        {"wildcard with a prefix, in capitals", "<info*@example.com> = *@new.com", "INFO-x", "Example.Com",
+         "-x@new.com"},
+        {"domain wildcard in capitals", "*.a.com = *.b.com", "joe", "X.A.COM", "joe@X.b.com"},
+        {"first entry wins, whatever the case", "<*@A.com> = *@b.com\n<joe@a.com> = z@z\n", "Joe", "a.COM",
+         "joe@b.com"},
         {"domain", "a.com = b.com", "joe", "a.com", "joe@b.com"},
         {"domain without target", "a.com =", "joe", "a.com", "joe@main.com"},
         {"domain wildcard", "*.a.com = *.b.com", "joe", "x.a.com", "joe@x.b.com"},
@@ -272,6 +282,58 @@ TEST_F(RouterTest, LoadingTwiceKeepsTheTables) {
     EXPECT_EQ(route("joe", "a.com"), "ann@b.com");
     cgp::clearRouterTables();
     EXPECT_EQ(route("joe", "a.com"), "joe@a.com");
+}
+
+// Fault once: only whole seconds were compared, so a file rewritten within
+// the second of the last load was not read again.
+TEST_F(RouterTest, AChangeWithinTheSecondIsSeen) {
+    const std::string data = "Settings/Router.data";
+    const std::string settings = "Settings/Router.settings";
+    const struct {
+        const char* name;
+        std::string file, text;
+        long nanoseconds;  // in the same second as the load
+        bool renamed;      // another file renamed into its place, else rewritten
+        std::string account, domain, result;
+    } cases[] = {
+        {"data, nanoseconds later", data, "<joe@a.com> = ann@c.com\n<joe> = x@y.com\n", 2, false, "joe", "a.com",
+         "ann@c.com"},
+        {"data, another size at the same time", data, "<joe@a.com> = anne@c.com\n<joe> = x@y.com\n", 1, false,
+         "joe", "a.com", "anne@c.com"},
+        {"data, another file at the same time and size", data, "<joe@a.com> = ann@c.com\n<joe> = x@y.com\n", 1,
+         true, "joe", "a.com", "ann@c.com"},
+        {"settings, nanoseconds later", settings, "{DomainQualifier = q.org; ExtendNonQualifiedDomains = YES;}", 2,
+         false, "joe", "q.org", "x@y.com"},
+    };
+    // Each case in a second of its own, so that setting the files up again
+    // is a change too.
+    time_t second = 1700000000;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ++second;
+        base_.write(settings, "{DomainQualifier = q.org; ExtendNonQualifiedDomains = NO;}");
+        base_.setTime(settings, second, 1);
+        base_.write(data, "<joe@a.com> = ann@b.com\n<joe> = x@y.com\n");
+        base_.setTime(data, second, 1);
+        ASSERT_TRUE(cgp::loadRouter());
+        ASSERT_EQ(route("joe", "a.com"), "ann@b.com");
+        ASSERT_EQ(route("joe", "q.org"), "joe@q.org");
+        EXPECT_FALSE(cgp::loadRouter());
+        const std::string written = c.renamed ? "Settings/Router.new" : c.file;
+        base_.write(written, c.text);
+        base_.setTime(written, second, c.nanoseconds);
+        if (c.renamed) base_.move(written, c.file);
+        EXPECT_TRUE(cgp::loadRouter());
+        EXPECT_EQ(route(c.account, c.domain), c.result);
+        EXPECT_FALSE(cgp::loadRouter());
+    }
+
+    // Written twice by the clock, the second time at once.
+    base_.write(data, "<joe@a.com> = ann@d.com");
+    ASSERT_TRUE(cgp::loadRouter());
+    base_.write(data, "<joe@a.com> = anna@d.com");
+    EXPECT_TRUE(cgp::loadRouter());
+    EXPECT_EQ(route("joe", "a.com"), "anna@d.com");
 }
 
 // Fault once: a failed load remembered the file time and left routing empty

@@ -1,8 +1,8 @@
 #include "support/serverdata/fake_base.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <utime.h>
 
 #include <cerrno>
 #include <stdexcept>
@@ -63,11 +63,12 @@ void FakeBase::move(const std::string& from, const std::string& to) {
 
 std::string FakeBase::read(const std::string& relative) const { return readFile(dir_ / relative); }
 
-void FakeBase::setTime(const std::string& relative, time_t when) {
-    utimbuf times;
-    times.actime = when;
-    times.modtime = when;
-    if (::utime((dir_ / relative).c_str(), &times) != 0) throw std::runtime_error("cannot set the time of " + relative);
+void FakeBase::setTime(const std::string& relative, time_t when, long nanoseconds) {
+    struct timespec times[2];
+    times[0].tv_sec = times[1].tv_sec = when;
+    times[0].tv_nsec = times[1].tv_nsec = nanoseconds;
+    if (::utimensat(AT_FDCWD, (dir_ / relative).c_str(), times, 0) != 0)
+        throw std::runtime_error("cannot set the time of " + relative);
 }
 
 time_t FakeBase::modificationTime(const std::string& relative) const {

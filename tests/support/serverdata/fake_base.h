@@ -36,8 +36,8 @@ public:
     void move(const std::string& from, const std::string& to);
     std::string read(const std::string& relative) const;
 
-    // Sets the file's access and modification times.
-    void setTime(const std::string& relative, time_t when);
+    // Sets the file's access and modification times, to the nanosecond.
+    void setTime(const std::string& relative, time_t when, long nanoseconds = 0);
     time_t modificationTime(const std::string& relative) const;
     // Moves the modification time one second past its current value.
     void touchLater(const std::string& relative);
