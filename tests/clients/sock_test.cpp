@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <stdexcept>
 #include <string>
@@ -20,7 +21,11 @@
 #include "support/net/fake_server.h"
 
 using testsupport::expectException;
+using testsupport::expectTimeOut;
 using testsupport::FakeServer;
+using testsupport::kTrickleBytes;
+using testsupport::kTrickleStepMs;
+using testsupport::kTrickleTimeoutMs;
 using testsupport::Script;
 
 namespace {
@@ -194,6 +199,35 @@ TEST(SockLines, ReadLineThrowsWhenThePeerCloses) {
     expectException<qdl::ConnectionResetException>([&] { s.readLine(line, true); }, "ConnectionResetException");
     EXPECT_FALSE(s.isOpen());
     EXPECT_EQ(server.finish(), "");
+}
+
+// The time-out bounds the whole line: a peer that trickled a byte at a time
+// without a line end once held readLine for as long as it went on.
+TEST(SockLines, TricklingPeerTimesOut) {
+    FakeServer server(Script().trickle(std::string(kTrickleBytes, 'x'), kTrickleStepMs));
+    qdl::sock s = connectTo(server, kTrickleTimeoutMs);
+    std::string line;
+    expectTimeOut([&] { s.readLine(line, true); }, kTrickleTimeoutMs);
+    EXPECT_FALSE(s.isOpen());
+    server.finish();
+}
+
+// A caller that reads a line in several receives gives them one deadline:
+// bytes already there are taken, a wait past it is the time-out.
+TEST(SockReceive, DeadlineBoundsTheWait) {
+    FakeServer server(Script().send("ab").pause(30000));
+    qdl::sock s = connectTo(server, 5000);
+    ASSERT_FALSE(s.waitReadable(5000));
+    const qdl::Deadline passed = qdl::Deadline::after(0);
+    std::string out;
+    ASSERT_TRUE(s.recv(out, passed, true));
+    EXPECT_EQ(out, "ab");
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(s.recv(out, passed, false));
+    // Not the socket's own 5 s.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+    EXPECT_FALSE(s.isOpen());
+    server.finish();
 }
 
 TEST(SockLines, LineLongerThanTheBound) {
