@@ -1,7 +1,6 @@
 #include "clients/cli.h"
 
 #include <algorithm>
-#include <chrono>
 #include <exception>
 
 #include "clients/net_exception.h"
@@ -45,12 +44,6 @@ bool readCode(const std::string& text, uint16_t& code) {
     if (!digits || value < 100) return false;
     code = static_cast<uint16_t>(value);
     return true;
-}
-
-int64_t nowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
 }
 
 }  // namespace
@@ -117,14 +110,14 @@ void CLI::disconnect() {
         connection_.setTimeout(boundMs);
         // The bound is on the whole exchange: a server that trickles its
         // answer a byte at a time would pass a bound on each read.
-        closeDeadlineMs_ = nowMs() + boundMs;
+        closeDeadline_ = qdl::Deadline::after(boundMs);
         try {
             sendLine("Quit");
             readResponse(true);
         } catch (...) {
             // The session ends either way.
         }
-        closeDeadlineMs_ = 0;
+        closeDeadline_.reset();
         connection_.setTimeout(timeoutMs);
     }
     connection_.close();
@@ -141,18 +134,14 @@ void CLI::sendLine(const std::string& line) {
 }
 
 void CLI::receiveLine(std::string& line) {
+    // The bound is on the whole line, not on each receive: a server that
+    // trickles its bytes would renew it with each one.
+    qdl::Deadline deadline = qdl::Deadline::after(connection_.timeout());
+    if (closeDeadline_) deadline = qdl::Deadline::earlier(deadline, *closeDeadline_);
     try {
         while (!lines_.next(line)) {
-            if (closeDeadlineMs_ != 0) {
-                const int64_t left = closeDeadlineMs_ - nowMs();
-                if (left <= 0) {
-                    connection_.close();
-                    throw qdl::ConnectionResetException("timed out");
-                }
-                if (left < connection_.timeout()) connection_.setTimeout(static_cast<uint32_t>(left));
-            }
             std::string chunk;
-            connection_.recv(chunk, true);
+            connection_.recv(chunk, deadline, true);
             lines_.feed(chunk);
         }
     } catch (const qdl::ProtocolException&) {

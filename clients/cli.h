@@ -5,20 +5,24 @@
 //
 // Failures throw from the family in net_exception.h: an error answer is a
 // cgp::CLIException with the server's text and code, an argument that is
-// missing or could break the line is a qdl::ProtocolException "invalid or
-// missing argument" before anything is sent. The session survives error
-// answers. Every read waits at most timeout() milliseconds. One client
-// belongs to one thread at a time.
+// missing, could break the line or would not reach the server unchanged is
+// a qdl::ProtocolException "invalid or missing argument" before anything is
+// sent. The session survives error answers. Every response line, and every
+// data line after one, must arrive whole within timeout() milliseconds from
+// when the client starts to wait for it. One client belongs to one thread
+// at a time.
 //
 // The operations for the server's commands are grouped as the command
 // tables are: one section below and one source file per table.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "clients/cli_command.h"
 #include "clients/line_buffer.h"
 #include "clients/sock.h"
+#include "runtime/deadline.h"
 #include "serverdata/dataset.h"
 
 namespace cgp {
@@ -130,7 +134,8 @@ public:
     void replaceAccountSettings(const std::string& account, const DataSet& settings);
     DataSet getAccountInfo(const std::string& account, const std::string& key);
     std::string getAccountLocation(const std::string& account);
-    // The password goes out as a data-set string, so it may hold spaces.
+    // The password goes out as a data-set string, so it may hold spaces
+    // and line feeds, but not CR, which the escaping would drop.
     void setAccountPassword(const std::string& account, const std::string& password);
     DataSet getAccountAliases(const std::string& account);
     void setAccountAliases(const std::string& account, const DataSet& aliases);
@@ -468,9 +473,8 @@ private:
 
     qdl::sock connection_;
     qdl::LineBuffer lines_;
-    // While disconnect() runs: when its Quit exchange must be over (steady
-    // clock, ms); 0 otherwise.
-    int64_t closeDeadlineMs_ = 0;
+    // While disconnect() runs: when its Quit exchange must be over.
+    std::optional<qdl::Deadline> closeDeadline_;
     uint16_t lastCode_ = 0;
     std::string lastMessage_;
     std::string inlineData_;

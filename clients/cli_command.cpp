@@ -4,6 +4,7 @@
 
 #include "clients/cli.h"
 #include "clients/net_exception.h"
+#include "runtime/escape.h"
 
 namespace cgp {
 namespace cmd {
@@ -87,6 +88,9 @@ void Piece::appendTo(std::string& line, bool& ended) const {
         line += '"';
         break;
     case Kind::string:
+        // The escaping drops CR: the server would get another text than
+        // the caller's, a password the caller never gave.
+        if (!qdl::cgpEscapeKeeps(text_)) refuse();
         line += CLI::formatArgument(text_);
         break;
     case Kind::data:

@@ -10,10 +10,12 @@
 // that kind or empty (the table's "req"); opt(...) sends its pieces only
 // when every argument in it is there, and tests none. A piece that could
 // end the line early or shift the fields after it is refused too: CR, LF or
-// NUL anywhere; a space, tab or double quote in P; in Q a double quote, or
-// an odd run of backslashes at the end, which would escape the closing
-// quote. Every refusal throws qdl::ProtocolException "invalid or missing
-// argument" before anything is sent.
+// NUL anywhere but in S, which escapes LF and NUL; a space, tab or double
+// quote in P; in Q a double quote, or an odd run of backslashes at the end,
+// which would escape the closing quote. So is an S text that the escaping
+// would not carry unchanged: one holding CR. Every refusal throws
+// qdl::ProtocolException "invalid or missing argument" before anything is
+// sent.
 #include <string>
 #include <type_traits>
 #include <vector>

@@ -31,7 +31,8 @@ void CLI::putWebFile(const std::string& account, const std::string& file, const 
 void CLI::writeLog(int level, const std::string& text) {
     checkArgument(text);
     // Escaped once here and once more as a data-set string: the server
-    // unescapes twice.
+    // unescapes twice. The first escaping would drop a CR unseen by S.
+    if (!qdl::cgpEscapeKeeps(text)) refuse();
     command("WriteLog", {N(level), S(qdl::cgpEscape(text)).unchecked()});
 }
 

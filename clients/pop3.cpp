@@ -21,23 +21,27 @@ void requireOneLine(const std::string& argument) {
 
 }  // namespace
 
+bool Pop3Reader::statusLine(std::string& line) {
+    if (!lines_.next(line)) return false;
+    ++linesTaken_;
+    return true;
+}
+
 bool Pop3Reader::message(std::ostream& out) {
     std::string line;
     while (lines_.next(line)) {
+        ++linesTaken_;
+        std::size_t from = 0;
         if (!line.empty() && line[0] == '.') {
             if (line.size() == 1) {
                 lines_.discard();
                 return true;
             }
-            // Only a doubled dot was stuffed; a line like ".x" is the
-            // message's own (RFC 1939) and stays as it came.
-            if (line[1] == '.') {
-                out.write(line.data() + 1, static_cast<std::streamsize>(line.size() - 1));
-                out.put('\n');
-                continue;
-            }
+            // RFC 1939: the first dot goes, also where the server did not
+            // stuff the line, as in ".x".
+            from = 1;
         }
-        out.write(line.data(), static_cast<std::streamsize>(line.size()));
+        out.write(line.data() + from, static_cast<std::streamsize>(line.size() - from));
         out.put('\n');
     }
     return false;
@@ -55,15 +59,18 @@ void pop3::command(const std::string& line) {
     connection_.send(line, true, true);
 }
 
-void pop3::receiveMore() {
+void pop3::receiveMore(const Deadline& deadline) {
     std::string chunk;
-    connection_.recv(chunk, true);
+    connection_.recv(chunk, deadline, true);
     reader_.feed(chunk);
 }
 
 bool pop3::readResponse(std::string& reply, bool trim) {
+    // The whole line within the time-out: a server that trickles its bytes
+    // would renew a time-out given to each receive.
+    const Deadline deadline = Deadline::after(timeout());
     try {
-        while (!reader_.statusLine(reply)) receiveMore();
+        while (!reader_.statusLine(reply)) receiveMore(deadline);
     } catch (const ProtocolException&) {
         // A line past the bound: where the next reply starts is unknown.
         connection_.close();
@@ -135,7 +142,17 @@ void pop3::retr(unsigned number, std::ostream& out) {
         throw InvalidServerResponseException();
     }
     try {
-        while (!reader_.message(out)) receiveMore();
+        // Each line of the message gets the time-out afresh, from the end of
+        // the line before it.
+        Deadline deadline = Deadline::after(timeout());
+        std::size_t taken = reader_.linesTaken();
+        while (!reader_.message(out)) {
+            if (reader_.linesTaken() != taken) {
+                taken = reader_.linesTaken();
+                deadline = Deadline::after(timeout());
+            }
+            receiveMore(deadline);
+        }
     } catch (const ProtocolException&) {
         connection_.close();
         throw;

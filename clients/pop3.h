@@ -9,6 +9,7 @@
 
 #include "clients/line_buffer.h"
 #include "clients/sock.h"
+#include "runtime/deadline.h"
 
 namespace qdl {
 
@@ -18,17 +19,22 @@ class Pop3Reader {
 public:
     void feed(const std::string& chunk) { lines_.feed(chunk); }
     // The next status line without its line end; false until it is whole.
-    bool statusLine(std::string& line) { return lines_.next(line); }
-    // Writes the message lines fed so far, each with one LF, a leading "."
-    // of a stuffed line removed. True once the line "." alone ended it; what
-    // was fed after that line is dropped.
+    bool statusLine(std::string& line);
+    // Writes the message lines fed so far, each with one LF and without the
+    // leading "." of every line that has one (RFC 1939: "..x" is ".x", ".x"
+    // is "x"). True once the line "." alone ended it; what was fed after
+    // that line is dropped.
     bool message(std::ostream& out);
+    // Lines taken so far, status lines included: a caller that waits for
+    // the next line starts its clock again when this moves.
+    std::size_t linesTaken() const { return linesTaken_; }
     // Drops what an earlier reply left unread.
     void discard() { lines_.discard(); }
     void clear() { lines_.clear(); }
 
 private:
     LineBuffer lines_{LineBuffer::Ends::any};
+    std::size_t linesTaken_ = 0;
 };
 
 class pop3 {
@@ -49,6 +55,8 @@ public:
 
     // Reads one status line into reply (without its line end; trim also
     // drops trailing blanks). True for "+OK"; otherwise quits.
+    // Each line, status or message, must arrive whole within timeout()
+    // from when the client starts to wait for it.
     bool readResponse(std::string& reply, bool trim);
 
     // How long a connect or a read may wait for the server.
@@ -62,7 +70,7 @@ public:
 private:
     void require(int state) const;
     void command(const std::string& line);
-    void receiveMore();
+    void receiveMore(const Deadline& deadline);
 
     std::string greeting_;
     sock connection_;

@@ -8,12 +8,11 @@
 
 #include <atomic>
 #include <cerrno>
-#include <chrono>
-#include <climits>
 #include <cstring>
 
 #include "clients/net_exception.h"
 #include "runtime/casefold.h"
+#include "runtime/deadline.h"
 
 namespace qdl {
 
@@ -27,22 +26,14 @@ const std::size_t kMaxLookupArea = 1024 * 1024;
 
 std::atomic<bool> started(false);
 
-int64_t nowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
 // Polls until something is ready (> 0), the deadline passes (0) or poll
 // fails (< 0); a signal does not end the wait.
-int pollUntil(pollfd* fds, std::size_t count, int64_t deadlineMs) {
+int pollUntil(pollfd* fds, std::size_t count, const Deadline& deadline) {
     for (;;) {
-        const int64_t left = deadlineMs - nowMs();
-        const int wait = left <= 0 ? 0 : left > INT_MAX ? INT_MAX : static_cast<int>(left);
-        const int r = ::poll(fds, count, wait);
+        const int r = ::poll(fds, count, deadline.remainingMs());
         if (r > 0) return r;
         // A wait cut at INT_MAX goes on; any other empty poll is the end.
-        if (r == 0 && left <= INT_MAX) return 0;
+        if (r == 0 && deadline.passed()) return 0;
         if (r < 0 && errno != EINTR) return r;
     }
 }
@@ -181,7 +172,7 @@ bool sock::connect(const sockaddr_in& address, bool throwOnError) {
     if (flags >= 0 && ::fcntl(descriptor_, F_SETFL, flags | O_NONBLOCK) == 0) {
         error = ::connect(descriptor_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 ? 0 : errno;
         if (error == EINPROGRESS || error == EINTR) {
-            const Io waited = waitFor(POLLOUT, nowMs() + timeoutMs_);
+            const Io waited = waitFor(POLLOUT, Deadline::after(timeoutMs_));
             socklen_t length = sizeof error;
             if (waited == Io::timedOut)
                 timedOut = true;
@@ -257,15 +248,14 @@ bool sock::acceptChecked(sock& client, sockaddr_in& peer, bool throwOnError) {
     return true;
 }
 
-sock::Io sock::waitFor(short events, int64_t deadlineMs) {
+sock::Io sock::waitFor(short events, const Deadline& deadline) {
     if (descriptor_ < 0) return Io::failed;
     pollfd p = {descriptor_, events, 0};
-    const int r = pollUntil(&p, 1, deadlineMs);
+    const int r = pollUntil(&p, 1, deadline);
     return r > 0 ? Io::ok : r == 0 ? Io::timedOut : Io::failed;
 }
 
-sock::Io sock::receive(char* area, std::size_t size, int flags, std::size_t& got) {
-    const int64_t deadline = nowMs() + timeoutMs_;
+sock::Io sock::receive(char* area, std::size_t size, int flags, std::size_t& got, const Deadline& deadline) {
     for (;;) {
         const Io waited = waitFor(POLLIN, deadline);
         if (waited != Io::ok) return waited;
@@ -293,7 +283,7 @@ bool sock::send(const std::string& data, bool appendCRLF, bool throwOnError) {
     if (descriptor_ < 0) return failReset(Io::failed, throwOnError);
     const std::string withEnd = appendCRLF ? data + "\r\n" : std::string();
     const std::string& payload = appendCRLF ? withEnd : data;
-    const int64_t deadline = nowMs() + timeoutMs_;
+    const Deadline deadline = Deadline::after(timeoutMs_);
     std::size_t sent = 0;
     // A send cut short by a signal goes on with the rest: the peer must get
     // every byte or a closed connection, never a piece.
@@ -316,9 +306,13 @@ bool sock::send(const std::string& data, bool appendCRLF, bool throwOnError) {
 }
 
 bool sock::recv(std::string& out, bool throwOnError) {
+    return recv(out, Deadline::after(timeoutMs_), throwOnError);
+}
+
+bool sock::recv(std::string& out, const Deadline& deadline, bool throwOnError) {
     char area[kReceiveSize];
     std::size_t got = 0;
-    const Io status = descriptor_ < 0 ? Io::failed : receive(area, sizeof area, 0, got);
+    const Io status = descriptor_ < 0 ? Io::failed : receive(area, sizeof area, 0, got, deadline);
     if (status != Io::ok) {
         out.clear();
         return failReset(status, throwOnError);
@@ -334,7 +328,7 @@ bool sock::peek(std::string& out, uint8_t maxBytes, bool throwOnError) {
     }
     char area[256];
     std::size_t got = 0;
-    const Io status = descriptor_ < 0 ? Io::failed : receive(area, maxBytes, MSG_PEEK, got);
+    const Io status = descriptor_ < 0 ? Io::failed : receive(area, maxBytes, MSG_PEEK, got, Deadline::after(timeoutMs_));
     if (status != Io::ok) return failReset(status, throwOnError);
     out.assign(area, got);
     return true;
@@ -342,6 +336,9 @@ bool sock::peek(std::string& out, uint8_t maxBytes, bool throwOnError) {
 
 bool sock::readLine(std::string& line, bool throwOnError) {
     line.clear();
+    // The whole line within the time-out: a peer that trickles its bytes
+    // would renew a time-out given to each receive.
+    const Deadline deadline = Deadline::after(timeoutMs_);
     for (;;) {
         try {
             if (buffer_.next(line)) return true;
@@ -352,7 +349,7 @@ bool sock::readLine(std::string& line, bool throwOnError) {
         }
         char area[kReceiveSize];
         std::size_t got = 0;
-        const Io status = descriptor_ < 0 ? Io::failed : receive(area, sizeof area, 0, got);
+        const Io status = descriptor_ < 0 ? Io::failed : receive(area, sizeof area, 0, got, deadline);
         if (status != Io::ok) {
             line = buffer_.takeRest();
             return failReset(status, throwOnError);
@@ -369,7 +366,7 @@ void sock::close() {
 
 bool sock::waitReadable(uint32_t milliseconds) {
     if (descriptor_ < 0) return false;
-    return waitFor(POLLIN, nowMs() + milliseconds) == Io::timedOut;
+    return waitFor(POLLIN, Deadline::after(milliseconds)) == Io::timedOut;
 }
 
 std::string sock::ipToString(uint32_t address) {
@@ -421,7 +418,7 @@ bool sock_set::select(uint32_t milliseconds) {
         e.ready = false;
         fds.push_back({e.socket->descriptor(), POLLIN, 0});
     }
-    const int r = pollUntil(fds.data(), fds.size(), nowMs() + milliseconds);
+    const int r = pollUntil(fds.data(), fds.size(), Deadline::after(milliseconds));
     if (r == 0) return true;
     if (r > 0)
         for (std::size_t i = 0; i < fds.size(); ++i) entries_[i].ready = fds[i].revents != 0;

@@ -4,7 +4,8 @@
 //
 // A sock owns its descriptor (-1 when there is none) and closes it when it
 // is destroyed; it moves but does not copy. Every connect, send and receive
-// waits at most timeout() milliseconds, then fails.
+// waits at most timeout() milliseconds, then fails; readLine gives the whole
+// line that long, however its bytes are spread out in time.
 #include <netdb.h>
 #include <netinet/in.h>
 
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "clients/line_buffer.h"
+#include "runtime/deadline.h"
 #include "runtime/handle.h"
 
 namespace qdl {
@@ -74,6 +76,10 @@ public:
     // One receive of at most kReceiveSize bytes into out. The peer closing,
     // a failure and the time-out close the socket.
     bool recv(std::string& out, bool throwOnError);
+    // The same, waiting no later than the deadline: a caller that reads a
+    // line in several receives bounds the whole line with one deadline.
+    // Bytes already there are taken even once it has passed.
+    bool recv(std::string& out, const Deadline& deadline, bool throwOnError);
     bool peek(std::string& out, uint8_t maxBytes, bool throwOnError);
     // The next line without its LF and one CR before it. Bytes after it stay
     // buffered for the next call. On a failure without throwing, line holds
@@ -94,8 +100,8 @@ public:
 
 private:
     enum class Io { ok, closed, failed, timedOut };
-    Io waitFor(short events, int64_t deadlineMs);
-    Io receive(char* area, std::size_t size, int flags, std::size_t& got);
+    Io waitFor(short events, const Deadline& deadline);
+    Io receive(char* area, std::size_t size, int flags, std::size_t& got, const Deadline& deadline);
     bool failReset(Io status, bool throwOnError);
 
     int descriptor_ = -1;

@@ -39,6 +39,8 @@ void cgpEscapeAppend(const char* text, std::size_t length, std::string& out) {
     }
 }
 
+bool cgpEscapeKeeps(const std::string& text) { return text.find('\r') == std::string::npos; }
+
 std::string cgpUnescape(const std::string& text) {
     std::string out;
     cgpUnescapeAppend(text.data(), text.size(), out);

@@ -11,9 +11,8 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
-#include <climits>
 
+#include "runtime/deadline.h"
 #include "runtime/files.h"
 
 extern char** environ;
@@ -23,8 +22,6 @@ namespace qdl {
 namespace {
 
 std::atomic<int> gReleaseTimeoutMs{60000};
-
-typedef std::chrono::steady_clock Clock;
 
 void closeQuietly(int& fd) {
     if (fd >= 0) ::close(fd);
@@ -58,16 +55,10 @@ void sleepMs(int ms) {
     }
 }
 
-int remainingMs(Clock::time_point deadline) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) return 0;
-    return left > INT_MAX ? INT_MAX : static_cast<int>(left);
-}
-
 // Waits for the end of the child until the deadline; true when reaped.
 // A process descriptor wakes us the moment the child ends; without one
 // (older kernels) we poll with short, growing pauses.
-bool waitUntil(_process& p, Clock::time_point deadline) {
+bool waitUntil(_process& p, const Deadline& deadline) {
     if (p.reaped) return true;
     // A child that has closed its output has mostly ended already.
     waitOnce(p, WNOHANG);
@@ -82,13 +73,13 @@ bool waitUntil(_process& p, Clock::time_point deadline) {
                 done = true;
                 break;
             }
-            int left = remainingMs(deadline);
+            int left = deadline.remainingMs();
             if (left == 0) break;
             pollfd fd{pidfd, POLLIN, 0};
             if (::poll(&fd, 1, left) < 0 && errno != EINTR) break;
         }
         ::close(pidfd);
-        if (done || remainingMs(deadline) == 0) return done;
+        if (done || deadline.passed()) return done;
     }
 #endif
     int pause = 1;
@@ -97,7 +88,7 @@ bool waitUntil(_process& p, Clock::time_point deadline) {
         pid_t r = waitOnce(p, WNOHANG);
         if (p.reaped) return true;
         if (r < 0) return false;
-        int left = remainingMs(deadline);
+        int left = deadline.remainingMs();
         if (left == 0) return false;
         sleepMs(pause < left ? pause : left);
         if (pause < 20) pause *= 2;
@@ -219,7 +210,7 @@ _process::~_process() {
     }
     if (pid > 0 && !reaped) {
         int timeout = gReleaseTimeoutMs.load();
-        if (!waitUntil(*this, Clock::now() + std::chrono::milliseconds(timeout < 0 ? 0 : timeout)))
+        if (!waitUntil(*this, Deadline::after(timeout)))
             killAndReap(*this);
     }
 }
@@ -338,7 +329,7 @@ int Process::kill() {
 bool Process::waitFor(int timeoutMs) {
     _process* p = get();
     if (p == nullptr || p->pid <= 0) return false;
-    return waitUntil(*p, Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs));
+    return waitUntil(*p, Deadline::after(timeoutMs));
 }
 
 namespace {
@@ -347,7 +338,7 @@ namespace {
 // false when the time ran out. Each round reads once from every end that
 // poll finds ready, so a busy end cannot starve the other, and a read after
 // poll never blocks.
-bool readEnds(_process& p, std::string* dest[2], Clock::time_point deadline) {
+bool readEnds(_process& p, std::string* dest[2], const Deadline& deadline) {
     char buffer[65536];
     for (;;) {
         struct pollfd fds[2];
@@ -362,7 +353,7 @@ bool readEnds(_process& p, std::string* dest[2], Clock::time_point deadline) {
             ++count;
         }
         if (count == 0) return true;
-        const int left = remainingMs(deadline);
+        const int left = deadline.remainingMs();
         if (left == 0) return false;
         const int ready = ::poll(fds, count, left);
         if (ready < 0 && errno == EINTR) continue;
@@ -385,7 +376,7 @@ bool readEnds(_process& p, std::string* dest[2], Clock::time_point deadline) {
 
 // The same through the streams, for a caller that has read from one of
 // them: what its reads left in the stream's buffer is not lost.
-bool readStreams(_process& p, std::string* dest[2], Clock::time_point deadline) {
+bool readStreams(_process& p, std::string* dest[2], const Deadline& deadline) {
     FILE* streams[2] = {streamOf(&p, 1), streamOf(&p, 2)};
     bool open[2];
     for (int i = 0; i < 2; ++i) {
@@ -418,7 +409,7 @@ bool readStreams(_process& p, std::string* dest[2], Clock::time_point deadline) 
         }
         if (!open[0] && !open[1]) break;
 
-        int left = remainingMs(deadline);
+        int left = deadline.remainingMs();
         if (left == 0) {
             timedOut = true;
             break;
@@ -449,7 +440,7 @@ bool readStreams(_process& p, std::string* dest[2], Clock::time_point deadline) 
 bool Process::communicate(std::string& out, std::string& err, int timeoutMs) {
     _process* p = get();
     if (p == nullptr || p->pid <= 0) return false;
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    const Deadline deadline = Deadline::after(timeoutMs);
 
     if (p->in != nullptr) {
         std::fclose(p->in);

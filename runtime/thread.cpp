@@ -1,33 +1,22 @@
 #include "runtime/thread.h"
 
 #include <cerrno>
-#include <ctime>
 #include <deque>
+
+#include "runtime/deadline.h"
 
 namespace qdl {
 
 namespace {
 
-// Condition variables here wait on the monotonic clock.
+// Condition variables here wait on the monotonic clock, the one Deadline
+// counts on.
 void initMonotonicCond(pthread_cond_t& cond) {
     pthread_condattr_t attr;
     pthread_condattr_init(&attr);
     pthread_condattr_setclock(&attr, CLOCK_MONOTONIC);
     pthread_cond_init(&cond, &attr);
     pthread_condattr_destroy(&attr);
-}
-
-timespec deadlineAfter(int ms) {
-    if (ms < 0) ms = 0;
-    timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    t.tv_sec += ms / 1000;
-    t.tv_nsec += static_cast<long>(ms % 1000) * 1000000L;
-    if (t.tv_nsec >= 1000000000L) {
-        t.tv_nsec -= 1000000000L;
-        t.tv_sec += 1;
-    }
-    return t;
 }
 
 }  // namespace
@@ -61,7 +50,7 @@ struct TaskState : private noncopyable {
         while (!done) pthread_cond_wait(&cond, mutex.native());
     }
     bool timedWait(int ms) {
-        const timespec deadline = deadlineAfter(ms);
+        const timespec deadline = Deadline::after(ms).monotonicTime();
         ScopedLock guard(mutex);
         while (!done) {
             if (pthread_cond_timedwait(&cond, mutex.native(), &deadline) == ETIMEDOUT) break;
@@ -178,7 +167,7 @@ void Event::wait() {
 }
 
 bool Event::timedWait(int ms) {
-    const timespec deadline = deadlineAfter(ms);
+    const timespec deadline = Deadline::after(ms).monotonicTime();
     ScopedLock guard(mutex_);
     while (!signalled_) {
         if (pthread_cond_timedwait(&cond_, mutex_.native(), &deadline) == ETIMEDOUT) break;

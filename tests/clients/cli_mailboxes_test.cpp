@@ -108,7 +108,7 @@ TEST(CliMailboxes, RightsClassAndAliases) {
          "SetMailboxClass bob MAILBOX \"Calendar\" AUTH admin CLASS IPF.Appointment"},
         {CLI_CALL(setMailboxClass("bob", "Calendar", "a-b", "")),
          "SetMailboxClass bob MAILBOX \"Calendar\" CLASS \"a-b\""},
-        {CLI_CALL(setMailboxClass("bob", "Calendar", "a \"b\"\r\n", "")),
+        {CLI_CALL(setMailboxClass("bob", "Calendar", "a \"b\"\n", "")),
          "SetMailboxClass bob MAILBOX \"Calendar\" CLASS \"a \\\"b\\\"\\e\""},
         {CLI_CALL(setMailboxClass("bob", "Calendar", "", "admin")), "", "", kRefused},
         {CLI_CALL(setMailboxClass("", "Calendar", "IPF.Appointment", "")), "", "", kRefused},

@@ -18,8 +18,12 @@
 using testsupport::CliSession;
 using testsupport::describe;
 using testsupport::dict;
+using testsupport::expectTimeOut;
 using testsupport::FakeServer;
 using testsupport::kRefused;
+using testsupport::kTrickleBytes;
+using testsupport::kTrickleStepMs;
+using testsupport::kTrickleTimeoutMs;
 using testsupport::Script;
 using testsupport::shown;
 
@@ -198,6 +202,39 @@ TEST(CliConnect, CloseIsBoundedAgainstATricklingServer) {
     EXPECT_EQ(server.received(), testsupport::cliLoginBytes() + "Quit\r\n");
 }
 
+// Each response line, and the data line after a 200, must arrive whole
+// within the time-out from when the client starts to wait for it. A server
+// that trickled a byte at a time without a line end once held any call for
+// as long as it went on.
+TEST(CliConnect, TricklingServerTimesOut) {
+    const std::string endless(kTrickleBytes, 'x');
+    {
+        SCOPED_TRACE("greeting");
+        FakeServer server(Script().trickle("200 ready " + endless, kTrickleStepMs));
+        expectTimeOut(
+            [&] {
+                cgp::CLI cli(FakeServer::address(), server.port(), "u", "p", cgp::CLI::kPlainLogin, kTrickleTimeoutMs);
+            },
+            kTrickleTimeoutMs);
+        server.finish();
+    }
+    const struct {
+        const char* name;
+        Script reply;
+    } cases[] = {
+        {"response line", Script().trickle("201 {a = b;}" + endless, kTrickleStepMs)},
+        {"data line after 200", Script().send("200 data follow\r\n").trickle("{a = b;}" + endless, kTrickleStepMs)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        CliSession session(Script().expectLine("GetAccountSettings bob").then(c.reply), false);
+        session.cli().setTimeout(kTrickleTimeoutMs);
+        expectTimeOut([&] { session.cli().getAccountSettings("bob"); }, kTrickleTimeoutMs);
+        EXPECT_FALSE(session.cli().isConnected());
+        EXPECT_EQ(session.end(), "GetAccountSettings bob\r\n");
+    }
+}
+
 TEST(CliConnect, DisconnectQuitsOnce) {
     CliSession session{Script()};
     session.cli().disconnect();
@@ -276,6 +313,19 @@ TEST(CliResponse, DataLineAfter200) {
     }
 }
 
+// The time-out is on each line, not on the call: an answer whose two lines
+// each take most of it is read whole.
+TEST(CliResponse, SlowLinesEachInTime) {
+    CliSession session(Script()
+                           .expectLine("GetX")
+                           .trickle("200 data follow\r\n", 35)
+                           .trickle("{a = (1, 2);}\r\n", 40));
+    session.cli().setTimeout(1000);
+    session.cli().sendCommand("GetX");
+    EXPECT_EQ(describe(session.cli().getResponseDataSet()), "D{\"a\":A[S\"1\",S\"2\"]}");
+    EXPECT_EQ(session.end(), "GetX\r\nQuit\r\n");
+}
+
 // A line the server sent but nobody read belongs to no later command.
 TEST(CliResponse, UnreadDataIsDropped) {
     CliSession session(
@@ -291,6 +341,9 @@ TEST(CliResponse, UnreadDataIsDropped) {
 TEST(CliResponse, LineLongerThanTheBound) {
     CliSession session(Script().expectLine("GetX").send("201 " + std::string(qdl::LineBuffer::kMaxLineLength, 'x')),
                        false);
+    // The whole line has the time-out to arrive, and 64 MiB may take more
+    // than the usual 5 s on a loaded machine; the bound on its length ends it.
+    session.cli().setTimeout(qdl::sock::kDefaultTimeoutMs);
     EXPECT_THROW(session.cli().sendCommand("GetX"), qdl::ProtocolException);
     EXPECT_FALSE(session.cli().isConnected());
     EXPECT_EQ(shown([&] { session.cli().sendCommand("GetY"); }), "ConnectionResetException 0: ConnectionResetException");
@@ -331,6 +384,29 @@ TEST(CliCommand, RawLinesRefuseLineBreaks) {
 TEST(CliArguments, CheckText) {
     EXPECT_EQ(shown([] { cgp::CLI::checkArgument(std::string()); }), kRefused);
     EXPECT_EQ(shown([] { cgp::CLI::checkArgument(std::string("x")); }), "");
+}
+
+// Every argument sent as a data-set string goes through the escaping, which
+// drops CR: the server would act on another text than the caller's (the
+// password "pa\rss" was once set as "pass"). Each is refused before the
+// server receives any command line.
+TEST(CliArguments, DataStringWithCRIsRefused) {
+    testsupport::checkCliRows({
+        {CLI_CALL(setAccountPassword("bob", "pa\rss")), "", "", kRefused},
+        {CLI_CALL(verifyAccountPassword("bob", "pass\r")), "", "", kRefused},
+        {CLI_CALL(removeAccountSubset("bob", "\rDrafts")), "", "", kRefused},
+        {CLI_CALL(setMailboxClass("bob", "Calendar", "IPF.Note\r", "")), "", "", kRefused},
+        {CLI_CALL(setMailboxClass("bob", "Calendar", "IPF.Note\r", "admin")), "", "", kRefused},
+        {CLI_CALL(setRouterTable("a = b\r")), "", "", kRefused},
+        {CLI_CALL(setClusterRouterTable("a = b\r\nc = d")), "", "", kRefused},
+        {CLI_CALL(postServerAlert("\r")), "", "", kRefused},
+        {CLI_CALL(postClusterAlert("disk\rfull")), "", "", kRefused},
+        {CLI_CALL(postDomainAlert("d.com", "disk\rfull")), "", "", kRefused},
+        {CLI_CALL(postAccountAlert("bob", "disk\rfull")), "", "", kRefused},
+        {CLI_CALL(writeLog(1, "a\rb")), "", "", kRefused},
+        // Optional, yet not sent changed either.
+        {CLI_CALL(rejectQueueMessage("123", "spam\r")), "", "", kRefused},
+    });
 }
 
 TEST(CliArguments, CheckDataSet) {

@@ -81,8 +81,9 @@ TEST(CliSettings, Router) {
         {CLI_CALL(getRouterTable()), "GetRouterTable", "201 {a = b;}", ""},
         {CLI_CALL(getRouterTable()), "GetRouterTable", "500 no", "CLIException 500: no"},
         {CLI_CALL(setRouterTable("a = b\nc = d")), "SetRouterTable \"a = b\\ec = d\""},
-        {CLI_CALL(setRouterTable("a = b\r\nc = d\r\n")), "SetRouterTable \"a = b\\ec = d\\e\""},
-        {CLI_CALL(setRouterTable("x\r\nDeleteDomain d.com")), "SetRouterTable \"x\\eDeleteDomain d.com\""},
+        // The escaping would drop the CRs and store another table; it once did.
+        {CLI_CALL(setRouterTable("a = b\r\nc = d\r\n")), "", "", kRefused},
+        {CLI_CALL(setRouterTable("x\nDeleteDomain d.com")), "SetRouterTable \"x\\eDeleteDomain d.com\""},
         {CLI_CALL(setRouterTable("<a@b> = \"c\\d\"\t")), "SetRouterTable \"<a@b> = \\\"c\\\\d\\\"\\t\""},
         {CLI_CALL(setRouterTable(std::string("a\0b", 3))), "SetRouterTable \"a\\0b\""},
         // The data-set writer's bare set: "-" is quoted.
@@ -231,7 +232,7 @@ TEST(CliSettings, ServerAndClusterAlerts) {
         {CLI_CALL(postServerAlert("disk full")), "PostServerAlert \"disk full\""},
         {CLI_CALL(postServerAlert("full")), "PostServerAlert full"},
         {CLI_CALL(postServerAlert("a-b")), "PostServerAlert \"a-b\""},
-        {CLI_CALL(postServerAlert("disk\r\nfull \"now\"")), "PostServerAlert \"disk\\efull \\\"now\\\"\""},
+        {CLI_CALL(postServerAlert("disk\nfull \"now\"")), "PostServerAlert \"disk\\efull \\\"now\\\"\""},
         {CLI_CALL(postServerAlert("")), "", "", kRefused},
         {CLI_CALL(removeServerAlert("20240102T030405")), "RemoveServerAlert 20240102T030405"},
         {CLI_CALL(removeServerAlert("20240102T030405")), "RemoveServerAlert 20240102T030405", "500 no such alert",

@@ -39,9 +39,11 @@ const struct {
     std::string message;
 } kMessages[] = {
     {"stuffed dot", "Subject: x\r\n\r\n..dot\r\nend\r\n.\r\n", "Subject: x\n\n.dot\nend\n"},
-    // Not stuffed, but kept with the message: only "." alone ends it.
-    {"dot not stuffed", "Subject: x\r\n\r\n.dot\r\nend\r\n.\r\n", "Subject: x\n\n.dot\nend\n"},
-    {"dot and blank", ". \r\n.\r\n", ". \n"},
+    // RFC 1939: the first dot goes also where the server did not stuff the
+    // line; it was once kept. Only "." alone ends the message.
+    {"dot not stuffed", "Subject: x\r\n\r\n.dot\r\nend\r\n.\r\n", "Subject: x\n\ndot\nend\n"},
+    {"plain, unstuffed, stuffed", "x\r\n.x\r\n..y\r\n.\r\n", "x\nx\n.y\n"},
+    {"dot and blank", ". \r\n.\r\n", " \n"},
     {"three dots", "...\r\n.\r\n", "..\n"},
     {"lone dot stuffed", "..\r\n.\r\n", ".\n"},
     {"bare LF line ends", "a\nb\n.\n", "a\nb\n"},

@@ -17,7 +17,11 @@
 #include "support/net/fake_server.h"
 
 using testsupport::expectException;
+using testsupport::expectTimeOut;
 using testsupport::FakeServer;
+using testsupport::kTrickleBytes;
+using testsupport::kTrickleStepMs;
+using testsupport::kTrickleTimeoutMs;
 using testsupport::Script;
 
 namespace {
@@ -267,16 +271,23 @@ TEST(Pop3Commands, Stat) {
 
 TEST(Pop3Commands, RetrCutBetweenCRAndLF) {
     // The judged example: cut between "Subject: x" CR and LF.
-    for (const std::string dot : {"..dot", ".dot"}) {
-        SCOPED_TRACE(dot);
+    const struct {
+        std::string sent, written;
+    } dots[] = {
+        {"..dot", ".dot"},
+        // RFC 1939: the first dot goes, stuffed or not; it was once kept.
+        {".dot", "dot"},
+    };
+    for (const auto& dot : dots) {
+        SCOPED_TRACE(dot.sent);
         Script then = Script().expectLine("RETR 1").sendSegments(
-            {"+OK 30 octets\r\nSubject: x\r", "\n\r\n" + dot + "\r\nend\r\n.\r\n"});
+            {"+OK 30 octets\r\nSubject: x\r", "\n\r\n" + dot.sent + "\r\nend\r\n.\r\n"});
         Session session(quits(then));
         FakeServer& server = session.server;
         qdl::pop3& client = session.client;
         std::ostringstream out;
         client.retr(1, out);
-        EXPECT_EQ(out.str(), "Subject: x\n\n.dot\nend\n");
+        EXPECT_EQ(out.str(), "Subject: x\n\n" + dot.written + "\nend\n");
         client.quit();
         EXPECT_EQ(server.finish(), "");
         EXPECT_EQ(server.received(), "USER mrose\r\nPASS tanstaaf\r\nRETR 1\r\nQUIT\r\n");
@@ -337,6 +348,9 @@ TEST(Pop3Commands, RetrLineLongerThanTheBound) {
                                                           std::string(qdl::LineBuffer::kMaxLineLength + 1, 'x')));
     FakeServer& server = session.server;
     qdl::pop3& client = session.client;
+    // The whole line has the time-out to arrive, and 64 MiB may take more
+    // than the usual 5 s on a loaded machine; the bound on its length ends it.
+    client.setTimeout(qdl::sock::kDefaultTimeoutMs);
     std::ostringstream out;
     EXPECT_THROW(client.retr(1, out), qdl::ProtocolException);
     EXPECT_EQ(out.str(), "");
@@ -424,6 +438,63 @@ TEST(Pop3Failures, AfterAResetNothingGoesToStandardInput) {
     }
     ::close(pair[0]);
     ::close(pair[1]);
+}
+
+// Each line, status or message, must arrive whole within the time-out from
+// when the client starts to wait for it. A server that trickled a byte at a
+// time without a line end once held each of these for as long as it went
+// on.
+TEST(Pop3Failures, TricklingServerTimesOut) {
+    const std::string endless(kTrickleBytes, 'x');
+    {
+        SCOPED_TRACE("greeting");
+        FakeServer server(Script().trickle("+OK ready " + endless, kTrickleStepMs));
+        qdl::pop3 client;
+        client.setTimeout(kTrickleTimeoutMs);
+        expectTimeOut([&] { client.connect(FakeServer::address(), server.port()); }, kTrickleTimeoutMs);
+        server.finish();
+    }
+    std::ostringstream out;
+    const struct {
+        const char* name;
+        Script script;
+        std::function<void(qdl::pop3&)> call;
+        std::string written;
+    } cases[] = {
+        {"STAT", Script().expectLine("STAT").trickle("+OK 2 " + endless, kTrickleStepMs),
+         [](qdl::pop3& c) { c.stat(); }, ""},
+        {"RETR status", Script().expectLine("RETR 1").trickle("+OK " + endless, kTrickleStepMs),
+         [&](qdl::pop3& c) { c.retr(1, out); }, ""},
+        {"RETR message line", Script().expectLine("RETR 1").send("+OK\r\nSubject: x\r\n").trickle(endless, kTrickleStepMs),
+         [&](qdl::pop3& c) { c.retr(1, out); }, "Subject: x\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        out.str("");
+        Session session(c.script);
+        session.client.setTimeout(kTrickleTimeoutMs);
+        expectTimeOut([&] { c.call(session.client); }, kTrickleTimeoutMs);
+        EXPECT_EQ(out.str(), c.written);
+        session.server.finish();
+    }
+}
+
+// The time-out is on each line, not on the message: one whose lines each
+// take most of it is read whole.
+TEST(Pop3Commands, RetrSlowLinesEachInTime) {
+    Script then = Script()
+                      .expectLine("RETR 1")
+                      .send("+OK\r\n")
+                      .trickle("Subject: x\r\n", 50)
+                      .trickle("body\r\n", 100)
+                      .trickle(".\r\n", 200);
+    Session session(quits(then));
+    session.client.setTimeout(1000);
+    std::ostringstream out;
+    session.client.retr(1, out);
+    EXPECT_EQ(out.str(), "Subject: x\nbody\n");
+    session.client.quit();
+    EXPECT_EQ(session.server.finish(), "");
 }
 
 TEST(Pop3Failures, TimeOuts) {

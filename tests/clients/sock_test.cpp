@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <stdexcept>
 #include <string>
@@ -20,7 +21,11 @@
 #include "support/net/fake_server.h"
 
 using testsupport::expectException;
+using testsupport::expectTimeOut;
 using testsupport::FakeServer;
+using testsupport::kTrickleBytes;
+using testsupport::kTrickleStepMs;
+using testsupport::kTrickleTimeoutMs;
 using testsupport::Script;
 
 namespace {
@@ -196,12 +201,43 @@ TEST(SockLines, ReadLineThrowsWhenThePeerCloses) {
     EXPECT_EQ(server.finish(), "");
 }
 
+// The time-out bounds the whole line: a peer that trickled a byte at a time
+// without a line end once held readLine for as long as it went on.
+TEST(SockLines, TricklingPeerTimesOut) {
+    FakeServer server(Script().trickle(std::string(kTrickleBytes, 'x'), kTrickleStepMs));
+    qdl::sock s = connectTo(server, kTrickleTimeoutMs);
+    std::string line;
+    expectTimeOut([&] { s.readLine(line, true); }, kTrickleTimeoutMs);
+    EXPECT_FALSE(s.isOpen());
+    server.finish();
+}
+
+// A caller that reads a line in several receives gives them one deadline:
+// bytes already there are taken, a wait past it is the time-out.
+TEST(SockReceive, DeadlineBoundsTheWait) {
+    FakeServer server(Script().send("ab").pause(30000));
+    qdl::sock s = connectTo(server, 5000);
+    ASSERT_FALSE(s.waitReadable(5000));
+    const qdl::Deadline passed = qdl::Deadline::after(0);
+    std::string out;
+    ASSERT_TRUE(s.recv(out, passed, true));
+    EXPECT_EQ(out, "ab");
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(s.recv(out, passed, false));
+    // Not the socket's own 5 s.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+    EXPECT_FALSE(s.isOpen());
+    server.finish();
+}
+
 TEST(SockLines, LineLongerThanTheBound) {
     const std::string flood(qdl::LineBuffer::kMaxLineLength + 1, 'x');
     for (bool throwOnError : {false, true}) {
         SCOPED_TRACE(throwOnError ? "throwing" : "quiet");
         FakeServer server(Script().send(flood));
-        qdl::sock s = connectTo(server);
+        // The whole line has the time-out to arrive, and 64 MiB may take more
+        // than the usual 5 s on a loaded machine; the bound on its length ends it.
+        qdl::sock s = connectTo(server, qdl::sock::kDefaultTimeoutMs);
         std::string line;
         if (throwOnError)
             EXPECT_THROW(s.readLine(line, true), qdl::ProtocolException);

@@ -50,3 +50,17 @@ TEST(Escape, RoundTripsEveryByteButCR) {
     EXPECT_EQ(cgpUnescape(cgpEscape(all)), all);
     EXPECT_EQ(cgpEscape(all).find('\n'), std::string::npos);
 }
+
+// cgpEscapeKeeps tells exactly when the round trip gives the text back:
+// each byte alone, between others, before and after a backslash.
+TEST(Escape, KeepsTellsWhenTheRoundTripHolds) {
+    for (int i = 0; i < 256; ++i) {
+        SCOPED_TRACE(i);
+        const std::string b(1, static_cast<char>(i));
+        for (const std::string& text : {b, "a" + b + "z", "\\" + b, b + "\\", b + b}) {
+            EXPECT_EQ(qdl::cgpEscapeKeeps(text), cgpUnescape(cgpEscape(text)) == text);
+        }
+    }
+    EXPECT_TRUE(qdl::cgpEscapeKeeps(""));
+    EXPECT_FALSE(qdl::cgpEscapeKeeps("pa\rss"));
+}

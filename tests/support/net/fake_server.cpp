@@ -50,6 +50,12 @@ Script& Script::sendCut(const std::string& bytes, const std::vector<std::size_t>
     return sendSegments(segments, pauseMs);
 }
 
+Script& Script::trickle(const std::string& bytes, int pauseMs) {
+    std::vector<std::string> segments;
+    for (char c : bytes) segments.emplace_back(1, c);
+    return sendSegments(segments, pauseMs);
+}
+
 Script& Script::expectLine(const std::string& line) {
     steps_.push_back({Step::Expect, {}, line, 0});
     return *this;

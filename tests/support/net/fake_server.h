@@ -24,6 +24,9 @@ public:
     // The bytes cut before each of the given offsets (in rising order).
     Script& sendCut(const std::string& bytes, const std::vector<std::size_t>& cuts,
                     int pauseMs = kSegmentPauseMs);
+    // One byte at a time, pauseMs apart: a server that keeps a connection
+    // busy without ever finishing a line.
+    Script& trickle(const std::string& bytes, int pauseMs);
     // Waits for one line from the client, ended by LF (a CR before it is
     // dropped), and notes a problem unless it is exactly this text.
     Script& expectLine(const std::string& line);
