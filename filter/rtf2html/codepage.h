@@ -1,0 +1,61 @@
+#pragma once
+// Bytes in the code pages RTF names, decoded to Unicode through the C
+// library's iconv. A byte or sequence a code page does not define becomes
+// U+FFFD: nothing is dropped, nothing stops the decoding.
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace rtf {
+
+const char32_t kReplacementChar = 0xFFFD;
+
+// A symbol font's bytes are not in any code page; they are taken as they
+// are (byte N is U+00NN). The number is the one Windows gives CP_SYMBOL.
+const int kSymbolCodePage = 42;
+const int kDefaultCodePage = 1252;
+
+// The code page of a font's \fcharsetN, or 0 when the charset names none
+// (the document's code page applies).
+int codePageOfCharset(long charset);
+
+// Appends `c` as UTF-8; a surrogate or a value past U+10FFFF becomes U+FFFD.
+void appendUtf8(std::string& out, char32_t c);
+
+// Receives decoded characters in order.
+class CharSink {
+public:
+    virtual ~CharSink() = default;
+    virtual void putChar(char32_t c) = 0;
+};
+
+class TextDecoder {
+public:
+    TextDecoder();
+    ~TextDecoder();
+    TextDecoder(const TextDecoder&) = delete;
+    TextDecoder& operator=(const TextDecoder&) = delete;
+
+    // `codePage` when it can be decoded here, else the default (1252).
+    int usable(long codePage);
+
+    // One byte in `codePage`. A single-byte code page decodes it at once; a
+    // multi-byte one (932, 936, 949, 950) gathers bytes, since a character's
+    // bytes may come from several escapes and text runs.
+    void put(int codePage, unsigned char byte, CharSink& sink);
+    // Decodes what is gathered; a sequence cut short becomes U+FFFD.
+    void flush(CharSink& sink);
+
+private:
+    struct Page;
+    Page* page(int codePage);
+    void convert(bool final, CharSink& sink);
+
+    std::vector<std::unique_ptr<Page>> pages_;
+    Page* last_ = nullptr;
+    std::string pending_;  // bytes of pendingPage_, not yet decoded
+    Page* pendingPage_ = nullptr;
+};
+
+}  // namespace rtf
