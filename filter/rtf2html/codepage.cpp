@@ -139,16 +139,16 @@ int TextDecoder::usable(long codePage) {
     return p != nullptr && p->usable ? static_cast<int>(codePage) : kDefaultCodePage;
 }
 
-void TextDecoder::put(int codePage, unsigned char byte, CharSink& sink) {
+void TextDecoder::put(int codePage, const char* data, std::size_t size, CharSink& sink) {
     Page* p = page(codePage);
     if (p == nullptr || !p->usable) p = page(kDefaultCodePage);
     if (pendingPage_ != p && !pending_.empty()) flush(sink);
     if (!p->multiByte) {
-        sink.putChar(p->table[byte]);
+        for (std::size_t i = 0; i < size; ++i) sink.putChar(p->table[static_cast<unsigned char>(data[i])]);
         return;
     }
     pendingPage_ = p;
-    pending_ += static_cast<char>(byte);
+    pending_.append(data, size);
     if (pending_.size() >= kMaxPending) convert(false, sink);
 }
 

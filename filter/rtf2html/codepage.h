@@ -40,10 +40,10 @@ public:
     // `codePage` when it can be decoded here, else the default (1252).
     int usable(long codePage);
 
-    // One byte in `codePage`. A single-byte code page decodes it at once; a
-    // multi-byte one (932, 936, 949, 950) gathers bytes, since a character's
+    // Bytes in `codePage`. A single-byte code page decodes them at once; a
+    // multi-byte one (932, 936, 949, 950) gathers them, since a character's
     // bytes may come from several escapes and text runs.
-    void put(int codePage, unsigned char byte, CharSink& sink);
+    void put(int codePage, const char* data, std::size_t size, CharSink& sink);
     // Decodes what is gathered; a sequence cut short becomes U+FFFD.
     void flush(CharSink& sink);
 

@@ -10,17 +10,17 @@ const char* const kTextStart = "<pre style=\"white-space: pre-wrap\">";
 const char* const kTextEnd = "</pre>\r\n</body>\r\n</html>\r\n";
 
 // Control words that stand for a character outside HTML tag groups.
-char32_t characterOf(const std::string& name) {
-    static const struct {
-        const char* name;
-        char32_t c;
-    } words[] = {
-        {"lquote", 0x2018}, {"rquote", 0x2019}, {"ldblquote", 0x201C}, {"rdblquote", 0x201D},
-        {"bullet", 0x2022}, {"endash", 0x2013}, {"emdash", 0x2014},
-    };
-    for (const auto& w : words)
-        if (name == w.name) return w.c;
-    return 0;
+char32_t characterOf(Word id) {
+    switch (id) {
+    case Word::Lquote: return 0x2018;
+    case Word::Rquote: return 0x2019;
+    case Word::Ldblquote: return 0x201C;
+    case Word::Rdblquote: return 0x201D;
+    case Word::Bullet: return 0x2022;
+    case Word::Endash: return 0x2013;
+    case Word::Emdash: return 0x2014;
+    default: return 0;
+    }
 }
 
 }  // namespace
@@ -65,20 +65,20 @@ void Decapsulator::emitAscii(const char* text) {
     for (; *text != '\0'; ++text) putChar(static_cast<unsigned char>(*text));
 }
 
-void Decapsulator::word(const std::string& name, bool hasParam, long param) {
-    if (name == "htmlrtf") {
+void Decapsulator::word(Word id, const std::string&, bool hasParam, long param) {
+    if (id == Word::Htmlrtf) {
         group().htmlrtf = !hasParam || param != 0;
         return;
     }
     if (!takesText()) return;
-    if (name == "par") {
+    if (id == Word::Par) {
         emitAscii("\r\n");
-    } else if (name == "tab") {
+    } else if (id == Word::Tab) {
         putChar('\t');
     } else if (group().destination != Destination::HtmlTag) {
-        if (name == "line") {
+        if (id == Word::Line) {
             emitAscii("\r\n");
-        } else if (const char32_t c = characterOf(name)) {
+        } else if (const char32_t c = characterOf(id)) {
             putChar(c);
         }
     }

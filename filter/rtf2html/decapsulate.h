@@ -31,7 +31,7 @@ public:
 
 private:
     bool takesText() const override;
-    void word(const std::string& name, bool hasParam, long param) override;
+    void word(Word id, const std::string& name, bool hasParam, long param) override;
     void symbol(char c) override;
     void putChar(char32_t c) override;
 

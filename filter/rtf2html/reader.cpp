@@ -8,14 +8,49 @@ namespace {
 // N from swallowing the rest of the document.
 const long kMaxUnicodeSkip = 16;
 
-// Destinations that hold no text of the document, whether or not \* marks them.
-bool isSkippedDestination(const std::string& name) {
-    static const char* const names[] = {"colortbl", "stylesheet", "info", "pict", "listtable",
-                                        "listoverridetable", "revtbl", "rsidtbl", "filetbl", "objdata"};
-    for (const char* n : names)
-        if (name == n) return true;
-    return false;
-}
+struct Entry {
+    const char* name;
+    Word id;
+};
+
+// Sorted by name. The skipped destinations hold no text of the document,
+// whether or not \* marks them.
+const Entry kWords[] = {
+    {"ansicpg", Word::Ansicpg},
+    {"bin", Word::Bin},
+    {"bullet", Word::Bullet},
+    {"colortbl", Word::SkippedDestination},
+    {"deff", Word::Deff},
+    {"emdash", Word::Emdash},
+    {"endash", Word::Endash},
+    {"f", Word::F},
+    {"fcharset", Word::Fcharset},
+    {"filetbl", Word::SkippedDestination},
+    {"fonttbl", Word::Fonttbl},
+    {"fromhtml", Word::Fromhtml},
+    {"fromtext", Word::Fromtext},
+    {"htmlrtf", Word::Htmlrtf},
+    {"htmltag", Word::Htmltag},
+    {"info", Word::SkippedDestination},
+    {"ldblquote", Word::Ldblquote},
+    {"line", Word::Line},
+    {"listoverridetable", Word::SkippedDestination},
+    {"listtable", Word::SkippedDestination},
+    {"lquote", Word::Lquote},
+    {"objdata", Word::SkippedDestination},
+    {"par", Word::Par},
+    {"pict", Word::SkippedDestination},
+    {"plain", Word::Plain},
+    {"rdblquote", Word::Rdblquote},
+    {"revtbl", Word::SkippedDestination},
+    {"rquote", Word::Rquote},
+    {"rsidtbl", Word::SkippedDestination},
+    {"rtf", Word::Rtf},
+    {"stylesheet", Word::SkippedDestination},
+    {"tab", Word::Tab},
+    {"u", Word::U},
+    {"uc", Word::Uc},
+};
 
 bool isBlank(const char* data, std::size_t size) {
     for (std::size_t i = 0; i < size; ++i)
@@ -24,6 +59,21 @@ bool isBlank(const char* data, std::size_t size) {
 }
 
 }  // namespace
+
+Word wordOf(const std::string& name) {
+    std::size_t low = 0;
+    std::size_t high = sizeof kWords / sizeof kWords[0];
+    while (low < high) {
+        const std::size_t mid = (low + high) / 2;
+        const int order = name.compare(kWords[mid].name);
+        if (order == 0) return kWords[mid].id;
+        if (order > 0)
+            low = mid + 1;
+        else
+            high = mid;
+    }
+    return Word::Other;
+}
 
 bool Reader::readSome(const char* data, std::size_t size) {
     if (!failed_) lexer_.feed(data, size, *this);
@@ -52,7 +102,9 @@ int Reader::codePage() const {
     return it != fonts_.end() && it->second != 0 ? it->second : documentCodePage_;
 }
 
-void Reader::putByte(int codePage, unsigned char byte) { decoder_.put(codePage, byte, *this); }
+void Reader::putBytes(int codePage, const char* data, std::size_t size) {
+    decoder_.put(codePage, data, size, *this);
+}
 
 void Reader::settle() {
     decoder_.flush(*this);
@@ -98,66 +150,77 @@ void Reader::groupEnd() {
     }
 }
 
-void Reader::classify(const std::string& name) {
+void Reader::classify(Word id) {
     Group& g = group();
     if (depth() == 1) {
-        if (name != "rtf") headerRead_ = true;  // not RTF: never encapsulated
+        if (id != Word::Rtf) headerRead_ = true;  // not RTF: never encapsulated
         return;
     }
     if (g.destination == Destination::Skip) return;
     if (starred_)
-        g.destination = name == "htmltag" ? Destination::HtmlTag : Destination::Skip;
-    else if (name == "fonttbl")
+        g.destination = id == Word::Htmltag ? Destination::HtmlTag : Destination::Skip;
+    else if (id == Word::Fonttbl)
         g.destination = Destination::FontTable;
-    else if (isSkippedDestination(name))
+    else if (id == Word::SkippedDestination)
         g.destination = Destination::Skip;
 }
 
 void Reader::controlWord(const std::string& name, bool hasParam, long param) {
     if (!active()) return;
+    const Word id = wordOf(name);
     if (skip_ > 0) {
         --skip_;
-        dropBinary_ = name == "bin";
+        dropBinary_ = id == Word::Bin;
         return;
     }
     dropBinary_ = false;
-    if (name == "u") {
+    if (id == Word::U) {
         fresh_ = false;
         unicode(param);
         skip_ = group().unicodeSkip;
         return;
     }
     settle();
-    if (fresh_) classify(name);
+    if (fresh_) classify(id);
     fresh_ = false;
     Group& g = group();
-    if (name == "uc") {
+    switch (id) {
+    case Word::Uc:
         g.unicodeSkip = param < 0 ? 0 : param > kMaxUnicodeSkip ? kMaxUnicodeSkip : param;
         return;
-    }
-    if (name == "f") {
+    case Word::F:
         if (g.destination == Destination::FontTable)
             fontDefined_ = param;
         else
             g.font = param;
-    } else if (name == "fcharset") {
+        break;
+    case Word::Fcharset:
         if (g.destination == Destination::FontTable && fontDefined_ >= 0 &&
             (fonts_.size() < kMaxFonts || fonts_.count(fontDefined_) != 0)) {
             const int page = codePageOfCharset(param);
             fonts_[fontDefined_] = page == 0 ? 0 : decoder_.usable(page);
         }
-    } else if (name == "ansicpg") {
+        break;
+    case Word::Ansicpg:
         documentCodePage_ = decoder_.usable(param);
-    } else if (name == "deff") {
+        break;
+    case Word::Deff:
         defaultFont_ = param;
-    } else if (name == "plain") {
+        break;
+    case Word::Plain:
         g.font = -1;
-    } else if ((name == "fromhtml" || name == "fromtext") && depth() == 1 && !headerRead_ &&
-               (!hasParam || param != 0)) {
-        encapsulation_ = name == "fromhtml" ? Encapsulation::Html : Encapsulation::Text;
-        headerRead_ = true;
+        break;
+    case Word::Fromhtml:
+    case Word::Fromtext:
+        if (depth() == 1 && !headerRead_ && (!hasParam || param != 0)) {
+            encapsulation_ = id == Word::Fromhtml ? Encapsulation::Html : Encapsulation::Text;
+            headerRead_ = true;
+        }
+        break;
+    default:
+        break;
     }
-    word(name, hasParam, param);
+    word(id, name, hasParam, param);
 }
 
 void Reader::controlSymbol(char symbol) {
@@ -191,7 +254,7 @@ void Reader::textByte(unsigned char byte) {
     fresh_ = false;
     if (highSurrogate_ != 0) settle();
     if (group().destination == Destination::Body) headerRead_ = true;
-    if (takesText()) putByte(codePage(), byte);
+    if (takesText()) putBytes(codePage(), reinterpret_cast<const char*>(&byte), 1);
 }
 
 void Reader::text(const char* data, std::size_t size) {
@@ -207,8 +270,7 @@ void Reader::text(const char* data, std::size_t size) {
     if (highSurrogate_ != 0) settle();
     if (group().destination == Destination::Body && !isBlank(data, size)) headerRead_ = true;
     if (!takesText()) return;
-    const int page = codePage();
-    for (std::size_t i = 0; i < size; ++i) putByte(page, static_cast<unsigned char>(data[i]));
+    putBytes(codePage(), data, size);
 }
 
 void Reader::binary(const char* data, std::size_t size) {

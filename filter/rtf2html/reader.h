@@ -20,6 +20,13 @@ namespace rtf {
 
 enum class Encapsulation { None, Html, Text };
 
+// The control words the readers act on; every other is Other.
+enum class Word {
+    Other, Ansicpg, Bin, Bullet, Deff, Emdash, Endash, F, Fcharset, Fonttbl, Fromhtml, Fromtext, Htmlrtf,
+    Htmltag, Ldblquote, Line, Lquote, Par, Plain, Rdblquote, Rquote, Rtf, SkippedDestination, Tab, U, Uc,
+};
+Word wordOf(const std::string& name);
+
 class Reader : protected TokenHandler, protected CharSink {
 public:
     // Writers nest a group per formatting run or HTML element, a few dozen
@@ -65,12 +72,12 @@ protected:
 
     // Whether text in the current state is decoded and passed to putChar.
     virtual bool takesText() const = 0;
-    // One byte of text in `codePage`, to be decoded; a writer may keep some
-    // bytes as they are.
-    virtual void putByte(int codePage, unsigned char byte);
+    // Bytes of text in `codePage`, to be decoded; a writer may keep some as
+    // they are.
+    virtual void putBytes(int codePage, const char* data, std::size_t size);
     // Every control word but \u and \uc, once the state took what it reads
     // from it (and it was no fallback character).
-    virtual void word(const std::string& name, bool hasParam, long param) = 0;
+    virtual void word(Word id, const std::string& name, bool hasParam, long param) = 0;
     // Control symbols other than \{ \} \\ (which are text).
     virtual void symbol(char c) = 0;
     virtual void opened() {}
@@ -95,7 +102,7 @@ private:
     void lineBreak() override;
 
     bool active() const { return !stack_.empty() && !failed_; }
-    void classify(const std::string& name);
+    void classify(Word id);
     void unicode(long param);
     void textByte(unsigned char byte);
     void fail(const std::string& text);

@@ -85,13 +85,19 @@ void UnrtfInput::escape(unsigned char byte) {
     *out_ += kHex[byte & 15];
 }
 
-void UnrtfInput::putByte(int codePage, unsigned char byte) {
-    if (codePage == kSymbolCodePage && byte >= 0x80) {
-        settle();
-        escape(byte);
+void UnrtfInput::putBytes(int codePage, const char* data, std::size_t size) {
+    if (codePage != kSymbolCodePage) {
+        Reader::putBytes(codePage, data, size);
         return;
     }
-    Reader::putByte(codePage, byte);
+    settle();
+    for (std::size_t i = 0; i < size; ++i) {
+        const unsigned char byte = static_cast<unsigned char>(data[i]);
+        if (byte >= 0x80)
+            escape(byte);
+        else
+            putChar(byte);
+    }
 }
 
 void UnrtfInput::putChar(char32_t c) {
@@ -118,7 +124,7 @@ void UnrtfInput::putChar(char32_t c) {
     }
 }
 
-void UnrtfInput::word(const std::string& name, bool hasParam, long param) {
+void UnrtfInput::word(Word, const std::string& name, bool hasParam, long param) {
     if (name.empty()) return;
     *out_ += '\\';
     *out_ += name;

@@ -27,9 +27,9 @@ public:
 
 private:
     bool takesText() const override { return true; }
-    void putByte(int codePage, unsigned char byte) override;
+    void putBytes(int codePage, const char* data, std::size_t size) override;
     void putChar(char32_t c) override;
-    void word(const std::string& name, bool hasParam, long param) override;
+    void word(Word id, const std::string& name, bool hasParam, long param) override;
     void symbol(char c) override;
     void opened() override;
     void closed() override;
