@@ -3,30 +3,79 @@
 #include <errno.h>
 #include <iconv.h>
 
-#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
 
 namespace rtf {
 
 namespace {
 
-// A document names its code pages in its header and font table; a file that
-// names more than this is hostile, and the rest read as the default.
-const std::size_t kMaxPages = 32;
 // Bytes of a multi-byte code page decoded in one step at most.
 const std::size_t kMaxPending = 4096;
 
 const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
 
-std::string iconvName(int codePage) {
+bool isKnown(long codePage) {
+    return codePage == 874 || codePage == 932 || codePage == 936 || codePage == 949 || codePage == 950 ||
+           (codePage >= 1250 && codePage <= 1258) || codePage == 10000;
+}
+
+iconv_t openConverter(int codePage) {
     // glibc knows the Mac Roman code page by this name only.
-    if (codePage == 10000) return "MACINTOSH";
-    return "CP" + std::to_string(codePage);
+    const std::string name = codePage == 10000 ? "MACINTOSH" : "CP" + std::to_string(codePage);
+    return ::iconv_open("UTF-32LE", name.c_str());
 }
 
 char32_t fromUtf32le(const char* p) {
     const unsigned char* u = reinterpret_cast<const unsigned char*>(p);
     return static_cast<char32_t>(u[0]) | static_cast<char32_t>(u[1]) << 8 | static_cast<char32_t>(u[2]) << 16 |
            static_cast<char32_t>(u[3]) << 24;
+}
+
+// What a code page makes of each byte on its own. A lead byte of a
+// multi-byte code page marks the page as one.
+struct Table {
+    bool usable = false;
+    bool multiByte = false;
+    char32_t map[256];
+};
+
+std::unique_ptr<Table> buildTable(int codePage) {
+    std::unique_ptr<Table> t(new Table);
+    if (codePage == kSymbolCodePage) {
+        for (int b = 0; b < 256; ++b) t->map[b] = static_cast<char32_t>(b);
+        t->usable = true;
+        return t;
+    }
+    const iconv_t cd = openConverter(codePage);
+    if (cd == kNoConverter) return t;
+    t->usable = true;
+    for (int b = 0; b < 256; ++b) {
+        ::iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        char in = static_cast<char>(b);
+        char out[16];
+        char* inp = &in;
+        char* outp = out;
+        std::size_t inLeft = 1;
+        std::size_t outLeft = sizeof out;
+        const std::size_t r = ::iconv(cd, &inp, &inLeft, &outp, &outLeft);
+        if (r == static_cast<std::size_t>(-1) && errno == EINVAL) t->multiByte = true;
+        t->map[b] = r == static_cast<std::size_t>(-1) || outp - out < 4 ? kReplacementChar : fromUtf32le(out);
+    }
+    ::iconv_close(cd);
+    return t;
+}
+
+// Tables are built once per process and never change: any number of
+// decoders, on any thread, read them. Only the known code pages have one.
+const Table& tableOf(int codePage) {
+    static std::mutex mutex;
+    static std::map<int, std::unique_ptr<Table>> tables;
+    std::lock_guard<std::mutex> lock(mutex);
+    std::unique_ptr<Table>& t = tables[codePage];
+    if (t == nullptr) t = buildTable(codePage);
+    return *t;
 }
 
 }  // namespace
@@ -72,82 +121,34 @@ void appendUtf8(std::string& out, char32_t c) {
     }
 }
 
-// One code page: a table for a single-byte one, a converter for the others.
-struct TextDecoder::Page {
-    int number = 0;
-    bool usable = false;
-    bool multiByte = false;
-    iconv_t converter = kNoConverter;
-    char32_t table[256];
-
-    ~Page() {
-        if (converter != kNoConverter) ::iconv_close(converter);
-    }
-};
-
-TextDecoder::TextDecoder() = default;
-TextDecoder::~TextDecoder() = default;
-
-TextDecoder::Page* TextDecoder::page(int codePage) {
-    if (last_ != nullptr && last_->number == codePage) return last_;
-    for (const std::unique_ptr<Page>& p : pages_)
-        if (p->number == codePage) return last_ = p.get();
-    if (pages_.size() >= kMaxPages && codePage != kDefaultCodePage && codePage != kSymbolCodePage) return nullptr;
-
-    std::unique_ptr<Page> p(new Page);
-    p->number = codePage;
-    if (codePage == kSymbolCodePage) {
-        for (int b = 0; b < 256; ++b) p->table[b] = static_cast<char32_t>(b);
-        p->usable = true;
-    } else if (codePage > 0) {
-        p->converter = ::iconv_open("UTF-32LE", iconvName(codePage).c_str());
-        if (p->converter != kNoConverter) {
-            p->usable = true;
-            for (int b = 0; b < 256; ++b) {
-                ::iconv(p->converter, nullptr, nullptr, nullptr, nullptr);
-                char in = static_cast<char>(b);
-                char out[16];
-                char* inp = &in;
-                char* outp = out;
-                std::size_t inLeft = 1;
-                std::size_t outLeft = sizeof out;
-                const std::size_t r = ::iconv(p->converter, &inp, &inLeft, &outp, &outLeft);
-                if (r == static_cast<std::size_t>(-1) && errno == EINVAL) {
-                    // A lead byte: this code page needs byte pairs.
-                    p->multiByte = true;
-                    p->table[b] = kReplacementChar;
-                } else if (r == static_cast<std::size_t>(-1) || outp - out < 4) {
-                    p->table[b] = kReplacementChar;
-                } else {
-                    p->table[b] = fromUtf32le(out);
-                }
-            }
-            ::iconv(p->converter, nullptr, nullptr, nullptr, nullptr);
-            if (!p->multiByte) {
-                ::iconv_close(p->converter);
-                p->converter = kNoConverter;
-            }
-        }
-    }
-    pages_.push_back(std::move(p));
-    return last_ = pages_.back().get();
+TextDecoder::~TextDecoder() {
+    for (const auto& c : converters_)
+        if (c.second != kNoConverter) ::iconv_close(static_cast<iconv_t>(c.second));
 }
 
 int TextDecoder::usable(long codePage) {
-    if (codePage <= 0 || codePage > 0xFFFF) return kDefaultCodePage;
-    const Page* p = page(static_cast<int>(codePage));
-    return p != nullptr && p->usable ? static_cast<int>(codePage) : kDefaultCodePage;
+    if (codePage == kSymbolCodePage) return kSymbolCodePage;
+    return isKnown(codePage) && tableOf(static_cast<int>(codePage)).usable ? static_cast<int>(codePage)
+                                                                           : kDefaultCodePage;
 }
 
 void TextDecoder::put(int codePage, const char* data, std::size_t size, CharSink& sink) {
-    Page* p = page(codePage);
-    if (p == nullptr || !p->usable) p = page(kDefaultCodePage);
-    if (pendingPage_ != p && !pending_.empty()) flush(sink);
-    if (!p->multiByte) {
-        for (std::size_t i = 0; i < size; ++i) sink.putChar(p->table[static_cast<unsigned char>(data[i])]);
+    if (codePage != lastPage_) {
+        lastPage_ = codePage;
+        if (codePage != kSymbolCodePage && !isKnown(codePage)) codePage = kDefaultCodePage;
+        const Table* t = &tableOf(codePage);
+        if (!t->usable) t = &tableOf(codePage = kDefaultCodePage);
+        lastTable_ = t;
+        lastUsable_ = codePage;
+    }
+    const Table* t = static_cast<const Table*>(lastTable_);
+    codePage = lastUsable_;
+    if (pendingPage_ != codePage && !pending_.empty()) flush(sink);
+    if (!t->multiByte) {
+        for (std::size_t i = 0; i < size; ++i) sink.putChar(t->map[static_cast<unsigned char>(data[i])]);
         return;
     }
-    pendingPage_ = p;
+    pendingPage_ = codePage;
     pending_.append(data, size);
     if (pending_.size() >= kMaxPending) convert(false, sink);
 }
@@ -157,7 +158,16 @@ void TextDecoder::flush(CharSink& sink) {
 }
 
 void TextDecoder::convert(bool final, CharSink& sink) {
-    iconv_t cd = pendingPage_->converter;
+    auto c = converters_.begin();
+    while (c != converters_.end() && c->first != pendingPage_) ++c;
+    if (c == converters_.end()) c = converters_.emplace(c, pendingPage_, static_cast<void*>(openConverter(pendingPage_)));
+    const iconv_t cd = static_cast<iconv_t>(c->second);
+    if (cd == kNoConverter) {
+        // The table was built, so this is a lack of resources: nothing is lost silently.
+        for (std::size_t i = 0; i < pending_.size(); ++i) sink.putChar(kReplacementChar);
+        pending_.clear();
+        return;
+    }
     ::iconv(cd, nullptr, nullptr, nullptr, nullptr);
     char* in = &pending_[0];
     std::size_t inLeft = pending_.size();
@@ -168,7 +178,7 @@ void TextDecoder::convert(bool final, CharSink& sink) {
         const std::size_t r = ::iconv(cd, &in, &inLeft, &outp, &outLeft);
         const int error = r == static_cast<std::size_t>(-1) ? errno : 0;
         for (const char* q = out; q + 4 <= outp; q += 4) sink.putChar(fromUtf32le(q));
-        if (error == E2BIG) continue;
+        if (error == 0 || error == E2BIG) continue;
         if (error == EILSEQ) {
             sink.putChar(kReplacementChar);
             ++in;
@@ -176,19 +186,12 @@ void TextDecoder::convert(bool final, CharSink& sink) {
             ::iconv(cd, nullptr, nullptr, nullptr, nullptr);
             continue;
         }
-        if (error == EINVAL) {
-            // A sequence cut short: more bytes may follow, unless this is the end.
-            if (!final) break;
-            sink.putChar(kReplacementChar);
-            inLeft = 0;
-        }
-        if (error != 0 && error != EINVAL) {
-            sink.putChar(kReplacementChar);
-            inLeft = 0;
-        }
+        // A sequence cut short: more bytes may follow, unless this is the end.
+        if (error == EINVAL && !final) break;
+        sink.putChar(kReplacementChar);
+        inLeft = 0;
     }
     pending_.erase(0, pending_.size() - inLeft);
-    if (pending_.empty()) pendingPage_ = nullptr;
 }
 
 }  // namespace rtf

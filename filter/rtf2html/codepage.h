@@ -3,8 +3,8 @@
 // library's iconv. A byte or sequence a code page does not define becomes
 // U+FFFD: nothing is dropped, nothing stops the decoding.
 #include <cstddef>
-#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace rtf {
@@ -32,30 +32,36 @@ public:
 
 class TextDecoder {
 public:
-    TextDecoder();
+    TextDecoder() = default;
     ~TextDecoder();
     TextDecoder(const TextDecoder&) = delete;
     TextDecoder& operator=(const TextDecoder&) = delete;
 
-    // `codePage` when it can be decoded here, else the default (1252).
-    int usable(long codePage);
+    // `codePage` when it is the symbol font's or one of the Windows code
+    // pages RTF writers name (874, 932, 936, 949, 950, 1250 to 1258, 10000)
+    // and can be decoded here; else the default, 1252.
+    static int usable(long codePage);
 
-    // Bytes in `codePage`. A single-byte code page decodes them at once; a
-    // multi-byte one (932, 936, 949, 950) gathers them, since a character's
-    // bytes may come from several escapes and text runs.
+    // Bytes in `codePage` (a usable one, or the symbol font's). A single-byte
+    // code page decodes them at once; a multi-byte one (932, 936, 949, 950)
+    // gathers them, since a character's bytes may come from several escapes
+    // and text runs.
     void put(int codePage, const char* data, std::size_t size, CharSink& sink);
     // Decodes what is gathered; a sequence cut short becomes U+FFFD.
     void flush(CharSink& sink);
 
 private:
-    struct Page;
-    Page* page(int codePage);
     void convert(bool final, CharSink& sink);
 
-    std::vector<std::unique_ptr<Page>> pages_;
-    Page* last_ = nullptr;
-    std::string pending_;  // bytes of pendingPage_, not yet decoded
-    Page* pendingPage_ = nullptr;
+    // This decoder's own converters for multi-byte code pages: a converter
+    // keeps state between calls, so none is shared.
+    std::vector<std::pair<int, void*>> converters_;
+    std::string pending_;  // bytes in pendingPage_, not yet decoded
+    int pendingPage_ = 0;
+    // The table of the code page asked for last, without a lock for each run.
+    int lastPage_ = -1;
+    int lastUsable_ = 0;
+    const void* lastTable_ = nullptr;
 };
 
 }  // namespace rtf

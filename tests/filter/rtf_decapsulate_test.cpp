@@ -71,7 +71,7 @@ TEST(RtfDecapsulate, EachRuleOfWrappedHtml) {
         {"tag groups read the document's code page", R"({\f1 {\*\htmltag84 \'e4}})", "\u00e4"},
         {"\\plain returns to the default font", R"(\f1\plain\'e4)", "\u00e4"},
         {"raw 8-bit bytes are bytes of the code page", "\xe4{\\f1 \xe4}", "\u00e4\u0434"},
-        {"a symbol font's bytes are taken as they are", R"({\f2 \'b7})", "\u00b7"},
+        {"a symbol font's bytes are taken as they are", R"({\f2 \'95})", "\u0095"},
         {"a byte pair of a multi-byte code page", R"({\f3 \'82\'a0})", "\u3042"},
         {"a trail byte that is plain text", R"({\f3 \'83A})", "\u30a2"},
         {"a pair across a source line break", "{\\f3 \\'82\r\n\\'a0}", "\u3042"},
