@@ -121,6 +121,43 @@ void appendUtf8(std::string& out, char32_t c) {
     }
 }
 
+std::size_t utf8Length(const char* data, std::size_t left) {
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(data);
+    const unsigned char c = p[0];
+    if (c < 0x80) return 1;
+    std::size_t n;
+    char32_t v;
+    if (c >= 0xC2 && c <= 0xDF) {
+        n = 2;
+        v = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        n = 3;
+        v = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        n = 4;
+        v = c & 0x07;
+    } else {
+        return 0;
+    }
+    if (left < n) return 0;
+    for (std::size_t i = 1; i < n; ++i) {
+        if ((p[i] & 0xC0) != 0x80) return 0;
+        v = v << 6 | (p[i] & 0x3F);
+    }
+    if ((n == 3 && v < 0x800) || (n == 4 && (v < 0x10000 || v > 0x10FFFF)) || (v >= 0xD800 && v <= 0xDFFF))
+        return 0;
+    return n;
+}
+
+bool isUtf8(const std::string& text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t n = utf8Length(text.data() + i, text.size() - i);
+        if (n == 0) return false;
+        i += n;
+    }
+    return true;
+}
+
 TextDecoder::~TextDecoder() {
     for (const auto& c : converters_)
         if (c.second != kNoConverter) ::iconv_close(static_cast<iconv_t>(c.second));

@@ -23,6 +23,11 @@ int codePageOfCharset(long charset);
 // Appends `c` as UTF-8; a surrogate or a value past U+10FFFF becomes U+FFFD.
 void appendUtf8(std::string& out, char32_t c);
 
+// The length of the UTF-8 sequence at `data` (`left` bytes there), or 0 when
+// it is not valid: overlong, a surrogate, past U+10FFFF, or cut short.
+std::size_t utf8Length(const char* data, std::size_t left);
+bool isUtf8(const std::string& text);
+
 // Receives decoded characters in order.
 class CharSink {
 public:

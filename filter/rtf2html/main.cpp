@@ -104,6 +104,11 @@ private:
 
 std::string systemError() { return std::strerror(errno); }
 
+int cannotWrite(const std::string& path) { return fail("cannot write " + path + ": " + systemError()); }
+int cannotCreate(const std::string& besides) {
+    return fail("cannot create a file beside " + besides + ": " + systemError());
+}
+
 // Reads the next piece of `in` into `buffer`; false at the end.
 bool readPiece(qdl::InputFile& in, std::vector<char>& buffer, std::size_t& size) {
     size = static_cast<std::size_t>(in.sgetn(buffer.data(), static_cast<std::streamsize>(buffer.size())));
@@ -111,8 +116,8 @@ bool readPiece(qdl::InputFile& in, std::vector<char>& buffer, std::size_t& size)
 }
 
 int publishHtml(ScratchFile& out, const std::string& html) {
-    if (!out.close(true)) return fail("cannot write " + out.path() + ": " + systemError());
-    if (!out.publish(html)) return fail("cannot write " + html + ": " + systemError());
+    if (!out.close(true)) return cannotWrite(out.path());
+    if (!out.publish(html)) return cannotWrite(html);
     return 0;
 }
 
@@ -121,20 +126,20 @@ int convertWithUnrtf(qdl::InputFile& in, const std::string& html) {
     if (unrtf.empty()) return fail("unrtf not found on PATH");
 
     ScratchFile input(html);
-    if (!input.isOpen()) return fail("cannot create a file beside " + html + ": " + systemError());
+    if (!input.isOpen()) return cannotCreate(html);
+    // The reading of the header started the file; the rewriting starts it again.
+    if (in.pubseekpos(0, std::ios_base::in) != std::streampos(0)) return fail("cannot read the RTF file again");
     rtf::UnrtfInput rewriter;
     std::vector<char> buffer(kReadSize);
     std::size_t size = 0;
     std::string rewritten;
-    in.pubseekpos(0, std::ios_base::in);
     while (readPiece(in, buffer, size)) {
         if (!rewriter.feed(buffer.data(), size, rewritten)) return fail(rewriter.error());
-        if (!input.write(rewritten)) return fail("cannot write " + input.path() + ": " + systemError());
+        if (!input.write(rewritten)) return cannotWrite(input.path());
         rewritten.clear();
     }
-    rewriter.finish(rewritten);
-    if (!input.write(rewritten) || !input.close(false))
-        return fail("cannot write " + input.path() + ": " + systemError());
+    if (!rewriter.finish(rewritten)) return fail(rewriter.error());
+    if (!input.write(rewritten) || !input.close(false)) return cannotWrite(input.path());
 
     // A name that starts with "-" must not be read as an option.
     const std::string inputPath = input.path()[0] == '-' ? "./" + input.path() : input.path();
@@ -158,8 +163,8 @@ int convertWithUnrtf(qdl::InputFile& in, const std::string& html) {
     if (out.empty()) return fail("unrtf produced no output");
 
     ScratchFile result(html);
-    if (!result.isOpen()) return fail("cannot create a file beside " + html + ": " + systemError());
-    if (!result.write(rtf::unrtfOutputAsUtf8(out))) return fail("cannot write " + result.path() + ": " + systemError());
+    if (!result.isOpen()) return cannotCreate(html);
+    if (!result.write(rtf::unrtfOutputAsUtf8(out))) return cannotWrite(result.path());
     return publishHtml(result, html);
 }
 
@@ -182,15 +187,15 @@ int convert(const std::string& rtfPath, const std::string& html) {
     if (decapsulator.encapsulation() == rtf::Encapsulation::None) return convertWithUnrtf(in, html);
 
     ScratchFile result(html);
-    if (!result.isOpen()) return fail("cannot create a file beside " + html + ": " + systemError());
+    if (!result.isOpen()) return cannotCreate(html);
     while (!ended) {
-        if (!result.write(out)) return fail("cannot write " + result.path() + ": " + systemError());
+        if (!result.write(out)) return cannotWrite(result.path());
         out.clear();
         ended = !readPiece(in, buffer, size);
         const bool ok = ended ? decapsulator.finish(out) : decapsulator.feed(buffer.data(), size, out);
         if (!ok) return fail(decapsulator.error());
     }
-    if (!result.write(out)) return fail("cannot write " + result.path() + ": " + systemError());
+    if (!result.write(out)) return cannotWrite(result.path());
     return publishHtml(result, html);
 }
 

@@ -12,34 +12,6 @@ namespace {
 
 const char kHex[] = "0123456789abcdef";
 
-// One UTF-8 sequence at `p`: its length, or 0 when it is not valid.
-std::size_t utf8Length(const unsigned char* p, std::size_t left) {
-    const unsigned char c = p[0];
-    if (c < 0x80) return 1;
-    std::size_t n;
-    char32_t v;
-    if (c >= 0xC2 && c <= 0xDF) {
-        n = 2;
-        v = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        n = 3;
-        v = c & 0x0F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        n = 4;
-        v = c & 0x07;
-    } else {
-        return 0;
-    }
-    if (left < n) return 0;
-    for (std::size_t i = 1; i < n; ++i) {
-        if ((p[i] & 0xC0) != 0x80) return 0;
-        v = v << 6 | (p[i] & 0x3F);
-    }
-    if ((n == 3 && v < 0x800) || (n == 4 && (v < 0x10000 || v > 0x10FFFF)) || (v >= 0xD800 && v <= 0xDFFF))
-        return 0;
-    return n;
-}
-
 // A character reference at `at` ("&#N;", "&#xH;" or "&name;"): its length
 // and the character, or length 0 when there is none or it is unknown.
 std::size_t readReference(const std::string& s, std::size_t at, unsigned long& value) {
@@ -174,16 +146,15 @@ bool UnrtfInput::finish(std::string& out) {
 std::string unrtfOutputAsUtf8(const std::string& html) {
     std::string text;
     text.reserve(html.size());
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(html.data());
     for (std::size_t i = 0; i < html.size();) {
-        const std::size_t n = utf8Length(p + i, html.size() - i);
+        const std::size_t n = utf8Length(html.data() + i, html.size() - i);
         if (n == 0) {
             appendUtf8(text, kReplacementChar);
             ++i;
             continue;
         }
         unsigned long c = 0;
-        const std::size_t len = p[i] == '&' ? readReference(html, i, c) : 0;
+        const std::size_t len = html[i] == '&' ? readReference(html, i, c) : 0;
         if (len == 0 || staysReference(c)) {
             text.append(html, i, len == 0 ? n : len);
             i += len == 0 ? n : len;

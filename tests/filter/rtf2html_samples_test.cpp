@@ -7,25 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "filter/rtf2html/codepage.h"
 #include "filter/rtf2html/decapsulate.h"
 #include "support/core/run_program.h"
 #include "support/core/tool_path.h"
 #include "support/filter/samples.h"
 
 namespace {
-
-bool isUtf8(const std::string& s) {
-    for (std::size_t i = 0; i < s.size();) {
-        const unsigned char c = static_cast<unsigned char>(s[i]);
-        const std::size_t n = c < 0x80 ? 1 : c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3
-                                                                  : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
-        if (n == 0 || i + n > s.size()) return false;
-        for (std::size_t k = 1; k < n; ++k)
-            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-        i += n;
-    }
-    return true;
-}
 
 // The text outside tags and comments.
 std::string visibleText(const std::string& html) {
@@ -102,7 +90,7 @@ TEST(Rtf2HtmlSamples, EveryRtfBodyConverts) {
             testsupport::runProgram({testsupport::builtProgram("filter/rtf2html"), rtf, htmlPath}, "");
         ASSERT_EQ(r.exitCode, 0) << r.err;
         const std::string html = testsupport::readFile(htmlPath);
-        EXPECT_TRUE(isUtf8(html));
+        EXPECT_TRUE(rtf::isUtf8(html));
         EXPECT_EQ(count(html, "charset="), 1u);
         EXPECT_EQ(count(html, "charset=utf-8"), 1u);
         // Nothing of the RTF shows: no control words, no field instructions.

@@ -7,23 +7,11 @@
 #include <cstdlib>
 #include <string>
 
+#include "filter/rtf2html/codepage.h"
 #include "filter/rtf2html/decapsulate.h"
 #include "filter/rtf2html/unrtf_text.h"
 
 namespace {
-
-bool isUtf8(const std::string& s) {
-    for (std::size_t i = 0; i < s.size();) {
-        const unsigned char c = static_cast<unsigned char>(s[i]);
-        const std::size_t n = c < 0x80 ? 1 : c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3
-                                                                  : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
-        if (n == 0 || i + n > s.size()) return false;
-        for (std::size_t k = 1; k < n; ++k)
-            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-        i += n;
-    }
-    return true;
-}
 
 void check(bool ok) {
     if (!ok) std::abort();
@@ -37,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string whole;
     const bool read = rtf::decapsulate(rtf, whole);
     // A wrapped document's HTML is built from decoded characters only.
-    if (read) check(isUtf8(whole));
+    if (read) check(rtf::isUtf8(whole));
 
     // The same bytes in two pieces, cut where the first byte says.
     const std::size_t cut = size == 0 ? 0 : data[0] % (size + 1);
@@ -51,6 +39,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string rewritten;
     if (rewriter.feed(rtf.data(), size, rewritten)) rewriter.finish(rewritten);
 
-    check(isUtf8(rtf::unrtfOutputAsUtf8(rtf)));
+    check(rtf::isUtf8(rtf::unrtfOutputAsUtf8(rtf)));
     return 0;
 }
