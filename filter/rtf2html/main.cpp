@@ -1,8 +1,12 @@
 // rtf2html RTF-FILE HTML-FILE
 //
-// Converts an RTF file to HTML with unrtf, found on PATH. The HTML file
-// appears, complete and synced, only when the conversion succeeded; any
-// failure leaves it absent and ends with a non-zero status.
+// Converts an RTF file to an HTML file in UTF-8 that declares its charset.
+// HTML or plain text that Outlook wrapped in RTF is taken back as it was
+// written; any other RTF is converted by unrtf, found on PATH, after its
+// text has been rewritten so that unrtf loses no character. The HTML file
+// appears, complete and synced, only when the conversion succeeded, and
+// never in place of a file that is there already; any failure leaves it
+// absent and ends with a non-zero status.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -12,16 +16,22 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "filter/rtf2html/decapsulate.h"
+#include "filter/rtf2html/unrtf_text.h"
+#include "runtime/file_buffers.h"
 #include "runtime/files.h"
 #include "runtime/process.h"
 
 namespace {
 
 // The filter stops us at 60 seconds; give up on unrtf a little earlier.
-const int unrtfTimeoutMs = 50 * 1000;
+const int kUnrtfTimeoutMs = 50 * 1000;
+const std::size_t kReadSize = 64 * 1024;
 
 int fail(const std::string& text) {
     std::fprintf(stderr, "rtf2html: %s\n", text.c_str());
@@ -45,67 +55,102 @@ std::string findOnPath(const std::string& program) {
     }
 }
 
-bool writeAll(int fd, const std::string& data) {
-    const char* p = data.data();
-    std::size_t left = data.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        p += n;
-        left -= static_cast<std::size_t>(n);
+// A file of our own beside the target, under a name no other process has;
+// removed when it goes, unless it was published under the target's name.
+class ScratchFile {
+public:
+    explicit ScratchFile(const std::string& besides) {
+        std::string pattern = besides + ".XXXXXX";
+        std::vector<char> name(pattern.begin(), pattern.end());
+        name.push_back('\0');
+        const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+        if (fd < 0) return;
+        path_.assign(name.data());
+        ::fchmod(fd, 0644);
+        file_.reset(new qdl::OutputFile(fd));
     }
-    return true;
+    ~ScratchFile() {
+        file_.reset();
+        if (!path_.empty()) qdl::removeFile(path_);
+    }
+    ScratchFile(const ScratchFile&) = delete;
+    ScratchFile& operator=(const ScratchFile&) = delete;
+
+    bool isOpen() const { return file_ != nullptr; }
+    const std::string& path() const { return path_; }
+
+    bool write(const std::string& data) {
+        return data.empty() ||
+               file_->sputn(data.data(), static_cast<std::streamsize>(data.size())) ==
+                   static_cast<std::streamsize>(data.size());
+    }
+    bool close(bool syncData) {
+        const bool ok = file_->close(syncData);
+        file_.reset();
+        return ok;
+    }
+    // Gives the complete file the target's name, which must be free.
+    bool publish(const std::string& target) {
+        if (!qdl::renameNoReplace(path_, target)) return false;
+        path_.clear();
+        qdl::syncDirectory(qdl::directoryOf(target));
+        return true;
+    }
+
+private:
+    std::string path_;
+    std::unique_ptr<qdl::OutputFile> file_;
+};
+
+std::string systemError() { return std::strerror(errno); }
+
+int cannotWrite(const std::string& path) { return fail("cannot write " + path + ": " + systemError()); }
+int cannotCreate(const std::string& besides) {
+    return fail("cannot create a file beside " + besides + ": " + systemError());
 }
 
-// Writes beside the target, syncs, then renames over it.
-bool writeFileAtomically(const std::string& target, const std::string& data) {
-    std::string temp = target + ".XXXXXX";
-    std::vector<char> name(temp.begin(), temp.end());
-    name.push_back('\0');
-    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
-    if (fd < 0) return false;
-    temp.assign(name.data());
-    bool ok = ::fchmod(fd, 0644) == 0 && writeAll(fd, data) && ::fsync(fd) == 0;
-    if (::close(fd) != 0 && errno != EINTR) ok = false;
-    if (ok) ok = ::rename(temp.c_str(), target.c_str()) == 0;
-    if (!ok) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    qdl::syncDirectory(qdl::directoryOf(target));
-    return true;
+// Reads the next piece of `in` into `buffer`; false at the end.
+bool readPiece(qdl::InputFile& in, std::vector<char>& buffer, std::size_t& size) {
+    size = static_cast<std::size_t>(in.sgetn(buffer.data(), static_cast<std::streamsize>(buffer.size())));
+    return size > 0;
 }
 
-}  // namespace
+int publishHtml(ScratchFile& out, const std::string& html) {
+    if (!out.close(true)) return cannotWrite(out.path());
+    if (!out.publish(html)) return cannotWrite(html);
+    return 0;
+}
 
-int main(int argc, char** argv) {
-    if (argc != 3 || argv[1][0] == '\0' || argv[2][0] == '\0') {
-        std::fprintf(stderr, "usage: %s RTF-FILE HTML-FILE\n", argc > 0 ? argv[0] : "rtf2html");
-        return 2;
-    }
-    std::string rtf = argv[1];
-    const std::string html = argv[2];
-
-    const int fd = ::open(rtf.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return fail("cannot read " + rtf + ": " + std::strerror(errno));
-    struct stat st;
-    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    ::close(fd);
-    if (!regular) return fail(rtf + " is not a regular file");
-
+int convertWithUnrtf(qdl::InputFile& in, const std::string& html) {
     const std::string unrtf = findOnPath("unrtf");
     if (unrtf.empty()) return fail("unrtf not found on PATH");
-    // A name that starts with "-" must not be read as an option.
-    if (rtf[0] == '-') rtf = "./" + rtf;
 
-    std::vector<std::string> args{"--html", rtf};
+    ScratchFile input(html);
+    if (!input.isOpen()) return cannotCreate(html);
+    // The reading of the header started the file; the rewriting starts it again.
+    if (in.pubseekpos(0, std::ios_base::in) != std::streampos(0)) return fail("cannot read the RTF file again");
+    rtf::UnrtfInput rewriter;
+    std::vector<char> buffer(kReadSize);
+    std::size_t size = 0;
+    std::string rewritten;
+    while (readPiece(in, buffer, size)) {
+        if (!rewriter.feed(buffer.data(), size, rewritten)) return fail(rewriter.error());
+        if (!input.write(rewritten)) return cannotWrite(input.path());
+        rewritten.clear();
+    }
+    if (!rewriter.finish(rewritten)) return fail(rewriter.error());
+    if (!input.write(rewritten) || !input.close(false)) return cannotWrite(input.path());
+
+    // A name that starts with "-" must not be read as an option.
+    const std::string inputPath = input.path()[0] == '-' ? "./" + input.path() : input.path();
+    // Pictures would be written into the working directory: the server's.
+    std::vector<std::string> args{"--html", "--nopict", inputPath};
     std::string out;
     std::string err;
     int status = -1;
     try {
         qdl::Process child = qdl::Process::launch(unrtf, args);
-        if (!child.communicate(out, err, unrtfTimeoutMs)) return fail("unrtf did not finish in time");
+        if (!child.communicate(out, err, kUnrtfTimeoutMs)) return fail("unrtf did not finish in time");
         status = child.exitStatus();
     } catch (...) {
         return fail("cannot start " + unrtf);
@@ -116,6 +161,63 @@ int main(int argc, char** argv) {
         return fail(text);
     }
     if (out.empty()) return fail("unrtf produced no output");
-    if (!writeFileAtomically(html, out)) return fail("cannot write " + html + ": " + std::strerror(errno));
-    return 0;
+
+    ScratchFile result(html);
+    if (!result.isOpen()) return cannotCreate(html);
+    if (!result.write(rtf::unrtfOutputAsUtf8(out))) return cannotWrite(result.path());
+    return publishHtml(result, html);
+}
+
+int convert(const std::string& rtfPath, const std::string& html) {
+    qdl::InputFile in(rtfPath, true);
+    if (!in.isOpen()) return fail(rtfPath + " is not a regular file");
+
+    std::vector<char> buffer(kReadSize);
+    std::size_t size = 0;
+    rtf::Decapsulator decapsulator;
+    std::string out;
+    // The header tells whether the document is wrapped HTML or text; it
+    // lies at the start, and what is read of it gives no output.
+    bool ended = false;
+    while (!ended && !decapsulator.headerRead()) {
+        ended = !readPiece(in, buffer, size);
+        const bool ok = ended ? decapsulator.finish(out) : decapsulator.feed(buffer.data(), size, out);
+        if (!ok) return fail(decapsulator.error());
+    }
+    if (decapsulator.encapsulation() == rtf::Encapsulation::None) return convertWithUnrtf(in, html);
+
+    ScratchFile result(html);
+    if (!result.isOpen()) return cannotCreate(html);
+    while (!ended) {
+        if (!result.write(out)) return cannotWrite(result.path());
+        out.clear();
+        ended = !readPiece(in, buffer, size);
+        const bool ok = ended ? decapsulator.finish(out) : decapsulator.feed(buffer.data(), size, out);
+        if (!ok) return fail(decapsulator.error());
+    }
+    if (!result.write(out)) return cannotWrite(result.path());
+    return publishHtml(result, html);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3 || argv[1][0] == '\0' || argv[2][0] == '\0') {
+        std::fprintf(stderr, "usage: %s RTF-FILE HTML-FILE\n", argc > 0 ? argv[0] : "rtf2html");
+        return 2;
+    }
+    const std::string rtf = argv[1];
+    const std::string html = argv[2];
+
+    const int fd = ::open(rtf.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return fail("cannot read " + rtf + ": " + systemError());
+    ::close(fd);
+    struct stat st;
+    if (::lstat(html.c_str(), &st) == 0) return fail(html + " exists already");
+
+    try {
+        return convert(rtf, html);
+    } catch (const std::exception& e) {
+        return fail(std::string("cannot convert ") + rtf + ": " + e.what());
+    }
 }
