@@ -1,6 +1,7 @@
 #include "clients/cli_command.h"
 
 #include <stdexcept>
+#include <vector>
 
 #include "clients/cli.h"
 #include "clients/net_exception.h"
@@ -23,6 +24,36 @@ bool endsInEscape(const std::string& text) {
     const std::size_t last = text.find_last_not_of('\\');
     const std::size_t run = text.size() - (last == std::string::npos ? 0 : last + 1);
     return run % 2 == 1;
+}
+
+// Whether the data-set text of a value gives the server the caller's texts:
+// the escaping drops CR from strings and keys alike. Walked with a stack of
+// its own, so a deep value cannot exhaust ours.
+bool carriedWhole(const DataSet& value) {
+    std::vector<const data_set*> pending;
+    if (!value.isNull()) pending.push_back(value.get());
+    while (!pending.empty()) {
+        const data_set* v = pending.back();
+        pending.pop_back();
+        switch (v->getType()) {
+        case DataSet::kString:
+            if (!qdl::cgpEscapeKeeps(v->value)) return false;
+            break;
+        case DataSet::kArray:
+            for (const DataSet& e : v->elements)
+                if (!e.isNull()) pending.push_back(e.get());
+            break;
+        case DataSet::kDictionary:
+            for (const auto& member : v->members) {
+                if (!qdl::cgpEscapeKeeps(member.first)) return false;
+                if (!member.second.isNull()) pending.push_back(member.second.get());
+            }
+            break;
+        default:
+            break;  // a data block travels as base64
+        }
+    }
+    return true;
 }
 
 }  // namespace
@@ -95,6 +126,7 @@ void Piece::appendTo(std::string& line, bool& ended) const {
         break;
     case Kind::data:
         if (required_) CLI::checkArgument(value_, valueKind_);
+        if (!carriedWhole(value_)) refuse();
         line += CLI::formatArgument(value_);
         break;
     case Kind::group:

@@ -125,7 +125,7 @@ TEST(CliAccounts, AccountSettings) {
         {CLI_CALL(setAccountSettings("bob", dict({}))), "", "", kRefused},
         {CLI_CALL(setAccountSettings("bob", names())), "", "", kRefused},
         // Values holding line ends are escaped by the data-set writer.
-        {CLI_CALL(setAccountSettings("bob", dict({{"a", str("1\r\n2")}}))), "SetAccountSettings bob {a = \"1\\e2\";}"},
+        {CLI_CALL(setAccountSettings("bob", dict({{"a", str("1\n2")}}))), "SetAccountSettings bob {a = \"1\\e2\";}"},
     });
 }
 

@@ -15,6 +15,7 @@
 #include "support/net/fake_server.h"
 #include "support/serverdata/values.h"
 
+using testsupport::array;
 using testsupport::CliSession;
 using testsupport::describe;
 using testsupport::dict;
@@ -25,6 +26,7 @@ using testsupport::kTrickleBytes;
 using testsupport::kTrickleStepMs;
 using testsupport::kTrickleTimeoutMs;
 using testsupport::Script;
+using testsupport::str;
 using testsupport::shown;
 
 namespace {
@@ -406,13 +408,19 @@ TEST(CliArguments, DataStringWithCRIsRefused) {
         {CLI_CALL(writeLog(1, "a\rb")), "", "", kRefused},
         // Optional, yet not sent changed either.
         {CLI_CALL(rejectQueueMessage("123", "spam\r")), "", "", kRefused},
+        // Data sets are written with the same escaping: a CR anywhere in
+        // their strings or keys, however deep, is refused as well.
+        {CLI_CALL(setAccountSettings("bob", dict({{"a", str("1\r\n2")}}))), "", "", kRefused},
+        {CLI_CALL(setAccountSettings("bob", dict({{"a\r", str("1")}}))), "", "", kRefused},
+        {CLI_CALL(updateAccountSettings("bob", dict({{"a", array({str("x"), dict({{"b", str("\r")}})})}}))), "", "",
+         kRefused},
+        {CLI_CALL(setAccountSettings("bob", dict({{"a", array({str("x"), str("y\n")})}}))),
+         "SetAccountSettings bob {a = (x,\"y\\e\");}"},
     });
 }
 
 TEST(CliArguments, CheckDataSet) {
     using cgp::DataSet;
-    using testsupport::array;
-    using testsupport::str;
     const struct {
         const char* name;
         DataSet value;
@@ -438,8 +446,6 @@ TEST(CliArguments, CheckDataSet) {
 }
 
 TEST(CliArguments, Format) {
-    using testsupport::array;
-    using testsupport::str;
     const struct {
         std::string text, formatted;
     } texts[] = {
