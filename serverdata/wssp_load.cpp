@@ -229,9 +229,18 @@ WsspNode* wsspText(std::string* text) {
     return node;
 }
 
-WsspNode* wsspString(const char* text) { return make(WsspNode::kText, 0, qdl::cgpUnescape(text)); }
+// Texts go straight into the node: a string may be of any size.
+WsspNode* wsspString(const char* text) {
+    WsspNode* node = make(WsspNode::kText);
+    qdl::cgpUnescapeAppend(text, tokenLength(text), node->text);
+    return node;
+}
 
-WsspNode* wsspName(const char* name) { return make(WsspNode::kName, 0, name); }
+WsspNode* wsspName(const char* name) {
+    WsspNode* node = make(WsspNode::kName);
+    node->text = name;
+    return node;
+}
 
 WsspNode* wsspNumber(const char* digits) { return make(WsspNode::kNumber, qdl::stringToInt(digits)); }
 
