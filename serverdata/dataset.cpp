@@ -6,6 +6,7 @@
 
 #include "runtime/convert.h"
 #include "runtime/exception.h"
+#include "runtime/siphash.h"
 
 template <>
 qdl::SimpleMutex& thread_safe_ptr<cgp::data_set>::mutex() {
@@ -51,9 +52,7 @@ const DataSet& emptyDataSet() {
 }
 
 std::size_t KeyHash::operator()(const std::string& key) const {
-    std::size_t h = 0;
-    for (char c : key) h = 5 * h + static_cast<std::size_t>(static_cast<signed char>(c));
-    return h;
+    return static_cast<std::size_t>(qdl::keyedHash(key.data(), key.size()));
 }
 
 // ---- the value ----

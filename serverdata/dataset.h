@@ -4,6 +4,7 @@
 // handle: copying it shares the value. Handles may be copied and dropped on
 // any thread; the value itself is not locked, so only one thread at a time
 // may change it. Nothing here throws but getPath.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -105,10 +106,26 @@ private:
 // destroyed, for the same reason as the mutex.
 const DataSet& emptyDataSet();
 
-// Dictionary keys hash as h = 5 * h + byte, the bytes taken as signed.
+// The hash of dictionary keys and of the lookups' tables: keyed, with a
+// key of the process's own (qdl::keyedHash), so that keys from outside
+// cannot be chosen to collide. A table's order differs from process to
+// process: whatever depends on it goes by byKey.
 struct KeyHash {
     std::size_t operator()(const std::string& key) const;
 };
+
+// The entries of a table keyed by strings, in the byte order of their keys
+// (unsigned, as std::string compares): where one entry wins over another,
+// the winner must not change with the table's order.
+template <typename Table>
+std::vector<const typename Table::value_type*> byKey(const Table& table) {
+    std::vector<const typename Table::value_type*> entries;
+    entries.reserve(table.size());
+    for (const auto& entry : table) entries.push_back(&entry);
+    std::sort(entries.begin(), entries.end(), [](const typename Table::value_type* a,
+                                                 const typename Table::value_type* b) { return a->first < b->first; });
+    return entries;
+}
 
 // The members of a dictionary: a hash map from key to value that takes no
 // memory until it holds something (most values are no dictionaries). It

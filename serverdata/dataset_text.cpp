@@ -8,7 +8,6 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
@@ -111,15 +110,7 @@ public:
         case DataSet::kDictionary: {
             changeLine(level);
             out_ += '{';
-            // Byte order, unsigned: std::string compares through memcmp.
-            std::vector<const data_set::Members::value_type*> sorted;
-            sorted.reserve(v.members.size());
-            for (const auto& member : v.members) sorted.push_back(&member);
-            std::sort(sorted.begin(), sorted.end(),
-                      [](const data_set::Members::value_type* a, const data_set::Members::value_type* b) {
-                          return a->first < b->first;
-                      });
-            for (const auto* member : sorted) {
+            for (const auto* member : byKey(v.members)) {
                 changeLine(level + 1);
                 // An empty key too: "" reads back as one.
                 appendQuoted(out_, member->first);

@@ -119,10 +119,11 @@ void loadAccountAliases(lookup::State& s, const std::string& name, const std::st
         if (!value->isEmpty()) {
             kept = now;
             aliases.clear();
-            for (const auto& member : value->members) {
-                const std::string account = qdl::lowerCase(member.first);
-                if (member.second.isNull()) continue;
-                for (const DataSet& element : member.second->elements) {
+            // An alias two accounts name goes to the first by name.
+            for (const auto* member : byKey(value->members)) {
+                const std::string account = qdl::lowerCase(member->first);
+                if (member->second.isNull()) continue;
+                for (const DataSet& element : member->second->elements) {
                     const std::string alias = memberText(element);
                     if (!alias.empty()) aliases.emplace(qdl::lowerCase(alias), account);
                 }
@@ -293,9 +294,11 @@ void loadDomainData() {
     s.groups.clear();
     s.mailingLists.clear();
     forgetGoneDomains(s);
-    for (const auto& domain : s.domainPaths) {
-        const std::string& name = domain.first;
-        const std::string& path = domain.second;
+    // In the order of the names: an address two domains claim goes to the
+    // first.
+    for (const auto* domain : byKey(s.domainPaths)) {
+        const std::string& name = domain->first;
+        const std::string& path = domain->second;
         loadDomainAliases(s, name, path);
         loadAccountAliases(s, name, path);
         loadAddresses(s, name, path);
@@ -309,21 +312,23 @@ void loadDomainData() {
 void loadNameSet(const DataSet& value, NameSet& names) {
     if (value.isNull() || value->isEmpty()) return;
     names.clear();
-    for (const auto& member : value->members) {
-        if (holdsValue(member.second))
-            names.insert(qdl::lowerCase(member.first));
+    // Keys that differ in letter case only: the last by name decides.
+    for (const auto* member : byKey(value->members)) {
+        if (holdsValue(member->second))
+            names.insert(qdl::lowerCase(member->first));
         else
-            names.erase(qdl::lowerCase(member.first));
+            names.erase(qdl::lowerCase(member->first));
     }
 }
 
 void loadNameMap(const DataSet& value, ForwarderMap& forwarders) {
     if (value.isNull() || value->isEmpty()) return;
     forwarders.clear();
-    for (const auto& member : value->members) {
-        const std::string name = qdl::lowerCase(member.first);
-        if (holdsValue(member.second))
-            forwarders.emplace(name, parseAddress(qdl::lowerCase(member.second->value)));
+    // Keys that differ in letter case only: in the order of the names.
+    for (const auto* member : byKey(value->members)) {
+        const std::string name = qdl::lowerCase(member->first);
+        if (holdsValue(member->second))
+            forwarders.emplace(name, parseAddress(qdl::lowerCase(member->second->value)));
         else
             forwarders.erase(name);
     }

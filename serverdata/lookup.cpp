@@ -48,9 +48,11 @@ std::string ipKey(const std::string& text) {
 
 void rebuildRealDomains(State& s) {
     s.realDomains.clear();
-    for (const auto& domain : s.domainAliases) {
-        s.realDomains[domain.first] = domain.first;
-        for (const std::string& alias : domain.second) s.realDomains[alias] = domain.first;
+    // In the order of the names: of two domains that claim a name, the
+    // later decides.
+    for (const auto* domain : byKey(s.domainAliases)) {
+        s.realDomains[domain->first] = domain->first;
+        for (const std::string& alias : domain->second) s.realDomains[alias] = domain->first;
     }
 }
 

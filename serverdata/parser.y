@@ -98,7 +98,7 @@ class WsspNode;
    member access binds more tightly still (page_operand). */
 %left PAGE_BAR
 %left PAGE_AMP
-%type <cgp::WsspNode*> page_items page_item page_inline page_format page_statement page_if_rest
+%type <cgp::WsspNode*> page_items page_open page_inline page_format page_statement page_if
 %type <cgp::WsspNode*> page_expression page_operand page_member page_key page_primary page_element
 %type <cgp::WsspNode*> page_call page_translated page_name page_string page_number
 %type <cgp::WsspNode*> page_expression_list page_numbers page_menu page_default page_display
@@ -210,21 +210,24 @@ router_target
    loop names that differ); the parse ends there. */
 
 input
-    : MODE_PAGE page_items                  { if (!cgp::wsspSetResult(cgp::wsspPage($2))) YYABORT; }
+    : MODE_PAGE                             { cgp::wsspBegin(); }
+      page_items                            { if (!cgp::wsspSetResult(cgp::wsspPage($3))) YYABORT; }
     ;
 
-/* No "page" symbol between the items and a closing tag: the parser would
-   have to choose at "<!--%%" whether a nested statement or the closing tag
-   comes. The builders wrap the items as a page instead. */
+/* Every statement is read after its "<!--%%", which the items before it
+   take (page_open): the word after it tells a nested statement from the
+   ELIF, ELSE, ENDIF, EMPTYFOR or ENDFOR that goes on with an open one. So
+   the ELIF parts of an IF follow each other on the left, and the stack
+   does not grow with their number. The builders wrap items as a page. */
 page_items
     : %empty                                { $$ = nullptr; }
-    | page_items page_item                  { $$ = cgp::wsspAppend($1, $2); }
+    | page_items PAGE_TEXT                  { $$ = cgp::wsspAppend($1, cgp::wsspText($2)); }
+    | page_items page_inline                { $$ = cgp::wsspAppend($1, $2); }
+    | page_open page_statement              { $$ = cgp::wsspAppend($1, $2); }
     ;
 
-page_item
-    : PAGE_TEXT                             { $$ = cgp::wsspText($1); }
-    | page_inline
-    | page_statement
+page_open
+    : page_items PAGE_TAG_OPEN              { $$ = $1; }
     ;
 
 page_inline
@@ -272,49 +275,46 @@ page_subst
     ;
 
 page_statement
-    : PAGE_TAG_OPEN PAGE_IF page_expression PAGE_TAG_CLOSE page_items page_if_rest
-                                            { $$ = cgp::wsspConditional($3, cgp::wsspPage($5), $6); if (!$$) YYABORT; }
-    | PAGE_TAG_OPEN page_loop_word PAGE_NAME PAGE_IN page_expression PAGE_TAG_CLOSE page_items
-      PAGE_TAG_OPEN PAGE_ENDFOR PAGE_NAME PAGE_TAG_CLOSE
+    : page_if PAGE_ENDIF PAGE_TAG_CLOSE     { $$ = cgp::wsspEndIf($1, nullptr); if (!$$) YYABORT; }
+    | page_if PAGE_ELSE PAGE_TAG_CLOSE page_open PAGE_ENDIF PAGE_TAG_CLOSE
+                                            { $$ = cgp::wsspEndIf($1, cgp::wsspPage($4)); if (!$$) YYABORT; }
+    | page_loop_word PAGE_NAME PAGE_IN page_expression PAGE_TAG_CLOSE page_open
+      PAGE_ENDFOR PAGE_NAME PAGE_TAG_CLOSE
                                             {
-                                                $$ = cgp::wsspLoop($3, $5, cgp::wsspPage($7), nullptr, nullptr, $10);
-                                                cgp::freeToken($3);
-                                                cgp::freeToken($10);
+                                                $$ = cgp::wsspLoop($2, $4, cgp::wsspPage($6), nullptr, nullptr, $8);
+                                                cgp::freeToken($2);
+                                                cgp::freeToken($8);
                                                 if (!$$) YYABORT;
                                             }
-    | PAGE_TAG_OPEN page_loop_word PAGE_NAME PAGE_IN page_expression PAGE_TAG_CLOSE page_items
-      PAGE_TAG_OPEN PAGE_EMPTYFOR PAGE_NAME PAGE_TAG_CLOSE page_items
-      PAGE_TAG_OPEN PAGE_ENDFOR PAGE_NAME PAGE_TAG_CLOSE
+    | page_loop_word PAGE_NAME PAGE_IN page_expression PAGE_TAG_CLOSE page_open
+      PAGE_EMPTYFOR PAGE_NAME PAGE_TAG_CLOSE page_open PAGE_ENDFOR PAGE_NAME PAGE_TAG_CLOSE
                                             {
-                                                $$ = cgp::wsspLoop($3, $5, cgp::wsspPage($7), $10, cgp::wsspPage($12), $15);
-                                                cgp::freeToken($3);
-                                                cgp::freeToken($10);
-                                                cgp::freeToken($15);
+                                                $$ = cgp::wsspLoop($2, $4, cgp::wsspPage($6), $8, cgp::wsspPage($10), $12);
+                                                cgp::freeToken($2);
+                                                cgp::freeToken($8);
+                                                cgp::freeToken($12);
                                                 if (!$$) YYABORT;
                                             }
-    | PAGE_TAG_OPEN PAGE_INCLUDE QUOTED_STRING PAGE_TAG_CLOSE
-                                            { $$ = cgp::wsspInclude($3, nullptr); cgp::freeToken($3); if (!$$) YYABORT; }
-    | PAGE_TAG_OPEN PAGE_INCLUDE QUOTED_STRING OPEN_PAREN page_expression_list CLOSE_PAREN PAGE_TAG_CLOSE
-                                            { $$ = cgp::wsspInclude($3, $5); cgp::freeToken($3); if (!$$) YYABORT; }
-    | PAGE_TAG_OPEN page_menu PAGE_TAG_CLOSE
-                                            { $$ = $2; if (!$$) YYABORT; }
+    | PAGE_INCLUDE QUOTED_STRING PAGE_TAG_CLOSE
+                                            { $$ = cgp::wsspInclude($2, nullptr); cgp::freeToken($2); if (!$$) YYABORT; }
+    | PAGE_INCLUDE QUOTED_STRING OPEN_PAREN page_expression_list CLOSE_PAREN PAGE_TAG_CLOSE
+                                            { $$ = cgp::wsspInclude($2, $4); cgp::freeToken($2); if (!$$) YYABORT; }
+    | page_menu PAGE_TAG_CLOSE
+                                            { $$ = $1; if (!$$) YYABORT; }
     ;
 
-/* Right-recursive: the parser shifts "<!--%%" before it knows whether an
-   ELIF, an ELSE, an ENDIF or a nested statement follows. The tail is a
-   sequence: the ELIF pairs, then the else page or an empty node. */
-page_if_rest
-    : PAGE_TAG_OPEN PAGE_ENDIF PAGE_TAG_CLOSE
-                                            { $$ = cgp::wsspElse(nullptr); }
-    | PAGE_TAG_OPEN PAGE_ELSE PAGE_TAG_CLOSE page_items PAGE_TAG_OPEN PAGE_ENDIF PAGE_TAG_CLOSE
-                                            { $$ = cgp::wsspElse(cgp::wsspPage($4)); }
-    | PAGE_TAG_OPEN PAGE_ELIF page_expression PAGE_TAG_CLOSE page_items page_if_rest
-                                            { $$ = cgp::wsspElif($3, cgp::wsspPage($5), $6); }
+/* A conditional under way: the condition and page, then those of each ELIF. */
+page_if
+    : PAGE_IF                               { if (!cgp::wsspEnter()) YYABORT; }
+      page_expression PAGE_TAG_CLOSE page_open
+                                            { $$ = cgp::wsspConditional($3, cgp::wsspPage($5)); if (!$$) YYABORT; }
+    | page_if PAGE_ELIF page_expression PAGE_TAG_CLOSE page_open
+                                            { $$ = cgp::wsspElif($1, $3, cgp::wsspPage($5)); if (!$$) YYABORT; }
     ;
 
 page_loop_word
-    : PAGE_FOREACH                          { $$ = PAGE_FOREACH; }
-    | PAGE_FORALL                           { $$ = PAGE_FORALL; }
+    : PAGE_FOREACH                          { if (!cgp::wsspEnter()) YYABORT; $$ = PAGE_FOREACH; }
+    | PAGE_FORALL                           { if (!cgp::wsspEnter()) YYABORT; $$ = PAGE_FORALL; }
     ;
 
 page_menu

@@ -55,8 +55,8 @@ void freeRoute(Route* route);
 // ---- page mode (wssp_load.cpp) ----
 // The builders of page nodes. Every node made during a load is known to the
 // loader, which frees what a failed parse leaves; the grammar frees none.
-// A builder returning null has reported the failure (a page nested too
-// deeply, loop names that differ) and the parse ends.
+// A builder returning null, or wsspEnter false, has reported the failure (a
+// page nested too deeply, loop names that differ) and the parse ends.
 class WsspNode;
 
 // Operator codes that belong to no token.
@@ -76,11 +76,15 @@ WsspNode* wsspAppend(WsspNode* sequence, WsspNode* item);  // null makes a seque
 WsspNode* wsspAppendArgument(WsspNode* list, WsspNode* item);  // the same, but every argument stays its own
 WsspNode* wsspPage(WsspNode* items);                     // items or null: the page's two levels
 WsspNode* wsspInline(WsspNode* format, WsspNode* expression);
-WsspNode* wsspElse(WsspNode* page);                      // an IF's tail: [else page or empty]
-WsspNode* wsspElif(WsspNode* condition, WsspNode* page, WsspNode* tail);  // [condition, page, tail...]
-WsspNode* wsspConditional(WsspNode* condition, WsspNode* page, WsspNode* tail);
+void wsspBegin();                                        // a page starts: no statement is open
+bool wsspEnter();                                        // an IF, FOREACH or FORALL opens
+// A conditional is built as its parts come: [condition, page], each ELIF's
+// pair, then the else page or an empty node, which closes the statement.
+WsspNode* wsspConditional(WsspNode* condition, WsspNode* page);
+WsspNode* wsspElif(WsspNode* conditional, WsspNode* condition, WsspNode* page);
+WsspNode* wsspEndIf(WsspNode* conditional, WsspNode* elsePage);  // elsePage may be null
 WsspNode* wsspLoop(const char* name, WsspNode* collection, WsspNode* body, const char* emptyName,
-                   WsspNode* emptyBody, const char* endName);
+                   WsspNode* emptyBody, const char* endName);  // closes the statement
 WsspNode* wsspInclude(const char* file, WsspNode* arguments);  // arguments: a list or null
 WsspNode* wsspMenu(int code, WsspNode* variable, WsspNode* list, WsspNode* defaultValue, WsspNode* display);
 bool wsspSetResult(WsspNode* page);                      // the page's root

@@ -271,7 +271,7 @@ public:
     }
 
 private:
-    std::unordered_map<std::string, std::uint32_t> exact_;
+    std::unordered_map<std::string, std::uint32_t, KeyHash> exact_;
     Trie suffixes_;  // keys reversed
     Trie prefixes_;  // keys in ASCII lower case
     std::uint32_t any_ = kNoRoute;  // the first pattern that is "*" alone
@@ -283,7 +283,7 @@ struct Tables {
     RouteTable domain;
     std::string defaultDomain;
     bool defaultDomainSet = false;
-    std::unordered_set<std::string> targets;  // account NUL domain, for isRouteTarget
+    std::unordered_set<std::string, KeyHash> targets;  // account NUL domain, for isRouteTarget
 
     const std::string& defaultText() const { return defaultDomainSet ? defaultDomain : getMainDomainName(); }
 };
@@ -400,11 +400,7 @@ void addGlobalAliases(const DataSet& settings, Build& build) {
     const auto aliases = settings->members.find("GlobalAliases");
     if (aliases == settings->members.end() || aliases->second.isNull()) return;
     // In the order of the names: the settings' own table has none.
-    std::vector<const Members::value_type*> sorted;
-    for (const auto& member : aliases->second->members) sorted.push_back(&member);
-    std::sort(sorted.begin(), sorted.end(),
-              [](const Members::value_type* a, const Members::value_type* b) { return a->first < b->first; });
-    for (const Members::value_type* member : sorted) {
+    for (const Members::value_type* member : byKey(aliases->second->members)) {
         const std::string target = member->second.isNull() ? std::string() : member->second->value;
         const Address to = splitAddress(target, build.defaultDomain);
         Route route;

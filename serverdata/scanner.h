@@ -19,7 +19,9 @@ public:
 };
 
 // Starts reading a memory text (file null) or an open file, in the start
-// condition of the mode, with the counters at 0.
+// condition of the mode, with the counters at 0. A memory text is followed
+// by a NUL byte (as a std::string's data is) and stays for the parse: a
+// long data-mode token is handed on where it stands in it.
 void scannerBegin(int mode, const char* text, std::size_t length, FILE* file);
 // Releases every scanner buffer and resets the scanner for the next parse.
 void scannerEnd();
@@ -33,6 +35,10 @@ const char* scannerTokenText();
 // automaton; off, every token goes through the automaton. On by default;
 // tests turn it off to compare the two.
 void scannerUseFastPath(bool on);
+
+// For tests: how often the last parse read its input. A refill takes all
+// the room the buffer has, and the buffer doubles when a token fills it.
+std::size_t scannerReads();
 
 // One token as the grammar gets it: its code (0 at the end of the input),
 // the bytes matched, the text handed on (for the tokens that carry one) and

@@ -95,11 +95,18 @@ constexpr int kCalendarTimeMenu = 372;
 constexpr int kLocalCalendarTimeMenu = 373;
 constexpr int kStringMenu = 374;
 
-// Includes nest at most this deep: a page that includes itself ends.
+// Includes nest at most this deep: a page that includes itself ends. The
+// pages they include are together at most this many nodes high (16 pages
+// of 256): rendering recurses along each, and one page may be nested much
+// more deeply (below).
 constexpr int kMaxIncludeDepth = 16;
-// A loaded tree is at most this many nodes deep (an expression of many
-// operators counts each): rendering and freeing recurse along it.
-constexpr int kMaxTreeHeight = 256;
+constexpr int kMaxIncludedHeight = 16 * 256;
+// Statements with a body (IF, FOREACH, FORALL) nest at most this deep, and
+// an expression is at most this many nodes high (a chain of operators
+// counts each): rendering recurses along both, so a loaded tree is at most
+// about 3 * kMaxNesting + kMaxExpressionHeight nodes high.
+constexpr int kMaxNesting = 256;
+constexpr int kMaxExpressionHeight = 256;
 }  // namespace wssp
 
 // One node of a page. Children are owned: destroying a node destroys them

@@ -115,12 +115,19 @@ void adoptChildren(WsspNode* node, WsspNode* sequence) {
     delete sequence;
 }
 
-// The node when it is within the height bound; otherwise the parse ends
-// with an error (the loader frees the node).
-WsspNode* bounded(WsspNode* node) {
-    if (node->height() <= wssp::kMaxTreeHeight) return node;
+// The statements open in the running page-mode parse (the parser's lock
+// guards it).
+int openStatements = 0;
+
+bool nestedTooDeeply() {
     cgparsererror("page nested too deeply");
-    return nullptr;
+    return false;
+}
+
+// True when the expression, if any, is within the height bound; otherwise
+// the parse ends with an error (the loader frees the nodes).
+bool fits(const WsspNode* expression) {
+    return expression == nullptr || expression->height() <= wssp::kMaxExpressionHeight || nestedTooDeeply();
 }
 
 bool isRegularFile(const std::string& path, long long& size) {
@@ -229,9 +236,18 @@ WsspNode* wsspText(std::string* text) {
     return node;
 }
 
-WsspNode* wsspString(const char* text) { return make(WsspNode::kText, 0, qdl::cgpUnescape(text)); }
+// Texts go straight into the node: a string may be of any size.
+WsspNode* wsspString(const char* text) {
+    WsspNode* node = make(WsspNode::kText);
+    qdl::cgpUnescapeAppend(text, tokenLength(text), node->text);
+    return node;
+}
 
-WsspNode* wsspName(const char* name) { return make(WsspNode::kName, 0, name); }
+WsspNode* wsspName(const char* name) {
+    WsspNode* node = make(WsspNode::kName);
+    node->text = name;
+    return node;
+}
 
 WsspNode* wsspNumber(const char* digits) { return make(WsspNode::kNumber, qdl::stringToInt(digits)); }
 
@@ -280,38 +296,39 @@ WsspNode* wsspPage(WsspNode* items) {
 }
 
 WsspNode* wsspInline(WsspNode* format, WsspNode* expression) {
+    if (!fits(format) || !fits(expression)) return nullptr;
     WsspNode* node = make(WsspNode::kInline);
     node->addChild(format != nullptr ? format : make(WsspNode::kEmpty));
     node->addChild(expression);
-    return bounded(node);
-}
-
-WsspNode* wsspElse(WsspNode* page) {
-    WsspNode* tail = make(WsspNode::kSequence);
-    tail->addChild(page != nullptr ? page : make(WsspNode::kEmpty));
-    return tail;
-}
-
-namespace {
-
-// A node of the kind holding the condition, the page, then the tail's
-// children: the ELIF pairs and the else page.
-WsspNode* branch(int kind, WsspNode* condition, WsspNode* page, WsspNode* tail) {
-    WsspNode* node = make(kind);
-    node->addChild(condition);
-    node->addChild(page);
-    adoptChildren(node, tail);
     return node;
 }
 
-}  // namespace
+void wsspBegin() { openStatements = 0; }
 
-WsspNode* wsspElif(WsspNode* condition, WsspNode* page, WsspNode* tail) {
-    return branch(WsspNode::kSequence, condition, page, tail);
+// Counted as they open, before their bodies are read: a page nested without
+// end fails at the first statement too deep, and the parser's stack stays
+// small.
+bool wsspEnter() { return ++openStatements <= wssp::kMaxNesting || nestedTooDeeply(); }
+
+WsspNode* wsspConditional(WsspNode* condition, WsspNode* page) {
+    if (!fits(condition)) return nullptr;
+    WsspNode* node = make(WsspNode::kConditional);
+    node->addChild(condition);
+    node->addChild(page);
+    return node;
 }
 
-WsspNode* wsspConditional(WsspNode* condition, WsspNode* page, WsspNode* tail) {
-    return bounded(branch(WsspNode::kConditional, condition, page, tail));
+WsspNode* wsspElif(WsspNode* conditional, WsspNode* condition, WsspNode* page) {
+    if (!fits(condition)) return nullptr;
+    conditional->addChild(condition);
+    conditional->addChild(page);
+    return conditional;
+}
+
+WsspNode* wsspEndIf(WsspNode* conditional, WsspNode* elsePage) {
+    conditional->addChild(elsePage != nullptr ? elsePage : make(WsspNode::kEmpty));
+    --openStatements;
+    return conditional;
 }
 
 WsspNode* wsspLoop(const char* name, WsspNode* collection, WsspNode* body, const char* emptyName, WsspNode* emptyBody,
@@ -321,17 +338,22 @@ WsspNode* wsspLoop(const char* name, WsspNode* collection, WsspNode* body, const
                        << emptyName << ", " << endName << ")";
         return nullptr;
     }
+    if (!fits(collection)) return nullptr;
     WsspNode* node = make(WsspNode::kLoop, 0, name);
     node->addChild(collection);
     node->addChild(body);
     node->addChild(emptyBody != nullptr ? emptyBody : make(WsspNode::kEmpty));
-    return bounded(node);
+    --openStatements;
+    return node;
 }
 
 WsspNode* wsspInclude(const char* file, WsspNode* arguments) {
+    if (arguments != nullptr)
+        for (const WsspNode* argument : arguments->children)
+            if (!fits(argument)) return nullptr;
     WsspNode* node = make(WsspNode::kInclude, 0, qdl::cgpUnescape(file));
     adoptChildren(node, arguments);
-    return bounded(node);
+    return node;
 }
 
 WsspNode* wsspMenu(int code, WsspNode* variable, WsspNode* list, WsspNode* defaultValue, WsspNode* display) {
@@ -341,12 +363,14 @@ WsspNode* wsspMenu(int code, WsspNode* variable, WsspNode* list, WsspNode* defau
     // node; missing parts at the end are left out.
     int count = 4;
     while (count > 0 && parts[count - 1] == nullptr) --count;
-    for (int i = 0; i < count; ++i) node->addChild(parts[i] != nullptr ? parts[i] : make(WsspNode::kEmpty));
-    return bounded(node);
+    for (int i = 0; i < count; ++i) {
+        if (!fits(parts[i])) return nullptr;
+        node->addChild(parts[i] != nullptr ? parts[i] : make(WsspNode::kEmpty));
+    }
+    return node;
 }
 
 bool wsspSetResult(WsspNode* page) {
-    if (bounded(page) == nullptr) return false;
     if (!loadingHere) {
         freeAll(foreign());
         return true;

@@ -305,6 +305,7 @@ struct WsspContext::Render {
     // where the locals' own "INCLUDEARG" counts.
     const std::vector<std::string>* includeArgs = nullptr;
     int includeDepth = 0;
+    int includedHeight = 0;  // of the pages being included
     unsigned handlerVersion = 0;
     std::shared_ptr<const WSSPPage::IncludeHandler> handler;
 
@@ -724,6 +725,10 @@ void Renderer::include(const WsspNode* node, std::ostream& out) {
         put(out, "[ERROR, INCLUDED FILE '" + node->text + "' NOT FOUND]");
         return;
     }
+    if (state_.includedHeight + page->height() > wssp::kMaxIncludedHeight) {
+        put(out, "[ERROR, INCLUDED FILE '" + node->text + "' NESTED TOO DEEPLY]");
+        return;
+    }
     std::vector<std::string> arguments;
     arguments.reserve(node->children.size());
     for (const WsspNode* argument : node->children) {
@@ -741,15 +746,19 @@ void Renderer::include(const WsspNode* node, std::ostream& out) {
     struct Entered {
         WsspContext::Render& state;
         const std::vector<std::string>* saved;
-        Entered(WsspContext::Render& s, const std::vector<std::string>* args) : state(s), saved(s.includeArgs) {
+        const int height;
+        Entered(WsspContext::Render& s, const std::vector<std::string>* args, int h)
+            : state(s), saved(s.includeArgs), height(h) {
             state.includeArgs = args;
             ++state.includeDepth;
+            state.includedHeight += height;
         }
         ~Entered() {
             state.includeArgs = saved;
             --state.includeDepth;
+            state.includedHeight -= height;
         }
-    } entered(state_, &arguments);
+    } entered(state_, &arguments, page->height());
     execute(page, out);
 }
 

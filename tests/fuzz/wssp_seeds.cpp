@@ -1,7 +1,10 @@
 // Writes a starting corpus for wssp_fuzz into the folder it is given: pages
-// that use every kind of statement, expression and format.
+// that use every kind of statement, expression and format, and pages nested
+// as deeply as they may be.
 #include <cstdio>
+#include <iterator>
 #include <string>
+#include <vector>
 
 int main(int argc, char** argv) {
     if (argc != 2) {
@@ -27,12 +30,23 @@ int main(int argc, char** argv) {
         "<!--%%FOREACH r IN rows--><!--%%FOREACH c IN d.list-->%%r[].name%%%%c[]%%<!--%%ENDFOR c--><!--%%ENDFOR r-->",
         "\xEF\xBB\xBF" "50% <!-- not a tag --> %%\"q\\\"\\e\"%%",
     };
+    std::vector<std::string> all(std::begin(pages), std::end(pages));
+    // As deeply nested as a page may be, and one statement more; an IF with
+    // many ELIF parts.
+    for (const int depth : {256, 257}) {
+        std::string page = "x";
+        for (int i = 0; i < depth; ++i) page = "<!--%%IF a-->" + page + "<!--%%ELSE-->y<!--%%ENDIF-->";
+        all.push_back(page);
+    }
+    std::string elifs = "<!--%%IF a-->0";
+    for (int i = 1; i < 2000; ++i) elifs += "<!--%%ELIF EXISTS(d.k)-->" + std::to_string(i);
+    all.push_back(elifs + "<!--%%ENDIF-->");
     int n = 0;
-    for (const char* page : pages) {
+    for (const std::string& page : all) {
         const std::string path = std::string(argv[1]) + "/seed" + std::to_string(n++) + ".wssp";
         std::FILE* f = std::fopen(path.c_str(), "wb");
         if (f == nullptr) return 1;
-        std::fputs(page, f);
+        std::fputs(page.c_str(), f);
         std::fclose(f);
     }
     return 0;

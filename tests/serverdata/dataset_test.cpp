@@ -1,5 +1,6 @@
 // Data-set values: kinds and conversions, shared handles, equality, merge
 // and path access.
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -288,4 +289,32 @@ TEST(DataSetTest, HandlesCrossThreads) {
     for (auto& t : threads) t.join();
     EXPECT_TRUE(shared.isUnique());
     EXPECT_TRUE(shared->members.at("k").isUnique());
+}
+
+// Fault once: keys hashed as h = 5h + byte, under which "ab" and "`g" are
+// equal and so is every key made of such pairs: 65,536 of them took 20 s
+// to read into one dictionary. Keys hash under the process's own key now.
+TEST(DataSetTest, KeysMadeToCollideSpreadOverTheTable) {
+    const int kPairs = 12;
+    std::vector<std::string> keys;
+    for (int i = 0; i < 1 << kPairs; ++i) {
+        std::string key;
+        for (int b = 0; b < kPairs; ++b) key += (i >> b & 1) ? "ab" : "`g";
+        keys.push_back(key);
+    }
+    // The table a dictionary starts with has 193 buckets.
+    const cgp::KeyHash hash;
+    std::set<std::size_t> hashes, buckets;
+    for (const std::string& key : keys) {
+        hashes.insert(hash(key));
+        buckets.insert(hash(key) % 193);
+    }
+    EXPECT_EQ(hashes.size(), keys.size());
+    EXPECT_GT(buckets.size(), 180u);
+
+    std::string text = "{";
+    for (const std::string& key : keys) text += "\"" + key + "\" = \"" + key + "\";";
+    const DataSet read = DataSet::parse(text + "}");
+    ASSERT_EQ(read->members.size(), keys.size());
+    for (const std::string& key : keys) EXPECT_EQ(read->members.at(key)->value, key);
 }

@@ -269,6 +269,43 @@ TEST_F(LookupTest, RealAccountNames) {
     EXPECT_EQ(cgp::getCanonicalAddress("jo"), "jo@main.com");
 }
 
+// A table's order differs from process to process: its keys hash under the
+// process's own key. Where two entries claim one name, the order of their
+// names decides, in whichever order the file holds them.
+TEST_F(LookupTest, ClaimsOnOneNameGoByTheOrderOfNames) {
+    for (const bool reversed : {false, true}) {
+        SCOPED_TRACE(reversed ? "written in reverse" : "written in order");
+        const auto inOrder = [reversed](const std::string& first, const std::string& second) {
+            return "{" + (reversed ? second + " " + first : first + " " + second) + "}";
+        };
+        base_.write("Domains/c.org/Settings/aliases.data", inOrder("amy = (shared);", "zed = (shared);"));
+        base_.setTime("Domains/c.org/Settings/aliases.data", reversed ? 1600000001 : 1600000000);
+        base_.write("Domains/c.org/Settings/forwarders.data", inOrder("Fwd = \"a@x.org\";", "fwd = \"b@y.org\";"));
+        base_.write("Domains/c.org/Settings/groups.data", inOrder("Team = (x);", "team = {};"));
+        cgp::loadDomains("");
+        Address alias("shared", "c.org");
+        EXPECT_TRUE(cgp::resolveAlias(alias));
+        EXPECT_EQ(shown(alias), "amy@c.org");
+        Address forwarder("fwd", "c.org");
+        EXPECT_TRUE(cgp::resolveForwarder(forwarder, 0));
+        EXPECT_EQ(shown(forwarder), "a@x.org");
+        // "team" without members comes after "Team" and removes it.
+        EXPECT_FALSE(cgp::isGroup(Address("team", "c.org")));
+    }
+    // Across domains, which the tree lists in any order: b.org claims the
+    // same address, alias and "All Available" as c.org.
+    base_.write("Domains/c.org/Settings/domain.settings", "{IPAddresses = (10.0.0.2); IPMode = \"All Available\";}");
+    base_.write("Domains/c.org/Settings/domainAliases.data", "(alias-b.org)");
+    cgp::loadDomains("");
+    std::string ip = "10.0.0.2";
+    EXPECT_EQ(cgp::findDomainByIP(ip), "b.org");  // the first to claim it
+    ip = "10.9.9.9";
+    testsupport::StdoutCapture capture;
+    EXPECT_EQ(cgp::findDomainByIP(ip), "c.org");  // the last
+    std::string name = "alias-b.org";
+    EXPECT_EQ(cgp::getRealDomainName(name), "c.org");  // the last
+}
+
 TEST_F(LookupTest, VerboseLines) {
     std::string name;
     {

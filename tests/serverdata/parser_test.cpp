@@ -13,6 +13,7 @@
 
 #include "serverdata/dataset.h"
 #include "serverdata/parser.h"
+#include "serverdata/scanner.h"
 #include "support/core/capture.h"
 #include "support/serverdata/fake_base.h"
 #include "support/serverdata/values.h"
@@ -79,6 +80,45 @@ TEST(ParserTest, AFailedParseLeavesNothingForTheNext) {
     EXPECT_TRUE(DataSet::parse("{a = (1, 2, [TWE")->isEmpty());
     EXPECT_EQ(testsupport::describe(DataSet::parse("z")), "S\"z\"");
     EXPECT_EQ(testsupport::describe(DataSet::parse("{a = (1, 2);}")), "D{\"a\":A[S\"1\",S\"2\"]}");
+}
+
+// Fault once: a refill took 16 KiB however much the buffer held, and the
+// scanner read an unfinished token again from its start after each, so one
+// long token took time in the square of its length (8 MB: 5 s, 16 MB:
+// 20 s) in every mode. The refills now grow with the token: it is read
+// again only as often as the buffer doubles.
+TEST(ParserTest, ALongTokenTakesFewReads) {
+    const std::string run(1 << 20, 'a');
+    const std::string base64(1 << 20, 'A');
+    const struct {
+        const char* name;
+        std::string text;
+        int mode;
+    } cases[] = {
+        {"data atom", run, cgp::kDataMode},
+        {"data string", "(\"" + run + "\")", cgp::kDataMode},
+        {"data block", "{a = [" + base64 + "];}", cgp::kDataMode},
+        {"router atom", "<" + run + "> = b", cgp::kRouterMode},
+        {"router quoted target", "a = \"" + run + "\"b", cgp::kRouterMode},
+        {"page text", run, cgp::kPageMode},
+        {"page string", "%%\"" + run + "\"%%", cgp::kPageMode},
+        {"page name", "%%" + run + "%%", cgp::kPageMode},
+    };
+    testsupport::FakeBase base;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        // 64 reads of 16 KiB before; now the buffer doubles 6 times, with a
+        // few reads at the start and the end.
+        for (const bool fast : {true, false}) {
+            cgp::scannerUseFastPath(fast);
+            EXPECT_TRUE(cgp::parseText(c.text, c.mode));
+            EXPECT_LE(cgp::scannerReads(), 16u);
+            base.write("long.text", c.text);
+            EXPECT_TRUE(cgp::parseFile("long.text", c.mode));
+            EXPECT_LE(cgp::scannerReads(), 16u);
+            cgp::scannerUseFastPath(true);
+        }
+    }
 }
 
 TEST(ParserTest, ParsesFromSeveralThreads) {

@@ -109,6 +109,29 @@ TEST(ScannerTest, TokensLongerThanTheBufferReadTheSame) {
     }
 }
 
+// A long token goes on across several buffer ends, which cut it each
+// somewhere else: in an escape, in a multi-byte sequence, at a line feed.
+// The fast path measures on from where the last buffer ended.
+TEST(ScannerTest, LongTokensAcrossManyBufferEnds) {
+    std::string quoted, block, atom;
+    while (quoted.size() < 150000) quoted += "ab\\e\\101\\\\\\\"x\\ddd\xC3\xA9";
+    while (block.size() < 150000) block += "TWFu\n\xC3\xA9+/\xE2\x82\xAC=";
+    while (atom.size() < 150000) atom += "ab-c.9_@";
+    const std::string tokens = "(\"" + quoted + "\", [" + block + "], " + atom + ")";
+    // Each shift moves every buffer end to another byte of the patterns.
+    for (std::size_t shift = 0; shift < 19; ++shift) {
+        SCOPED_TRACE(shift);
+        const std::string text = std::string(shift, ' ') + tokens;
+        const std::vector<ScannedToken> fast = scan(text, true);
+        ASSERT_EQ(show(fast), show(scan(text, false)));
+        ASSERT_TRUE(fast == scan(text, false));
+        ASSERT_EQ(fast.size(), 8u);
+        EXPECT_EQ(fast[1].value, quoted);
+        EXPECT_EQ(fast[3].value, block);
+        EXPECT_EQ(fast[5].value, atom);
+    }
+}
+
 TEST(ScannerTest, TokensAndCountersAsTheGrammarGetsThem) {
     const std::vector<ScannedToken> tokens = scan("{a = \"b c\";\r\n  [TWE=]}", true);
     const std::vector<ScannedToken> expected = {

@@ -17,10 +17,14 @@
 #include "support/core/capture.h"
 #include "support/core/run_program.h"
 #include "support/serverdata/pages.h"
+#include "support/serverdata/values.h"
 
 using cgp::WsspNode;
+using testsupport::array;
 using testsupport::describeTree;
+using testsupport::dict;
 using testsupport::loadPage;
+using testsupport::str;
 
 namespace {
 
@@ -298,22 +302,80 @@ TEST(WsspLoad, LoopNamesThatDifferFailTheLoad) {
     EXPECT_EQ(capture.text(), "* while parsing a wssp file: syntax error, mismatching scanner names (item, other, item)\n");
 }
 
-// Rendering and freeing walk the tree recursively: its height is bounded.
+namespace {
+
+std::string nested(int depth, const std::string& open, const std::string& inner, const std::string& close) {
+    std::string page;
+    for (int i = 0; i < depth; ++i) page += open;
+    page += inner;
+    for (int i = 0; i < depth; ++i) page += close;
+    return page;
+}
+
+}  // namespace
+
+// Fault once: 85 nested IFs were refused as nested too deeply, and an IF
+// with 2,000 ELIF parts failed with "memory exhausted": the parser's stack
+// grew with each ELIF.
+TEST(WsspLoad, StatementsNestDeeplyAndIfsTakeAnyNumberOfElifs) {
+    const cgp::DataSet yes = dict({{"a", str("YES")}, {"l", array({str("1")})}});
+    const struct {
+        const char* name;
+        std::string page;
+    } cases[] = {
+        {"200 nested IFs", nested(200, "<!--%%IF a-->", "x", "<!--%%ENDIF-->")},
+        {"256 nested loops, the most", nested(256, "<!--%%FOREACH i IN l-->", "x", "<!--%%ENDFOR i-->")},
+        {"nested as IF, ELIF and ELSE pages",
+         nested(100, "<!--%%IF n-->-<!--%%ELIF n-->-<!--%%ELSE-->", "x", "<!--%%ENDIF-->")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::unique_ptr<WsspNode> root = loadPage(c.page);
+        ASSERT_NE(root, nullptr);
+        EXPECT_TRUE(linksHold(root.get(), nullptr));
+        EXPECT_EQ(testsupport::render(root.get(), yes), "x");
+    }
+
+    // The ELIF parts stay in their order: the first that holds wins.
+    std::string page = "<!--%%IF e-->if";
+    for (int i = 0; i < 10000; ++i) page += "<!--%%ELIF e" + std::to_string(i) + "-->" + std::to_string(i);
+    page += "<!--%%ELSE-->else<!--%%ENDIF-->";
+    const std::unique_ptr<WsspNode> root = loadPage(page);
+    ASSERT_NE(root, nullptr);
+    const WsspNode* conditional = root->children[0]->children[0];
+    ASSERT_EQ(conditional->kind, WsspNode::kConditional);
+    EXPECT_EQ(conditional->children.size(), 2u + 2 * 10000 + 1);
+    EXPECT_TRUE(linksHold(root.get(), nullptr));
+    EXPECT_EQ(testsupport::render(root.get(), dict({{"e9999", str("YES")}, {"e4321", str("1")}})), "4321");
+    EXPECT_EQ(testsupport::render(root.get(), dict({})), "else");
+}
+
+// Rendering walks the tree recursively: statements nest, and expressions
+// reach, only so deep. A page nested without end fails at the first
+// statement too deep, before the parser's stack grows with it.
 TEST(WsspLoad, PagesNestedTooDeeplyFail) {
-    std::string nested;
-    for (int i = 0; i < 200; ++i) nested += "<!--%%IF a-->";
-    for (int i = 0; i < 200; ++i) nested += "<!--%%ENDIF-->";
     std::string chain = "%%a";
     for (int i = 0; i < 200000; ++i) chain += "&a";
     chain += "%%";
     std::string fine = "%%a";
     for (int i = 0; i < 200; ++i) fine += "&a";
     fine += "%%";
-
+    const struct {
+        const char* name;
+        std::string page;
+    } cases[] = {
+        {"257 nested IFs", nested(257, "<!--%%IF a-->", "x", "<!--%%ENDIF-->")},
+        {"257 nested loops", nested(257, "<!--%%FORALL i IN l-->", "x", "<!--%%ENDFOR i-->")},
+        {"IFs nested without end", nested(100000, "<!--%%IF a-->", "", "")},
+        {"an inline chain of operators", chain},
+        {"a chain of operators in a condition", "<!--%%IF " + chain.substr(2, chain.size() - 4) + "-->x<!--%%ENDIF-->"},
+        {"functions nested 300 deep", "%%" + nested(300, "NOT(", "a", ")") + "%%"},
+    };
     testsupport::TempDir dir;
-    for (const std::string& page : {nested, chain}) {
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         const std::string file = dir / "deep.wssp";
-        testsupport::writeFile(file, page);
+        testsupport::writeFile(file, c.page);
         testsupport::StdoutCapture capture;
         EXPECT_EQ(cgp::WSSPPage::loadFromFile(file), nullptr);
         EXPECT_NE(capture.text().find("file: page nested too deeply : near"), std::string::npos) << capture.text();

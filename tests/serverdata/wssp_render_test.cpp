@@ -290,12 +290,21 @@ TEST(WsspRender, Includes) {
     pages.write("row.wssp", "[%%INCLUDEARG(0)%%|%%INCLUDEARG(1)%%|%%INCLUDEARG(5)%%]");
     pages.write("outer.wssp", "(%%INCLUDEARG(0)%%<!--%%INCLUDE \"row.wssp\" (\"in\")-->%%INCLUDEARG(0)%%)");
     pages.write("self.wssp", "x<!--%%INCLUDE \"self.wssp\"-->");
+    // As deep as a page may nest: a few of them make the most that
+    // includes may add.
+    std::string deepPage = "x<!--%%INCLUDE \"deep.wssp\"-->";
+    for (int i = 0; i < cgp::wssp::kMaxNesting; ++i)
+        deepPage = "<!--%%FOREACH i IN one-->" + deepPage + "<!--%%ENDFOR i-->";
+    pages.write("deep.wssp", deepPage);
     pages.write("loop.wssp", "%%INDEX1:i%%");
     pages.write("broken.wssp", "%%x");
     pages.install();
-    const DataSet v = dict({{"title", str("a<b")}, {"d", dict({{"k", str("member")}})}, {"items", array({str("p"), str("q")})}});
+    const DataSet v = dict({{"title", str("a<b")}, {"d", dict({{"k", str("member")}})}, {"items", array({str("p"), str("q")})},
+                            {"one", array({str("1")})}});
     std::string deep;
     for (int i = 0; i < cgp::wssp::kMaxIncludeDepth; ++i) deep += "x";
+    const std::string deeper(cgp::wssp::kMaxIncludedHeight / pages.page("deep.wssp")->height(), 'x');
+    ASSERT_LT(deeper.size(), deep.size());
     expectRenders({
         {"a page", "<!--%%INCLUDE \"head.wssp\"-->!", v, "<h1>a&lt;b</h1>!"},
         {"arguments are rendered texts", "<!--%%INCLUDE \"row.wssp\" (title, \"lit\")-->", v, "[a<b|lit|]"},
@@ -315,6 +324,9 @@ TEST(WsspRender, Includes) {
         // ran out.
         {"a page that includes itself ends", "<!--%%INCLUDE \"self.wssp\"-->", v,
          deep + "[ERROR, INCLUDED FILE 'self.wssp' NESTED TOO DEEPLY]"},
+        // Sixteen of these on the stack took 8.7 MB of it.
+        {"a deeply nested page that includes itself ends sooner", "<!--%%INCLUDE \"deep.wssp\"-->", v,
+         deeper + "[ERROR, INCLUDED FILE 'deep.wssp' NESTED TOO DEEPLY]"},
     });
 }
 
