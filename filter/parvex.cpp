@@ -5,10 +5,12 @@
 
 #include <boost/program_options.hpp>
 #include <iostream>
+#include <utility>
 
 #include "filter/part_headers.h"
 #include "filter/pipe.h"
 #include "filter/temp_dirs.h"
+#include "runtime/descriptor.h"
 #include "runtime/file_buffers.h"
 #include "runtime/files.h"
 #include "runtime/log.h"
@@ -240,7 +242,7 @@ cgp::ExtFilter::Result Parvex::convertQueued(const std::string& path, std::istre
     // The reserved file goes again on every way out but a submission,
     // exceptions included, so nothing half-written reaches the server later.
     struct Reservation {
-        int fd = -1;  // the new file, written through the descriptor that made it
+        qdl::Descriptor fd;  // the new file, written through the descriptor that made it
         const std::string name = cgp::Pipe::newSubmitFile(fd);
         bool submitted = false;
         ~Reservation() {
@@ -249,7 +251,7 @@ cgp::ExtFilter::Result Parvex::convertQueued(const std::string& path, std::istre
     } reservation;
     const std::string& name = reservation.name;
     qdl::printLine("* Creating a new message with the extracted attachments");
-    qdl::OutputStream out(reservation.fd);
+    qdl::OutputStream out(std::move(reservation.fd));
     if (!out) {
         qdl::printLine("* Unable to create the new message " + name + ", original message is delivered unchanged");
         return Result::OK;

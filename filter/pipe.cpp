@@ -48,13 +48,11 @@ const int kSubmitAttempts = 16;
 }  // namespace
 
 std::string Pipe::newSubmitFile() {
-    int fd = -1;
-    const std::string name = newSubmitFile(fd);
-    if (fd >= 0) qdl::closeFile(fd);
-    return name;
+    qdl::Descriptor fd;
+    return newSubmitFile(fd);
 }
 
-std::string Pipe::newSubmitFile(int& fd) {
+std::string Pipe::newSubmitFile(qdl::Descriptor& fd) {
     for (;;) {
         const std::string seconds = secondsNow();
         qdl::ScopedLock guard(pipeMutex());
@@ -63,8 +61,8 @@ std::string Pipe::newSubmitFile(int& fd) {
         name << kSubmitPrefix << seconds << "_" << static_cast<long>(::getpid()) << "_" << stepCounter() << ".tmp";
         // O_EXCL: a name that exists, also one made by another process at
         // the same moment, is never handed out twice.
-        fd = qdl::openFile(name.str(), O_WRONLY | O_CREAT | O_EXCL);
-        if (fd >= 0 || errno != EEXIST) return name.str();
+        fd.reset(qdl::openFile(name.str(), O_WRONLY | O_CREAT | O_EXCL));
+        if (fd.isOpen() || errno != EEXIST) return name.str();
     }
 }
 

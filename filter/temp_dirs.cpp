@@ -116,8 +116,7 @@ std::string claimOwnDirectory(const std::string& shared) {
         // A directory of ours under our own pid is an earlier process's.
         removeOwnDirectory(shared, name);
         const std::string dir = shared + "/" + name;
-        struct stat st;
-        if (::lstat(dir.c_str(), &st) == 0) continue;  // not ours: another name
+        if (qdl::existsNoFollow(dir)) continue;  // not ours: another name
         if (makeOwnDirectory(dir)) return dir;
     }
     return std::string();

@@ -1,7 +1,6 @@
 #include "filter/unpack.h"
 
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <atomic>
@@ -10,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+
+#include "runtime/files.h"
 
 namespace cgp {
 
@@ -132,16 +133,14 @@ bool isPlainFileIn(const std::string& path, const std::string& dir) {
     if (path.find('/', n) != std::string::npos) return false;
     const std::string name = path.substr(n);
     if (name == "." || name == "..") return false;
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    return qdl::isRegularFileNoFollow(path);
 }
 
 std::string regularFileInside(const std::string& path, const std::string& dir) {
     if (path.empty() || dir.empty()) return std::string();
     // A name in the directory itself, as tnef gives them: no link to resolve.
     if (isPlainFileIn(path, dir)) return path;
-    struct stat st;
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::string();
+    if (!qdl::isRegularFileNoFollow(path)) return std::string();
     const std::string file = resolved(path);
     std::string base = resolved(dir);
     if (file.empty() || base.empty()) return std::string();

@@ -1,8 +1,6 @@
 // Domain data loading from the server's tree, and account and mailbox paths.
 #include "serverdata/domains.h"
 
-#include <sys/stat.h>
-
 #include <string>
 #include <unordered_map>
 
@@ -37,12 +35,6 @@ bool endsWith(const std::string& text, const char* ending) {
 // ".mbox" file.
 bool isAccountStore(const std::string& path, const char* suffix) {
     return qdl::isDirectory(path) || (suffix == kAccountSuffixes[0] && qdl::isRegularFile(path));
-}
-
-// A directory itself, not a link to one.
-bool isOwnDirectory(const std::string& path) {
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 // A name that stays inside the directory it is looked up in. A NUL would end
@@ -195,7 +187,7 @@ bool findIn(const std::string& dir, const std::string& account, std::string& out
         qdl::Directory entries(dir, "*.sub");
         while (entries.next()) {
             const std::string sub = dir + "/" + entries.name();
-            if (isOwnDirectory(sub) && findIn(sub, account, out, depth + 1)) return true;
+            if (qdl::isDirectoryNoFollow(sub) && findIn(sub, account, out, depth + 1)) return true;
         }
     }
     if (verbose()) qdl::logline() << "Account path Not found";
@@ -219,7 +211,7 @@ long countIn(const std::string& dir, time_t now, int depth) {
             ++count;
         } else if (endsWith(name, ".sub") && depth < kMaxSubFolderDepth) {
             const std::string sub = dir + "/" + name;
-            if (isOwnDirectory(sub)) count += countIn(sub, now, depth + 1);
+            if (qdl::isDirectoryNoFollow(sub)) count += countIn(sub, now, depth + 1);
         }
     }
     (*cache)[dir] = std::make_pair(now + kCountLifetime, count);
