@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "runtime/casefold.h"
+
 namespace rtf {
 
 const char* const CharsetDeclaration::kMetaUtf8 = "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\">";
@@ -10,13 +12,8 @@ namespace {
 
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f'; }
 bool isLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool equalsNoCase(const std::string& s, std::size_t at, std::size_t size, const char* word) {
-    if (std::strlen(word) != size) return false;
-    for (std::size_t i = 0; i < size; ++i)
-        if (lower(s[at + i]) != word[i]) return false;
-    return true;
+    return std::strlen(word) == size && qdl::equalsAsciiNoCase(s.data() + at, word, size);
 }
 
 // Where `word` (lower case) starts in s[from, to), ignoring case; npos if nowhere.
