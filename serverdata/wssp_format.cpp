@@ -1,0 +1,233 @@
+// The WSSP formats: escaping for HTML, URLs and JavaScript, and dates with
+// their pictures and name tables.
+#include "serverdata/internal/wssp_format.h"
+
+#include <time.h>
+
+#include <cstring>
+#include <sstream>
+
+#include "runtime/convert.h"
+#include "runtime/datetime.h"
+#include "serverdata/wssp.h"
+
+namespace cgp {
+
+namespace {
+
+// What each byte becomes in a page's HTML; null for itself.
+struct HtmlTable {
+    const char* of[256] = {};
+    HtmlTable() {
+        of[static_cast<unsigned char>('&')] = "&amp;";
+        of[static_cast<unsigned char>('"')] = "&quot;";
+        of[static_cast<unsigned char>('<')] = "&lt;";
+        of[static_cast<unsigned char>('>')] = "&gt;";
+        of[static_cast<unsigned char>('\'')] = "&#39;";
+    }
+};
+
+struct DateNames {
+    DataSet months{DataSet::kArray};
+    DataSet weekdays{DataSet::kArray};
+    DataSet halves{DataSet::kArray};
+    DateNames() {
+        for (const char* m : {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"})
+            months->elements.emplace_back(m);
+        for (const char* d : {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"}) weekdays->elements.emplace_back(d);
+        for (const char* h : {"AM", "PM"}) halves->elements.emplace_back(h);
+    }
+};
+
+// Made on first use; never destroyed.
+const DateNames& dateNames() {
+    static const DateNames* names = new DateNames;
+    return *names;
+}
+
+const std::string& nameAt(const DataSet& names, int index) {
+    static const std::string none;
+    if (names.get() == nullptr || index < 0) return none;
+    const data_set::Elements& list = names->elements;
+    if (static_cast<std::size_t>(index) >= list.size() || list[static_cast<std::size_t>(index)].get() == nullptr)
+        return none;
+    return list[static_cast<std::size_t>(index)]->value;
+}
+
+std::string twoDigits(int value) {
+    std::string text = std::to_string(value);
+    if (value < 10 && value >= 0) text.insert(0, 1, '0');
+    return text;
+}
+
+// The local zone's offset at t, not now: a summer time shown in winter keeps
+// its summer hour.
+long localOffsetAt(time_t t) {
+    struct tm fields;
+    if (::localtime_r(&t, &fields) == nullptr) return qdl::DateTime::localOffset();
+    return static_cast<long>(::timegm(&fields) - t);
+}
+
+const char* const kShortTimePicture = "^H:^m:^s";
+const char* const kShortDatePicture = "^Y/^N/^D";
+const char* const kDateTimePicture = "^h:^m:^s ^W ^D-^M-^Y";
+const char* const kDateWeekPicture = "^W, ^Y/^N/^D";
+// DATETIMESHORT: shows the time of day for a time within this many seconds
+// of now, else the date.
+const long long kShortTimeWindow = 72000;
+
+}  // namespace
+
+namespace wssp {
+
+void putHtml(std::ostream& out, const std::string& text) {
+    static const HtmlTable table;
+    const char* data = text.data();
+    std::size_t from = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char* replacement = table.of[static_cast<unsigned char>(data[i])];
+        if (replacement == nullptr) continue;
+        put(out, data + from, i - from);
+        put(out, replacement, std::strlen(replacement));
+        from = i + 1;
+    }
+    put(out, data + from, text.size() - from);
+}
+
+std::string html(const std::string& text) {
+    std::ostringstream out;
+    putHtml(out, text);
+    return out.str();
+}
+
+std::string urlEncoded(const std::string& text) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if ((u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || (u >= '0' && u <= '9') || u == '-' || u == '.' ||
+            u == '_' || u == '~') {
+            out += c;
+        } else {
+            out += '%';
+            out += kHex[u >> 4];
+            out += kHex[u & 15];
+        }
+    }
+    return out;
+}
+
+void putJavaScript(std::ostream& out, const std::string& text) {
+    const char* data = text.data();
+    std::size_t from = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char* replacement = nullptr;
+        switch (data[i]) {
+        case '\\': replacement = "\\\\"; break;
+        case '\'': replacement = "\\'"; break;
+        case '"': replacement = "\\\""; break;
+        case '\n': replacement = "\\n"; break;
+        case '\r': replacement = "\\r"; break;
+        case '<':
+            // "</" would end the script element, "<!--" change how the rest
+            // of it is read.
+            if (i + 1 < text.size() && (data[i + 1] == '/' || data[i + 1] == '!')) replacement = "\\x3C";
+            break;
+        default: break;
+        }
+        if (replacement == nullptr) continue;
+        put(out, data + from, i - from);
+        put(out, replacement, std::strlen(replacement));
+        from = i + 1;
+    }
+    put(out, data + from, text.size() - from);
+}
+
+std::string javaScript(const std::string& text) {
+    std::ostringstream out;
+    putJavaScript(out, text);
+    return out.str();
+}
+
+bool isHtmlFormat(int code) {
+    return code == kHtml || code == kHtmlUtf8 || code == kHtmlTruncated || code == kHtmlSubst ||
+           code == kHtmlSubstMailbox || code == kHtmlSubstRoundSize;
+}
+
+bool isUrlFormat(int code) { return code == kUrl || code == kUrlMailboxParent; }
+
+bool isDateFormat(int code) {
+    return code == kDateTimeShort || code == kLocalDateTimeShort || code == kDateTime || code == kLocalDateTime ||
+           code == kLocalDate || code == kDate || code == kDateWeek;
+}
+
+unsigned readUnsigned(const std::string& text) {
+    if (text.empty() || text.size() > 10) return qdl::stringToUnsigned(text);
+    unsigned long long value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return qdl::stringToUnsigned(text);
+        value = value * 10 + static_cast<unsigned>(c - '0');
+    }
+    return value <= 0xFFFFFFFFull ? static_cast<unsigned>(value) : qdl::stringToUnsigned(text);
+}
+
+std::string formattedDate(int code, time_t t, const std::string* picture) {
+    switch (code) {
+    case kDateTimeShort:
+    case kLocalDateTimeShort: {
+        const long long gap = static_cast<long long>(qdl::DateTime::now().toTime()) - static_cast<long long>(t);
+        const bool close = gap < kShortTimeWindow && gap > -kShortTimeWindow;
+        return WSSPPage::formatDate(t, close ? kShortTimePicture : kShortDatePicture, code == kLocalDateTimeShort);
+    }
+    case kDateTime:
+    case kLocalDateTime:
+        return WSSPPage::formatDate(t, picture != nullptr ? *picture : std::string(kDateTimePicture),
+                                    code == kLocalDateTime);
+    case kLocalDate:
+    case kDate:
+        return WSSPPage::formatDate(t, kShortDatePicture, code == kLocalDate);
+    case kDateWeek:
+        return WSSPPage::formatDate(t, kDateWeekPicture, false);
+    default:
+        return std::string();
+    }
+}
+
+}  // namespace wssp
+
+std::string WSSPPage::formatDate(time_t t, const std::string& picture, bool local) {
+    const DateNames& names = dateNames();
+    return formatDate(t, picture, local, names.months, names.weekdays, names.halves);
+}
+
+std::string WSSPPage::formatDate(time_t t, const std::string& picture, bool local, const DataSet& months,
+                                 const DataSet& weekdays, const DataSet& dayHalves) {
+    dateNames();
+    qdl::DateTime date(t);
+    if (local) date.setOffset(localOffsetAt(t));
+    const int hour = date.hour();
+    const int hour12 = hour % 12 == 0 ? 12 : hour % 12;
+    std::string year = std::to_string(date.year());
+    if (year.size() < 4) year.insert(0, 4 - year.size(), '0');
+
+    // One code after the other, each over the whole text: what a code puts
+    // in may complete a later one, as the server's pictures expect.
+    std::string text = picture;
+    qdl::replaceAll(text, "^D", twoDigits(date.day()));
+    qdl::replaceAll(text, "^d", std::to_string(date.day()));
+    qdl::replaceAll(text, "^M", nameAt(months, date.month()));
+    qdl::replaceAll(text, "^N", twoDigits(date.month() + 1));
+    qdl::replaceAll(text, "^n", std::to_string(date.month() + 1));
+    qdl::replaceAll(text, "^Y", twoDigits(date.year() % 100));
+    qdl::replaceAll(text, "^y", year);
+    qdl::replaceAll(text, "^s", twoDigits(date.second()));
+    qdl::replaceAll(text, "^m", twoDigits(date.minute()));
+    qdl::replaceAll(text, "^H", twoDigits(hour));
+    qdl::replaceAll(text, "^h", std::to_string(hour12));
+    qdl::replaceAll(text, "^t", nameAt(dayHalves, hour < 12 ? 0 : 1));
+    qdl::replaceAll(text, "^W", nameAt(weekdays, date.weekday()));
+    return text;
+}
+
+}  // namespace cgp
