@@ -74,55 +74,66 @@ bool Parvex::parseCommandLine(int argc, char** argv, const std::string& title, s
     return true;
 }
 
+namespace {
+
+const char kReinstall[] = "* Please reinstall the filter and follow the INSTALL instructions";
+
+// The start-up lines on one program of the program directory: found, or the
+// error with what follows from it; true when found.
+bool reportProgram(bool found, const std::string& name, const std::string& consequence,
+                   const std::string& reinstall = kReinstall) {
+    if (found) {
+        qdl::printLine("* Found " + name + " binary");
+    } else {
+        qdl::printLine("* ERROR: " + name + " binary not found, " + consequence);
+        qdl::printLine(reinstall);
+    }
+    return found;
+}
+
+void reportRtf2html(bool found) {
+    reportProgram(found, "rtf2html", "rtf bodies will not be decoded as html");
+}
+
+}  // namespace
+
 int Parvex::run(int argc, char** argv) {
     std::string batchPath;
     if (!parseCommandLine(argc, argv, kTitle, batchPath)) return 0;
 
     programDir = qdl::directoryOf(argc > 0 && argv[0] ? argv[0] : "");
     prepareTempDir();
-
-    const bool haveTnef = qdl::isFile(programDir + "tnef");
-    const bool haveRtf2html = qdl::isFile(programDir + "rtf2html");
-    if (batchPath.empty()) {
-        if (!qdl::isDirectory("Submitted")) {
-            std::string submitted = "Submitted";
-            qdl::makeDirectory(submitted, false);
-        }
-        // A killed instance's half-written copies: its requests were never
-        // answered, so the server sends those messages again.
-        cgp::Pipe::removeStaleFiles();
-        if (keepWinmail) qdl::printLine("* -k specified, original winmail.dat will be kept with extracted attachments");
-        if (haveTnef) {
-            qdl::printLine("* Found tnef binary");
-        } else {
-            qdl::printLine("* ERROR: tnef binary not found, messages will be left unscanned");
-            qdl::printLine("* Please reinstall the filter and follow the INSTALL instructions");
-        }
-        if (!ignoreRtfBody) {
-            if (haveRtf2html) {
-                qdl::printLine("* Found rtf2html binary");
-            } else {
-                qdl::printLine("* ERROR: rtf2html binary not found, rtf bodies will not be decoded as html");
-                qdl::printLine("* Please reinstall the filter and follow the INSTALL instructions");
-            }
-        }
-        Helper::run();
-    } else if (!haveTnef) {
-        qdl::printLine("* ERROR: tnef binary not found, unable to contine.");
-        qdl::printLine("* Please reinstall the filter and follow the INSTALL instructions.");
-    } else {
-        qdl::printLine("* Found tnef binary");
-        if (haveRtf2html) {
-            qdl::printLine("* Found rtf2html binary");
-        } else {
-            qdl::printLine("* ERROR: rtf2html binary not found, rtf bodies will not be decoded as html");
-            qdl::printLine("* Please reinstall the filter and follow the INSTALL instructions");
-        }
-        convertMdirTree(batchPath);
-    }
-
+    if (batchPath.empty())
+        serveRequests();
+    else
+        convertBatch(batchPath);
     finishTempDir();
     return 0;
+}
+
+void Parvex::serveRequests() {
+    const bool haveTnef = qdl::isFile(programDir + "tnef");
+    const bool haveRtf2html = qdl::isFile(programDir + "rtf2html");
+    if (!qdl::isDirectory("Submitted")) {
+        std::string submitted = "Submitted";
+        qdl::makeDirectory(submitted, false);
+    }
+    // A killed instance's half-written copies: its requests were never
+    // answered, so the server sends those messages again.
+    cgp::Pipe::removeStaleFiles();
+    if (keepWinmail) qdl::printLine("* -k specified, original winmail.dat will be kept with extracted attachments");
+    reportProgram(haveTnef, "tnef", "messages will be left unscanned");
+    if (!ignoreRtfBody) reportRtf2html(haveRtf2html);
+    Helper::run();
+}
+
+void Parvex::convertBatch(const std::string& path) {
+    const bool haveTnef = qdl::isFile(programDir + "tnef");
+    const bool haveRtf2html = qdl::isFile(programDir + "rtf2html");
+    // Without tnef nothing could be converted: the batch ends here.
+    if (!reportProgram(haveTnef, "tnef", "unable to contine.", std::string(kReinstall) + ".")) return;
+    reportRtf2html(haveRtf2html);
+    convertMdirTree(path);
 }
 
 void Parvex::prepareTempDir() {

@@ -71,6 +71,12 @@ public:
     std::size_t linePieceLimit = cgp::defaultLinePieceLimit;
 
 private:
+    // The two ways a run goes after the start-up: the protocol loop on the
+    // standard input, or the batch over the tree at `path`. Each first
+    // reports the programs it needs.
+    void serveRequests();
+    void convertBatch(const std::string& path);
+
     Result convertQueued(const std::string& path, std::istream& in);
 
     // The unpacking directory of the message under way, held open.
