@@ -68,7 +68,7 @@ public:
     bool ignoreRtfBody = false;
     bool alwaysRemoveWinmail = false;
     // Longest piece of a message line the walk and the copy hold at once.
-    std::size_t linePieceLimit = cgp::defaultLinePieceLimit;
+    std::size_t linePieceLimit = cgp::kDefaultLinePieceLimit;
 
 private:
     // The two ways a run goes after the start-up: the protocol loop on the

@@ -408,7 +408,7 @@ PartOutcome PartConverter::collect(const cgp::ChildRun& run, const std::set<std:
         if (before.count(name) == 0) paths.push_back(tempDir_ + name);
 
     const std::string datPath = tempDir_ + "winmail.dat";
-    const std::string marker = tempDir_ + cgp::ownDirectoryMarker;
+    const std::string marker = tempDir_ + cgp::kOwnDirectoryMarker;
     for (const std::string& path : paths) {
         // Only files this run's tnef wrote into its own directory replace the
         // part; messages such as "Seems not to be a TNEF file" do not. One
@@ -552,7 +552,7 @@ bool Parvex::unpackParts(cgp::LineCursor& lines, std::vector<AttachmentRecord>& 
                 }
             }
             if (part.contentType.compare(0, 10, "multipart/") == 0 && partStart >= 0) {
-                if (depth + 1 < cgp::maxWalkDepth) {
+                if (depth + 1 < cgp::kMaxWalkDepth) {
                     lines.seek(partStart);
                     enclosing.push_back(boundaryLine);
                     const bool whole = unpackParts(lines, records, found, enclosing);

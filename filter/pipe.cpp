@@ -139,12 +139,12 @@ bool digitsUpTo(const std::string& s, std::size_t& at, char stop, bool sign) {
 }  // namespace
 
 long Pipe::reservedNamePid(const std::string& name) {
-    static const std::string prefix = std::string(kSubmitPrefix).substr(std::string("Submitted/").size());
-    static const std::string suffix = ".tmp";
-    if (name.size() <= prefix.size() + suffix.size() || name.compare(0, prefix.size(), prefix) != 0 ||
-        name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+    static const std::string kPrefix = std::string(kSubmitPrefix).substr(std::string("Submitted/").size());
+    static const std::string kSuffix = ".tmp";
+    if (name.size() <= kPrefix.size() + kSuffix.size() || name.compare(0, kPrefix.size(), kPrefix) != 0 ||
+        name.compare(name.size() - kSuffix.size(), kSuffix.size(), kSuffix) != 0)
         return 0;
-    const std::string middle = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size()) + ".";
+    const std::string middle = name.substr(kPrefix.size(), name.size() - kPrefix.size() - kSuffix.size()) + ".";
     std::size_t at = 0;
     if (!digitsUpTo(middle, at, '_', false)) return 0;
     const std::size_t pidStart = ++at;

@@ -118,11 +118,11 @@ std::string extractionReport(std::size_t count, std::size_t kept) {
 }
 
 std::string tnefListingPath(const std::string& line, const std::string& tempDir) {
-    static const std::string separator = "\t|\t";
-    const std::size_t first = line.find(separator);
+    static const std::string kSeparator = "\t|\t";
+    const std::size_t first = line.find(kSeparator);
     if (first == std::string::npos) return tempDir + line;
-    const std::size_t from = first + separator.size();
-    const std::size_t second = line.find(separator, from);
+    const std::size_t from = first + kSeparator.size();
+    const std::size_t second = line.find(kSeparator, from);
     return line.substr(from, second == std::string::npos ? std::string::npos : second - from);
 }
 

@@ -39,15 +39,15 @@ enum class Markup { Incomplete, Text, Comment, Element };
 
 // Reads the markup that starts with the "<" at `pos`; `end` is where it ends.
 Markup readMarkup(const std::string& s, std::size_t pos, std::size_t& end, Tag& tag) {
-    static const char open[] = "<!--";
+    static const char kCommentOpen[] = "<!--";
     const std::size_t size = s.size();
-    if (s.compare(pos, 4, open) == 0) {
+    if (s.compare(pos, 4, kCommentOpen) == 0) {
         const std::size_t close = s.find("-->", pos + 4);
         if (close == std::string::npos) return Markup::Incomplete;
         end = close + 3;
         return Markup::Comment;
     }
-    if (size - pos < 4 && s.compare(pos, size - pos, open, size - pos) == 0) return Markup::Incomplete;
+    if (size - pos < 4 && s.compare(pos, size - pos, kCommentOpen, size - pos) == 0) return Markup::Incomplete;
     std::size_t i = pos + 1;
     if (s[i] == '/' || s[i] == '!' || s[i] == '?') ++i;
     if (i >= size) return Markup::Incomplete;
