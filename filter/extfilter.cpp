@@ -112,7 +112,7 @@ void ExtFilter::processRequest(int seqID, const std::string&, const std::string&
     if (text.empty() && code == Result::AddHeader) code = Result::Accept;
 
     static const char* const kLogTexts[] = {"Accepting message", "Postponing message", "Rejecting message",
-                                           "Discarding message", "Adding Header(s) to message"};
+                                            "Discarding message", "Adding Header(s) to message"};
     if (code < 0 || code > 4) code = Result::Accept;  // an unknown code must not lose the message
     qdl::logline(n) << kLogTexts[code];
     qdl::outline reply;
