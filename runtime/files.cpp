@@ -83,17 +83,18 @@ FileStamp streamStamp(FILE* f) {
     return stampOf(st);
 }
 
+// The file-type bits of what stands at the path, a link at it followed
+// only with `follow`; 0 when nothing does.
+mode_t kindOf(const std::string& path, bool follow) {
+    struct stat st;
+    return (follow ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) == 0 ? (st.st_mode & S_IFMT) : 0;
+}
+
 }  // namespace
 
-bool isDirectory(const std::string& path) {
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
+bool isDirectory(const std::string& path) { return S_ISDIR(kindOf(path, true)); }
 
-bool isRegularFile(const std::string& path) {
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
+bool isRegularFile(const std::string& path) { return S_ISREG(kindOf(path, true)); }
 
 bool isFile(const std::string& path) {
     // One stat answers for an existing path; only when it fails does the
@@ -103,20 +104,11 @@ bool isFile(const std::string& path) {
     return ::access(path.c_str(), F_OK) == 0;
 }
 
-bool existsNoFollow(const std::string& path) {
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0;
-}
+bool existsNoFollow(const std::string& path) { return kindOf(path, false) != 0; }
 
-bool isDirectoryNoFollow(const std::string& path) {
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
+bool isDirectoryNoFollow(const std::string& path) { return S_ISDIR(kindOf(path, false)); }
 
-bool isRegularFileNoFollow(const std::string& path) {
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
+bool isRegularFileNoFollow(const std::string& path) { return S_ISREG(kindOf(path, false)); }
 
 bool isReadable(const std::string& path) { return ::access(path.c_str(), R_OK) == 0; }
 

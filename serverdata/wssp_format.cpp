@@ -76,22 +76,29 @@ const char* const kDateWeekPicture = "^W, ^Y/^N/^D";
 // of now, else the date.
 const long long kShortTimeWindow = 72000;
 
+// Writes the text, each byte for which `replacementAt` (given the byte's
+// position) names a text replaced by that text.
+template <class Replacement>
+void putReplacing(std::ostream& out, const std::string& text, Replacement replacementAt) {
+    const char* data = text.data();
+    std::size_t from = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char* replacement = replacementAt(i);
+        if (replacement == nullptr) continue;
+        wssp::put(out, data + from, i - from);
+        wssp::put(out, replacement, std::strlen(replacement));
+        from = i + 1;
+    }
+    wssp::put(out, data + from, text.size() - from);
+}
+
 }  // namespace
 
 namespace wssp {
 
 void putHtml(std::ostream& out, const std::string& text) {
     static const HtmlTable table;
-    const char* data = text.data();
-    std::size_t from = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char* replacement = table.of[static_cast<unsigned char>(data[i])];
-        if (replacement == nullptr) continue;
-        put(out, data + from, i - from);
-        put(out, replacement, std::strlen(replacement));
-        from = i + 1;
-    }
-    put(out, data + from, text.size() - from);
+    putReplacing(out, text, [&](std::size_t i) { return table.of[static_cast<unsigned char>(text[i])]; });
 }
 
 std::string html(const std::string& text) {
@@ -119,29 +126,20 @@ std::string urlEncoded(const std::string& text) {
 }
 
 void putJavaScript(std::ostream& out, const std::string& text) {
-    const char* data = text.data();
-    std::size_t from = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char* replacement = nullptr;
-        switch (data[i]) {
-        case '\\': replacement = "\\\\"; break;
-        case '\'': replacement = "\\'"; break;
-        case '"': replacement = "\\\""; break;
-        case '\n': replacement = "\\n"; break;
-        case '\r': replacement = "\\r"; break;
+    putReplacing(out, text, [&](std::size_t i) -> const char* {
+        switch (text[i]) {
+        case '\\': return "\\\\";
+        case '\'': return "\\'";
+        case '"': return "\\\"";
+        case '\n': return "\\n";
+        case '\r': return "\\r";
         case '<':
             // "</" would end the script element, "<!--" change how the rest
             // of it is read.
-            if (i + 1 < text.size() && (data[i + 1] == '/' || data[i + 1] == '!')) replacement = "\\x3C";
-            break;
-        default: break;
+            return i + 1 < text.size() && (text[i + 1] == '/' || text[i + 1] == '!') ? "\\x3C" : nullptr;
+        default: return nullptr;
         }
-        if (replacement == nullptr) continue;
-        put(out, data + from, i - from);
-        put(out, replacement, std::strlen(replacement));
-        from = i + 1;
-    }
-    put(out, data + from, text.size() - from);
+    });
 }
 
 std::string javaScript(const std::string& text) {

@@ -62,6 +62,15 @@ protected:
 
     void enter() const { ASSERT_EQ(::chdir(dir_.c_str()), 0); }
 
+    // A file "f", a directory "d", links to each and a link to nothing.
+    void makeFilesAndLinks() const {
+        write("f", "x");
+        ASSERT_EQ(::mkdir(path("d").c_str(), 0755), 0);
+        ASSERT_EQ(::symlink(path("d").c_str(), path("linkdir").c_str()), 0);
+        ASSERT_EQ(::symlink(path("f").c_str(), path("linkfile").c_str()), 0);
+        ASSERT_EQ(::symlink(path("missing").c_str(), path("dangling").c_str()), 0);
+    }
+
     std::string dir_;
     std::string cwd_;
 };
@@ -125,11 +134,7 @@ TEST_F(FilesTest, AbsolutePath) {
 }
 
 TEST_F(FilesTest, FileAndDirectoryTests) {
-    write("f", "x");
-    ASSERT_EQ(::mkdir(path("d").c_str(), 0755), 0);
-    ASSERT_EQ(::symlink(path("d").c_str(), path("linkdir").c_str()), 0);
-    ASSERT_EQ(::symlink(path("f").c_str(), path("linkfile").c_str()), 0);
-    ASSERT_EQ(::symlink(path("missing").c_str(), path("dangling").c_str()), 0);
+    ASSERT_NO_FATAL_FAILURE(makeFilesAndLinks());
 
     EXPECT_TRUE(qdl::isFile(path("f")));
     EXPECT_FALSE(qdl::isDirectory(path("f")));
@@ -147,11 +152,7 @@ TEST_F(FilesTest, FileAndDirectoryTests) {
 // The tests that look at the name itself: a link is what stands there,
 // whatever it leads to.
 TEST_F(FilesTest, TestsThatDoNotFollowLinks) {
-    write("f", "x");
-    ASSERT_EQ(::mkdir(path("d").c_str(), 0755), 0);
-    ASSERT_EQ(::symlink(path("d").c_str(), path("linkdir").c_str()), 0);
-    ASSERT_EQ(::symlink(path("f").c_str(), path("linkfile").c_str()), 0);
-    ASSERT_EQ(::symlink(path("missing").c_str(), path("dangling").c_str()), 0);
+    ASSERT_NO_FATAL_FAILURE(makeFilesAndLinks());
     ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0644), 0);
     const struct {
         const char* name;

@@ -6,54 +6,36 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "support/core/limits.h"
+#include "support/core/run_program.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
+using testsupport::listDir;
+using testsupport::readFile;
+
 class ReplacementFileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/replacement_test_XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
-
-    std::string path(const std::string& name) const { return dir_ + "/" + name; }
-
+    std::string path(const std::string& name) const { return dir_ / name; }
     void write(const std::string& name, const std::string& content, mode_t mode = 0644) const {
-        std::ofstream(path(name), std::ios::binary) << content;
+        testsupport::writeFile(path(name), content);
         ::chmod(path(name).c_str(), mode);
     }
-    std::string read(const std::string& name) const {
-        std::ifstream f(path(name), std::ios::binary);
-        std::ostringstream s;
-        s << f.rdbuf();
-        return s.str();
-    }
+    std::string read(const std::string& name) const { return readFile(path(name)); }
     mode_t modeOf(const std::string& name) const {
         struct stat st;
         return ::lstat(path(name).c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
     }
-    std::set<std::string> names() const {
-        std::set<std::string> out;
-        for (const auto& e : fs::directory_iterator(dir_)) out.insert(e.path().filename().string());
-        return out;
-    }
+    std::vector<std::string> names() const { return listDir(dir_.path()); }
 
-    std::string dir_;
+    testsupport::TempDir dir_;
 };
 
 qdl::ReplacementFile::Options fixedName(const std::string& name) {
@@ -89,7 +71,7 @@ TEST_F(ReplacementFileTest, ReplacesTheTargetWholeWithItsModeAndLeavesNothingBes
         EXPECT_TRUE(file.commit());
         EXPECT_EQ(read("msg"), "new content");
         EXPECT_EQ(modeOf("msg"), mode);
-        EXPECT_EQ(names(), std::set<std::string>{"msg"});
+        EXPECT_EQ(names(), std::vector<std::string>{"msg"});
         EXPECT_TRUE(file.path().empty());
     }
 }
@@ -108,7 +90,7 @@ TEST_F(ReplacementFileTest, AFileNotCommittedGoesAndTheTargetStays) {
     }
     EXPECT_FALSE(fs::exists(temporary));
     EXPECT_EQ(read("data"), "old");
-    EXPECT_EQ(names(), std::set<std::string>{"data"});
+    EXPECT_EQ(names(), std::vector<std::string>{"data"});
 }
 
 TEST_F(ReplacementFileTest, ATakenFixedNameIsNeitherOpenedNorFollowed) {
@@ -161,7 +143,7 @@ TEST_F(ReplacementFileTest, WithoutReplacingATakenTargetStaysAndAFreeOneIsMade) 
         EXPECT_EQ(errno, EEXIST);
     }
     EXPECT_EQ(read("page.html"), "theirs");
-    EXPECT_EQ(names(), std::set<std::string>{"page.html"});
+    EXPECT_EQ(names(), std::vector<std::string>{"page.html"});
 
     const mode_t mask = ::umask(077);
     {
@@ -188,5 +170,5 @@ TEST_F(ReplacementFileTest, AFailedWriteLeavesTheTargetAndNothingBeside) {
         EXPECT_EQ(errno, EFBIG);
     }
     EXPECT_EQ(read("data"), "old");
-    EXPECT_EQ(names(), std::set<std::string>{"data"});
+    EXPECT_EQ(names(), std::vector<std::string>{"data"});
 }
