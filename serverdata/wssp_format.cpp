@@ -76,20 +76,23 @@ const char* const kDateWeekPicture = "^W, ^Y/^N/^D";
 // of now, else the date.
 const long long kShortTimeWindow = 72000;
 
-// Writes the text, each byte for which `replacementAt` (given the byte's
-// position) names a text replaced by that text.
+// Writes the text, each byte for which `replacementAt` (given the bytes
+// and the byte's position) names a text replaced by that text.
 template <class Replacement>
 void putReplacing(std::ostream& out, const std::string& text, Replacement replacementAt) {
+    // Read through a local pointer: the writes between could, for all the
+    // compiler knows, change the string, which would cost a reload a byte.
     const char* data = text.data();
+    const std::size_t size = text.size();
     std::size_t from = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char* replacement = replacementAt(i);
+    for (std::size_t i = 0; i < size; ++i) {
+        const char* replacement = replacementAt(data, i);
         if (replacement == nullptr) continue;
         wssp::put(out, data + from, i - from);
         wssp::put(out, replacement, std::strlen(replacement));
         from = i + 1;
     }
-    wssp::put(out, data + from, text.size() - from);
+    wssp::put(out, data + from, size - from);
 }
 
 }  // namespace
@@ -98,7 +101,8 @@ namespace wssp {
 
 void putHtml(std::ostream& out, const std::string& text) {
     static const HtmlTable table;
-    putReplacing(out, text, [&](std::size_t i) { return table.of[static_cast<unsigned char>(text[i])]; });
+    putReplacing(out, text,
+                 [](const char* data, std::size_t i) { return table.of[static_cast<unsigned char>(data[i])]; });
 }
 
 std::string html(const std::string& text) {
@@ -126,8 +130,9 @@ std::string urlEncoded(const std::string& text) {
 }
 
 void putJavaScript(std::ostream& out, const std::string& text) {
-    putReplacing(out, text, [&](std::size_t i) -> const char* {
-        switch (text[i]) {
+    const std::size_t size = text.size();
+    putReplacing(out, text, [size](const char* data, std::size_t i) -> const char* {
+        switch (data[i]) {
         case '\\': return "\\\\";
         case '\'': return "\\'";
         case '"': return "\\\"";
@@ -136,7 +141,7 @@ void putJavaScript(std::ostream& out, const std::string& text) {
         case '<':
             // "</" would end the script element, "<!--" change how the rest
             // of it is read.
-            return i + 1 < text.size() && (text[i + 1] == '/' || text[i + 1] == '!') ? "\\x3C" : nullptr;
+            return i + 1 < size && (data[i + 1] == '/' || data[i + 1] == '!') ? "\\x3C" : nullptr;
         default: return nullptr;
         }
     });
@@ -146,28 +151,6 @@ std::string javaScript(const std::string& text) {
     std::ostringstream out;
     putJavaScript(out, text);
     return out.str();
-}
-
-bool isHtmlFormat(int code) {
-    return code == kHtml || code == kHtmlUtf8 || code == kHtmlTruncated || code == kHtmlSubst ||
-           code == kHtmlSubstMailbox || code == kHtmlSubstRoundSize;
-}
-
-bool isUrlFormat(int code) { return code == kUrl || code == kUrlMailboxParent; }
-
-bool isDateFormat(int code) {
-    return code == kDateTimeShort || code == kLocalDateTimeShort || code == kDateTime || code == kLocalDateTime ||
-           code == kLocalDate || code == kDate || code == kDateWeek;
-}
-
-unsigned readUnsigned(const std::string& text) {
-    if (text.empty() || text.size() > 10) return qdl::stringToUnsigned(text);
-    unsigned long long value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return qdl::stringToUnsigned(text);
-        value = value * 10 + static_cast<unsigned>(c - '0');
-    }
-    return value <= 0xFFFFFFFFull ? static_cast<unsigned>(value) : qdl::stringToUnsigned(text);
 }
 
 std::string formattedDate(int code, time_t t, const std::string* picture) {

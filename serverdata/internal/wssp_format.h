@@ -7,6 +7,9 @@
 #include <streambuf>
 #include <string>
 
+#include "runtime/convert.h"
+#include "serverdata/wssp.h"
+
 namespace cgp {
 namespace wssp {
 
@@ -43,15 +46,30 @@ void putJavaScript(std::ostream& out, const std::string& text);
 std::string javaScript(const std::string& text);
 
 // The formats whose text goes into HTML: they escape as "HTML:" does (what
-// else they would do to the text is not made).
-bool isHtmlFormat(int code);
-bool isUrlFormat(int code);
+// else they would do to the text is not made). Inline, as the next two: a
+// render asks for every formatted value.
+inline bool isHtmlFormat(int code) {
+    return code == kHtml || code == kHtmlUtf8 || code == kHtmlTruncated || code == kHtmlSubst ||
+           code == kHtmlSubstMailbox || code == kHtmlSubstRoundSize;
+}
+inline bool isUrlFormat(int code) { return code == kUrl || code == kUrlMailboxParent; }
 // DATETIMESHORT:, DATETIME:, DATE:, DATEWEEK: and their local forms.
-bool isDateFormat(int code);
+inline bool isDateFormat(int code) {
+    return code == kDateTimeShort || code == kLocalDateTimeShort || code == kDateTime || code == kLocalDateTime ||
+           code == kLocalDate || code == kDate || code == kDateWeek;
+}
 
 // A counter or a time as an unsigned number, as qdl::stringToUnsigned reads
 // it; plain digits, the common case, without a string stream.
-unsigned readUnsigned(const std::string& text);
+inline unsigned readUnsigned(const std::string& text) {
+    if (text.empty() || text.size() > 10) return qdl::stringToUnsigned(text);
+    unsigned long long value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return qdl::stringToUnsigned(text);
+        value = value * 10 + static_cast<unsigned>(c - '0');
+    }
+    return value <= 0xFFFFFFFFull ? static_cast<unsigned>(value) : qdl::stringToUnsigned(text);
+}
 
 // The time `t` as the date format `code` shows it; `picture`, when given,
 // in place of the format's own (DATETIME: and LOCALDATETIME: take one).
