@@ -22,7 +22,7 @@ const std::size_t kQpLineMax = 76;
 }  // namespace
 
 void encodeQuotedPrintable(std::istream& in, std::ostream& out) {
-    static const char hex[] = "0123456789ABCDEF";
+    static const char kHex[] = "0123456789ABCDEF";
     char block[kQpBlock];
     std::string text;
     text.reserve(kQpBlock * 3 + kQpBlock / 25);
@@ -59,8 +59,8 @@ void encodeQuotedPrintable(std::istream& in, std::ostream& out) {
                 text += static_cast<char>(c);
             } else {
                 text += '=';
-                text += hex[c >> 4];
-                text += hex[c & 15];
+                text += kHex[c >> 4];
+                text += kHex[c & 15];
             }
             column += width;
         }

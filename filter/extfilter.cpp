@@ -54,7 +54,7 @@ bool ExtFilter::hasEnvelope(std::istream& in) {
     in.clear();
     if (!in.seekg(0).good()) return false;
     std::string line;
-    readLinePiece(in, line, defaultLinePieceLimit);
+    readLinePiece(in, line, kDefaultLinePieceLimit);
     in.clear();
     in.seekg(0);
     return line.size() >= 3 && isEnvelopeLetter(static_cast<unsigned char>(line[0])) &&
@@ -65,7 +65,7 @@ void ExtFilter::skipEnvelope(std::istream& in) {
     if (!hasEnvelope(in)) return;
     std::string line;
     while (in.good()) {
-        readLineHead(in, line, defaultLinePieceLimit);
+        readLineHead(in, line, kDefaultLinePieceLimit);
         if (in.fail() || line.empty()) break;
     }
 }
@@ -111,10 +111,10 @@ void ExtFilter::processRequest(int seqID, const std::string&, const std::string&
     int code = result.code;
     if (text.empty() && code == Result::AddHeader) code = Result::Accept;
 
-    static const char* const logTexts[] = {"Accepting message", "Postponing message", "Rejecting message",
-                                           "Discarding message", "Adding Header(s) to message"};
+    static const char* const kLogTexts[] = {"Accepting message", "Postponing message", "Rejecting message",
+                                            "Discarding message", "Adding Header(s) to message"};
     if (code < 0 || code > 4) code = Result::Accept;  // an unknown code must not lose the message
-    qdl::logline(n) << logTexts[code];
+    qdl::logline(n) << kLogTexts[code];
     qdl::outline reply;
     reply << n;
     switch (code) {

@@ -15,7 +15,7 @@
 namespace cgp {
 
 // The longest piece of a message line held at once.
-const std::size_t defaultLinePieceLimit = 64 * 1024;
+const std::size_t kDefaultLinePieceLimit = 64 * 1024;
 
 // The limit for the first piece of each line of a multipart body whose
 // delimiter line is `boundaryLine` ("--" and the boundary): a delimiter line,

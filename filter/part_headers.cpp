@@ -10,7 +10,7 @@ namespace {
 
 // A folded header longer than this is not unfolded further: nothing the
 // walk looks for lies that far in, and the block stays bounded in memory.
-const std::size_t maxHeaderLength = 64 * 1024;
+const std::size_t kMaxHeaderLength = 64 * 1024;
 
 bool startsWithNoCase(const std::string& text, const char* prefix) {
     const std::size_t n = std::char_traits<char>::length(prefix);
@@ -84,7 +84,7 @@ namespace {
 
 // Appends to a header without letting it grow past the cap.
 void appendCapped(std::string& header, const std::string& text) {
-    if (header.size() < maxHeaderLength) header.append(text, 0, maxHeaderLength - header.size());
+    if (header.size() < kMaxHeaderLength) header.append(text, 0, kMaxHeaderLength - header.size());
 }
 
 bool readBlock(LineCursor& lines, PartHeaders& h, const std::string* boundaryLine, std::string* cut,
@@ -103,7 +103,7 @@ bool readBlock(LineCursor& lines, PartHeaders& h, const std::string* boundaryLin
         line.clear();
         bool whole = lines.piece(line, headLimit);
         if (!line.empty() && (line[0] == ' ' || line[0] == '\t')) {
-            if (pending.size() < maxHeaderLength) {
+            if (pending.size() < kMaxHeaderLength) {
                 pending += ' ';
                 appendCapped(pending, line);
             }

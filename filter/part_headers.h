@@ -33,18 +33,18 @@ bool getHeaderParameter(const std::string& header, const std::string& parameter,
 // read, so the last header of a block cut off by the end of the input is not
 // examined. Lines are read in pieces of at most `pieceLimit` bytes, and a
 // folded header is kept only up to its first 64 KiB.
-void readPartHeaders(LineCursor& in, PartHeaders& h, std::size_t pieceLimit = defaultLinePieceLimit);
+void readPartHeaders(LineCursor& in, PartHeaders& h, std::size_t pieceLimit = kDefaultLinePieceLimit);
 
 // The same for a part inside a multipart body: a line equal to
 // `boundaryLine`, or to it followed by "--", is never a header; it ends the
 // block and the part, which then has no body. True when that happened, with
 // the delimiter line in `line`.
 bool readPartHeaders(LineCursor& in, PartHeaders& h, const std::string& boundaryLine, std::string& line,
-                     std::size_t pieceLimit = defaultLinePieceLimit);
+                     std::size_t pieceLimit = kDefaultLinePieceLimit);
 
 // Both read from a stream, which is left just after the block.
-void readPartHeaders(std::istream& in, PartHeaders& h, std::size_t pieceLimit = defaultLinePieceLimit);
+void readPartHeaders(std::istream& in, PartHeaders& h, std::size_t pieceLimit = kDefaultLinePieceLimit);
 bool readPartHeaders(std::istream& in, PartHeaders& h, const std::string& boundaryLine, std::string& line,
-                     std::size_t pieceLimit = defaultLinePieceLimit);
+                     std::size_t pieceLimit = kDefaultLinePieceLimit);
 
 }  // namespace cgp

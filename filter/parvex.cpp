@@ -5,10 +5,12 @@
 
 #include <boost/program_options.hpp>
 #include <iostream>
+#include <utility>
 
 #include "filter/part_headers.h"
 #include "filter/pipe.h"
 #include "filter/temp_dirs.h"
+#include "runtime/descriptor.h"
 #include "runtime/file_buffers.h"
 #include "runtime/files.h"
 #include "runtime/log.h"
@@ -72,55 +74,66 @@ bool Parvex::parseCommandLine(int argc, char** argv, const std::string& title, s
     return true;
 }
 
+namespace {
+
+const char kReinstall[] = "* Please reinstall the filter and follow the INSTALL instructions";
+
+// The start-up lines on one program of the program directory: found, or the
+// error with what follows from it; true when found.
+bool reportProgram(bool found, const std::string& name, const std::string& consequence,
+                   const std::string& reinstall = kReinstall) {
+    if (found) {
+        qdl::printLine("* Found " + name + " binary");
+    } else {
+        qdl::printLine("* ERROR: " + name + " binary not found, " + consequence);
+        qdl::printLine(reinstall);
+    }
+    return found;
+}
+
+void reportRtf2html(bool found) {
+    reportProgram(found, "rtf2html", "rtf bodies will not be decoded as html");
+}
+
+}  // namespace
+
 int Parvex::run(int argc, char** argv) {
     std::string batchPath;
     if (!parseCommandLine(argc, argv, kTitle, batchPath)) return 0;
 
     programDir = qdl::directoryOf(argc > 0 && argv[0] ? argv[0] : "");
     prepareTempDir();
-
-    const bool haveTnef = qdl::isFile(programDir + "tnef");
-    const bool haveRtf2html = qdl::isFile(programDir + "rtf2html");
-    if (batchPath.empty()) {
-        if (!qdl::isDirectory("Submitted")) {
-            std::string submitted = "Submitted";
-            qdl::makeDirectory(submitted, false);
-        }
-        // A killed instance's half-written copies: its requests were never
-        // answered, so the server sends those messages again.
-        cgp::Pipe::removeStaleFiles();
-        if (keepWinmail) qdl::printLine("* -k specified, original winmail.dat will be kept with extracted attachments");
-        if (haveTnef) {
-            qdl::printLine("* Found tnef binary");
-        } else {
-            qdl::printLine("* ERROR: tnef binary not found, messages will be left unscanned");
-            qdl::printLine("* Please reinstall the filter and follow the INSTALL instructions");
-        }
-        if (!ignoreRtfBody) {
-            if (haveRtf2html) {
-                qdl::printLine("* Found rtf2html binary");
-            } else {
-                qdl::printLine("* ERROR: rtf2html binary not found, rtf bodies will not be decoded as html");
-                qdl::printLine("* Please reinstall the filter and follow the INSTALL instructions");
-            }
-        }
-        Helper::run();
-    } else if (!haveTnef) {
-        qdl::printLine("* ERROR: tnef binary not found, unable to contine.");
-        qdl::printLine("* Please reinstall the filter and follow the INSTALL instructions.");
-    } else {
-        qdl::printLine("* Found tnef binary");
-        if (haveRtf2html) {
-            qdl::printLine("* Found rtf2html binary");
-        } else {
-            qdl::printLine("* ERROR: rtf2html binary not found, rtf bodies will not be decoded as html");
-            qdl::printLine("* Please reinstall the filter and follow the INSTALL instructions");
-        }
-        convertMdirTree(batchPath);
-    }
-
+    if (batchPath.empty())
+        serveRequests();
+    else
+        convertBatch(batchPath);
     finishTempDir();
     return 0;
+}
+
+void Parvex::serveRequests() {
+    const bool haveTnef = qdl::isFile(programDir + "tnef");
+    const bool haveRtf2html = qdl::isFile(programDir + "rtf2html");
+    if (!qdl::isDirectory("Submitted")) {
+        std::string submitted = "Submitted";
+        qdl::makeDirectory(submitted, false);
+    }
+    // A killed instance's half-written copies: its requests were never
+    // answered, so the server sends those messages again.
+    cgp::Pipe::removeStaleFiles();
+    if (keepWinmail) qdl::printLine("* -k specified, original winmail.dat will be kept with extracted attachments");
+    reportProgram(haveTnef, "tnef", "messages will be left unscanned");
+    if (!ignoreRtfBody) reportRtf2html(haveRtf2html);
+    Helper::run();
+}
+
+void Parvex::convertBatch(const std::string& path) {
+    const bool haveTnef = qdl::isFile(programDir + "tnef");
+    const bool haveRtf2html = qdl::isFile(programDir + "rtf2html");
+    // Without tnef nothing could be converted: the batch ends here.
+    if (!reportProgram(haveTnef, "tnef", "unable to contine.", std::string(kReinstall) + ".")) return;
+    reportRtf2html(haveRtf2html);
+    convertMdirTree(path);
 }
 
 void Parvex::prepareTempDir() {
@@ -240,7 +253,7 @@ cgp::ExtFilter::Result Parvex::convertQueued(const std::string& path, std::istre
     // The reserved file goes again on every way out but a submission,
     // exceptions included, so nothing half-written reaches the server later.
     struct Reservation {
-        int fd = -1;  // the new file, written through the descriptor that made it
+        qdl::Descriptor fd;  // the new file, written through the descriptor that made it
         const std::string name = cgp::Pipe::newSubmitFile(fd);
         bool submitted = false;
         ~Reservation() {
@@ -249,7 +262,7 @@ cgp::ExtFilter::Result Parvex::convertQueued(const std::string& path, std::istre
     } reservation;
     const std::string& name = reservation.name;
     qdl::printLine("* Creating a new message with the extracted attachments");
-    qdl::OutputStream out(reservation.fd);
+    qdl::OutputStream out(std::move(reservation.fd));
     if (!out) {
         qdl::printLine("* Unable to create the new message " + name + ", original message is delivered unchanged");
         return Result::OK;

@@ -68,9 +68,15 @@ public:
     bool ignoreRtfBody = false;
     bool alwaysRemoveWinmail = false;
     // Longest piece of a message line the walk and the copy hold at once.
-    std::size_t linePieceLimit = cgp::defaultLinePieceLimit;
+    std::size_t linePieceLimit = cgp::kDefaultLinePieceLimit;
 
 private:
+    // The two ways a run goes after the start-up: the protocol loop on the
+    // standard input, or the batch over the tree at `path`. Each first
+    // reports the programs it needs.
+    void serveRequests();
+    void convertBatch(const std::string& path);
+
     Result convertQueued(const std::string& path, std::istream& in);
 
     // The unpacking directory of the message under way, held open.

@@ -1,10 +1,7 @@
 // Batch mode: every message file of an mdir tree that holds TNEF content is
 // rewritten in place.
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <set>
 #include <string>
 #include <utility>
@@ -14,35 +11,11 @@
 #include "runtime/file_buffers.h"
 #include "runtime/files.h"
 #include "runtime/log.h"
-#include "runtime/stream.h"
+#include "runtime/replacement_file.h"
 
 namespace {
 
 typedef std::set<std::pair<dev_t, ino_t>> VisitedSet;
-
-// Creates `path` afresh for the converted copy, with the mode (and, where
-// allowed, the owner) of the message it replaces; the owner may write it
-// until it is complete (see finishCopy). A file already there under that
-// name is not ours to overwrite.
-bool createCopy(const std::string& path, const struct stat& original) {
-    const int fd = qdl::openFile(path, O_WRONLY | O_CREAT | O_EXCL);
-    if (fd < 0) return false;
-    bool ok = ::fchmod(fd, (original.st_mode & 07777) | S_IWUSR) == 0;
-    if (ok && (original.st_uid != ::geteuid() || original.st_gid != ::getegid())) {
-        // Only root may give the file away; anyone else keeps it as theirs.
-        if (::fchown(fd, original.st_uid, original.st_gid) != 0 && errno != EPERM) ok = false;
-    }
-    qdl::closeFile(fd);
-    if (!ok) qdl::removeFile(path);
-    return ok;
-}
-
-// The written copy takes the message's own mode, also when that mode
-// denies writing.
-bool finishCopy(const std::string& path, const struct stat& original) {
-    if ((original.st_mode & S_IWUSR) != 0) return true;
-    return ::chmod(path.c_str(), original.st_mode & 07777) == 0;
-}
 
 void walk(Parvex& filter, const std::string& dir, VisitedSet& visited) {
     struct stat st;
@@ -107,17 +80,16 @@ void Parvex::convertMdirFile(const std::string& path) {
     in.clear();
     in.seekg(bodyStart);
 
-    const std::string tmp = path + ".tmp";
-    bool written = createCopy(tmp, original);
+    // The copy, with the message's mode and (where allowed) owner, is made
+    // afresh as path + ".tmp": a file already there is not ours to overwrite.
+    qdl::ReplacementFile::Options options;
+    options.lead = path + ".tmp";
+    options.like = &original;
+    qdl::ReplacementFile copy(path, options);
+    bool written = copy.isOpen();
     if (written) {
-        qdl::ofstream out(tmp);
-        writeConvertedMessage(in, out, records, true);
-        out.flush();
-        written = out.good() && !in.bad();
-        out.close();
-        if (out.fail()) written = false;
-        if (written) written = finishCopy(tmp, original) && qdl::syncFile(tmp);
-        if (!written) qdl::removeFile(tmp);
+        writeConvertedMessage(in, copy.out(), records, true);
+        written = !in.bad() && copy.close(true);
     }
     in.close();
     if (!written) {
@@ -126,10 +98,6 @@ void Parvex::convertMdirFile(const std::string& path) {
     }
     // One rename replaces the message: at every moment the name holds either
     // the whole original or the whole converted copy.
-    if (!qdl::renameFile(tmp, path)) {
-        qdl::removeFile(tmp);
+    if (!copy.commit())
         qdl::printLine("* Unable to replace " + path + " with its converted copy, file left unchanged");
-        return;
-    }
-    qdl::syncDirectory(qdl::directoryOf(path));
 }

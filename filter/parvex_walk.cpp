@@ -3,7 +3,6 @@
 // each part. The message itself is not changed here.
 #include <fcntl.h>
 #include <strings.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -31,11 +30,6 @@ namespace {
 
 bool endsWithRtf(const std::string& path) {
     return path.size() >= 4 && ::strcasecmp(path.c_str() + path.size() - 4, ".rtf") == 0;
-}
-
-bool pathExists(const std::string& path) {
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0;
 }
 
 // Base64 body lines into a file, each line in one or more pieces. Lines are
@@ -164,7 +158,7 @@ private:
     // Characters decoded at once: a whole number of groups, whose bytes fit
     // the file's block.
     static constexpr std::size_t kStep = 16 * 1024;
-    static_assert(kStep % 4 == 0 && kStep / 4 * 3 <= qdl::OutputFile::roomLimit, "a step fits the block");
+    static_assert(kStep % 4 == 0 && kStep / 4 * 3 <= qdl::OutputFile::kRoomLimit, "a step fits the block");
 
     qdl::OutputFile& out_;
     // Lines gathered (each at least 4 characters, so at most kStep / 4).
@@ -368,7 +362,7 @@ bool PartConverter::toHtml(std::string& entry, bool isAlternative) {
     const std::string stem = entry.substr(0, entry.size() - 4);
     // Never convert over a file tnef extracted, nor take it for our result.
     std::string html = stem + ".html";
-    for (int n = 1; pathExists(html); ++n)
+    for (int n = 1; qdl::existsNoFollow(html); ++n)
         html = stem + "-" + std::to_string(n) + ".html";
     cgp::ChildRun run;
     try {
@@ -414,7 +408,7 @@ PartOutcome PartConverter::collect(const cgp::ChildRun& run, const std::set<std:
         if (before.count(name) == 0) paths.push_back(tempDir_ + name);
 
     const std::string datPath = tempDir_ + "winmail.dat";
-    const std::string marker = tempDir_ + cgp::ownDirectoryMarker;
+    const std::string marker = tempDir_ + cgp::kOwnDirectoryMarker;
     for (const std::string& path : paths) {
         // Only files this run's tnef wrote into its own directory replace the
         // part; messages such as "Seems not to be a TNEF file" do not. One
@@ -558,7 +552,7 @@ bool Parvex::unpackParts(cgp::LineCursor& lines, std::vector<AttachmentRecord>& 
                 }
             }
             if (part.contentType.compare(0, 10, "multipart/") == 0 && partStart >= 0) {
-                if (depth + 1 < cgp::maxWalkDepth) {
+                if (depth + 1 < cgp::kMaxWalkDepth) {
                     lines.seek(partStart);
                     enclosing.push_back(boundaryLine);
                     const bool whole = unpackParts(lines, records, found, enclosing);

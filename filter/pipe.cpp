@@ -48,13 +48,11 @@ const int kSubmitAttempts = 16;
 }  // namespace
 
 std::string Pipe::newSubmitFile() {
-    int fd = -1;
-    const std::string name = newSubmitFile(fd);
-    if (fd >= 0) qdl::closeFile(fd);
-    return name;
+    qdl::Descriptor fd;
+    return newSubmitFile(fd);
 }
 
-std::string Pipe::newSubmitFile(int& fd) {
+std::string Pipe::newSubmitFile(qdl::Descriptor& fd) {
     for (;;) {
         const std::string seconds = secondsNow();
         qdl::ScopedLock guard(pipeMutex());
@@ -63,8 +61,8 @@ std::string Pipe::newSubmitFile(int& fd) {
         name << kSubmitPrefix << seconds << "_" << static_cast<long>(::getpid()) << "_" << stepCounter() << ".tmp";
         // O_EXCL: a name that exists, also one made by another process at
         // the same moment, is never handed out twice.
-        fd = qdl::openFile(name.str(), O_WRONLY | O_CREAT | O_EXCL);
-        if (fd >= 0 || errno != EEXIST) return name.str();
+        fd.reset(qdl::openFile(name.str(), O_WRONLY | O_CREAT | O_EXCL));
+        if (fd.isOpen() || errno != EEXIST) return name.str();
     }
 }
 
@@ -141,12 +139,12 @@ bool digitsUpTo(const std::string& s, std::size_t& at, char stop, bool sign) {
 }  // namespace
 
 long Pipe::reservedNamePid(const std::string& name) {
-    static const std::string prefix = std::string(kSubmitPrefix).substr(std::string("Submitted/").size());
-    static const std::string suffix = ".tmp";
-    if (name.size() <= prefix.size() + suffix.size() || name.compare(0, prefix.size(), prefix) != 0 ||
-        name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+    static const std::string kPrefix = std::string(kSubmitPrefix).substr(std::string("Submitted/").size());
+    static const std::string kSuffix = ".tmp";
+    if (name.size() <= kPrefix.size() + kSuffix.size() || name.compare(0, kPrefix.size(), kPrefix) != 0 ||
+        name.compare(name.size() - kSuffix.size(), kSuffix.size(), kSuffix) != 0)
         return 0;
-    const std::string middle = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size()) + ".";
+    const std::string middle = name.substr(kPrefix.size(), name.size() - kPrefix.size() - kSuffix.size()) + ".";
     std::size_t at = 0;
     if (!digitsUpTo(middle, at, '_', false)) return 0;
     const std::size_t pidStart = ++at;

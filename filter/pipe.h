@@ -9,6 +9,7 @@
 #include <set>
 #include <string>
 
+#include "runtime/descriptor.h"
 #include "runtime/file_buffers.h"
 #include "runtime/stream.h"
 
@@ -21,9 +22,9 @@ public:
     // cannot be created the name is returned all the same; the caller's
     // open then fails.
     static std::string newSubmitFile();
-    // The same, keeping the new file open for writing: `fd` is its
-    // descriptor, -1 when it could not be created.
-    static std::string newSubmitFile(int& fd);
+    // The same, keeping the new file open for writing: `fd` holds its
+    // descriptor, none when it could not be created.
+    static std::string newSubmitFile(qdl::Descriptor& fd);
 
     // Hands a written and closed file over: its data is synced, it is renamed
     // to name + ".sub" and the directory is synced. True once the rename is

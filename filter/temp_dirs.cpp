@@ -11,7 +11,7 @@
 
 namespace cgp {
 
-const char* const ownDirectoryMarker = ".parvex-unpack";
+const char* const kOwnDirectoryMarker = ".parvex-unpack";
 
 namespace {
 
@@ -55,7 +55,7 @@ bool makeMarked(const std::string& dir) {
     if (::mkdir(dir.c_str(), 0755) != 0) return false;
     ownByUs(dir);
     const qdl::DirectoryHandle made(dir);
-    if (made.createFile(ownDirectoryMarker)) return true;
+    if (made.createFile(kOwnDirectoryMarker)) return true;
     ::rmdir(dir.c_str());
     errno = EIO;
     return false;
@@ -72,7 +72,7 @@ std::string parentOf(const std::string& dir) {
 bool isOwnDirectory(const qdl::DirectoryHandle& parent, const std::string& name) {
     const qdl::DirectoryHandle inner(parent, name);
     const uid_t us = ::getuid();
-    return inner.isOpen() && inner.isOwnedBy(us) && inner.holdsFileOf(ownDirectoryMarker, us);
+    return inner.isOpen() && inner.isOwnedBy(us) && inner.holdsFileOf(kOwnDirectoryMarker, us);
 }
 
 bool makeOwnDirectory(const std::string& dir) {
@@ -116,8 +116,7 @@ std::string claimOwnDirectory(const std::string& shared) {
         // A directory of ours under our own pid is an earlier process's.
         removeOwnDirectory(shared, name);
         const std::string dir = shared + "/" + name;
-        struct stat st;
-        if (::lstat(dir.c_str(), &st) == 0) continue;  // not ours: another name
+        if (qdl::existsNoFollow(dir)) continue;  // not ours: another name
         if (makeOwnDirectory(dir)) return dir;
     }
     return std::string();
@@ -126,20 +125,20 @@ std::string claimOwnDirectory(const std::string& shared) {
 void clearOwnDirectory(const std::string& dir) {
     const qdl::DirectoryHandle handle(dir);
     const uid_t us = ::getuid();
-    if (handle.isOpen() && handle.isOwnedBy(us) && handle.holdsFileOf(ownDirectoryMarker, us))
-        handle.clearFiles(ownDirectoryMarker);
+    if (handle.isOpen() && handle.isOwnedBy(us) && handle.holdsFileOf(kOwnDirectoryMarker, us))
+        handle.clearFiles(kOwnDirectoryMarker);
 }
 
 void removeOwnDirectory(const std::string& shared, const std::string& name) {
     const qdl::DirectoryHandle parent(shared, true);
     const qdl::DirectoryHandle inner(parent, name);
     const uid_t us = ::getuid();
-    if (!inner.isOpen() || !inner.isOwnedBy(us) || !inner.holdsFileOf(ownDirectoryMarker, us)) return;
+    if (!inner.isOpen() || !inner.isOwnedBy(us) || !inner.holdsFileOf(kOwnDirectoryMarker, us)) return;
     // Emptied through the descriptor that was checked, so a directory put in
     // its place meanwhile is never emptied; only an empty one is removed.
     for (const std::string& entry : inner.entries())
-        if (entry != ownDirectoryMarker) inner.removeEntry(entry);
-    inner.removeEntry(ownDirectoryMarker);
+        if (entry != kOwnDirectoryMarker) inner.removeEntry(entry);
+    inner.removeEntry(kOwnDirectoryMarker);
     parent.removeEmptyDirectory(name);
 }
 
@@ -175,7 +174,7 @@ bool UnpackDirectory::prepare(const std::string& path, bool make) {
         handle_.reset(new qdl::DirectoryHandle(dir));
         path_ = dir;
     }
-    handle_->clearFiles(ownDirectoryMarker);
+    handle_->clearFiles(kOwnDirectoryMarker);
     return true;
 }
 
@@ -188,7 +187,7 @@ std::set<std::string> UnpackDirectory::names() const {
 
 void UnpackDirectory::clear(const std::string& dir) const {
     if (holds(dir))
-        handle_->clearFiles(ownDirectoryMarker);
+        handle_->clearFiles(kOwnDirectoryMarker);
     else
         clearOwnDirectory(dir);
 }

@@ -16,7 +16,7 @@
 namespace cgp {
 
 // The file that marks an unpacking directory as made by this filter.
-extern const char* const ownDirectoryMarker;
+extern const char* const kOwnDirectoryMarker;
 
 // True when the entry `name` of `parent` is a directory of ours: not a link,
 // owned by our user, holding our marker as a regular file of our user.

@@ -1,7 +1,6 @@
 #include "filter/unpack.h"
 
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <atomic>
@@ -10,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+
+#include "runtime/files.h"
 
 namespace cgp {
 
@@ -117,11 +118,11 @@ std::string extractionReport(std::size_t count, std::size_t kept) {
 }
 
 std::string tnefListingPath(const std::string& line, const std::string& tempDir) {
-    static const std::string separator = "\t|\t";
-    const std::size_t first = line.find(separator);
+    static const std::string kSeparator = "\t|\t";
+    const std::size_t first = line.find(kSeparator);
     if (first == std::string::npos) return tempDir + line;
-    const std::size_t from = first + separator.size();
-    const std::size_t second = line.find(separator, from);
+    const std::size_t from = first + kSeparator.size();
+    const std::size_t second = line.find(kSeparator, from);
     return line.substr(from, second == std::string::npos ? std::string::npos : second - from);
 }
 
@@ -132,16 +133,14 @@ bool isPlainFileIn(const std::string& path, const std::string& dir) {
     if (path.find('/', n) != std::string::npos) return false;
     const std::string name = path.substr(n);
     if (name == "." || name == "..") return false;
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    return qdl::isRegularFileNoFollow(path);
 }
 
 std::string regularFileInside(const std::string& path, const std::string& dir) {
     if (path.empty() || dir.empty()) return std::string();
     // A name in the directory itself, as tnef gives them: no link to resolve.
     if (isPlainFileIn(path, dir)) return path;
-    struct stat st;
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::string();
+    if (!qdl::isRegularFileNoFollow(path)) return std::string();
     const std::string file = resolved(path);
     std::string base = resolved(dir);
     if (file.empty() || base.empty()) return std::string();

@@ -69,6 +69,6 @@ int childTimeoutMs();
 void setChildTimeoutMs(int ms);
 
 // How many MIME levels the walk follows; deeper bodies are left as they are.
-const int maxWalkDepth = 64;
+const int kMaxWalkDepth = 64;
 
 }  // namespace cgp

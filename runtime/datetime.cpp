@@ -62,8 +62,8 @@ long localOffsetAt(time_t t, struct tm& local) {
 bool isLeap(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
 int daysInMonth(int month, int year) {
-    static const int days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return month == 1 && isLeap(year) ? 29 : days[month];
+    static const int kMonthDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return month == 1 && isLeap(year) ? 29 : kMonthDays[month];
 }
 
 }  // namespace

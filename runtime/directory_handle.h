@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/descriptor.h"
 #include "runtime/mutex.h"
 
 namespace qdl {
@@ -20,7 +21,7 @@ public:
     DirectoryHandle(const DirectoryHandle& parent, const std::string& name);
     ~DirectoryHandle();
 
-    bool isOpen() const { return fd_ >= 0; }
+    bool isOpen() const { return fd_.isOpen(); }
 
     // True when `path`, not followed if it is a link, is this very directory:
     // one lstat, so that a directory held open from one use to the next
@@ -55,7 +56,7 @@ public:
 private:
     bool removeEntry(const std::string& name, int depth) const;
 
-    int fd_ = -1;
+    Descriptor fd_;
     // The directory's identity, read once isAt() needs it.
     mutable bool identified_ = false;
     mutable dev_t device_ = 0;

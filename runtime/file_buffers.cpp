@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ios>
 #include <system_error>
+#include <utility>
 
 #include "runtime/files.h"
 
@@ -15,30 +16,29 @@ namespace qdl {
 
 InputFile::InputFile(const std::string& path, bool regularOnly) : block_(new char[kBlockSize]) {
     setg(block_.get(), block_.get(), block_.get());
-    fd_ = qdl::openFile(path, O_RDONLY | O_NOCTTY | (regularOnly ? O_NONBLOCK : 0));
-    if (fd_ < 0 || !regularOnly) return;
+    fd_.reset(qdl::openFile(path, O_RDONLY | O_NOCTTY | (regularOnly ? O_NONBLOCK : 0)));
+    if (!fd_.isOpen() || !regularOnly) return;
     struct stat st;
-    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(fd_.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
         close();
         return;
     }
-    const int flags = ::fcntl(fd_, F_GETFL);
-    if (flags != -1) ::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK);
+    const int flags = ::fcntl(fd_.get(), F_GETFL);
+    if (flags != -1) ::fcntl(fd_.get(), F_SETFL, flags & ~O_NONBLOCK);
 }
 
 InputFile::~InputFile() { close(); }
 
 void InputFile::close() {
-    if (fd_ >= 0) qdl::closeFile(fd_);
-    fd_ = -1;
+    fd_.reset();
     setg(block_.get(), block_.get(), block_.get());
 }
 
 std::size_t InputFile::readAt(char* to, std::size_t n, off_t at) {
-    if (fd_ < 0) return 0;
+    if (!fd_.isOpen()) return 0;
     ssize_t got;
     do {
-        got = ::pread(fd_, to, n, at);
+        got = ::pread(fd_.get(), to, n, at);
     } while (got < 0 && errno == EINTR);
     if (got < 0) throw std::ios_base::failure("error reading the file", std::error_code(errno, std::generic_category()));
     return static_cast<std::size_t>(got);
@@ -71,13 +71,13 @@ std::streamsize InputFile::xsgetn(char* to, std::streamsize n) {
 }
 
 InputFile::pos_type InputFile::seekoff(off_type off, std::ios_base::seekdir dir, std::ios_base::openmode which) {
-    if (fd_ < 0 || !(which & std::ios_base::in)) return pos_type(off_type(-1));
+    if (!fd_.isOpen() || !(which & std::ios_base::in)) return pos_type(off_type(-1));
     off_type base = 0;
     if (dir == std::ios_base::cur) {
         base = start_ + (gptr() - eback());
     } else if (dir == std::ios_base::end) {
         struct stat st;
-        if (::fstat(fd_, &st) != 0) return pos_type(off_type(-1));
+        if (::fstat(fd_.get(), &st) != 0) return pos_type(off_type(-1));
         base = st.st_size;
     }
     return seekpos(pos_type(base + off), which);
@@ -85,7 +85,7 @@ InputFile::pos_type InputFile::seekoff(off_type off, std::ios_base::seekdir dir,
 
 InputFile::pos_type InputFile::seekpos(pos_type pos, std::ios_base::openmode which) {
     const off_type at = off_type(pos);
-    if (fd_ < 0 || !(which & std::ios_base::in) || at < 0) return pos_type(off_type(-1));
+    if (!fd_.isOpen() || !(which & std::ios_base::in) || at < 0) return pos_type(off_type(-1));
     if (at >= start_ && at <= start_ + (egptr() - eback())) {
         setg(eback(), eback() + (at - start_), egptr());
     } else {
@@ -101,13 +101,13 @@ InputStream::InputStream(const std::string& path, bool regularOnly) : std::istre
     if (!file_.isOpen()) setstate(std::ios::failbit);
 }
 
-OutputFile::OutputFile(int fd) : fd_(fd), block_(new char[roomLimit]) { setp(block_.get(), block_.get() + roomLimit); }
-
-OutputFile::OutputFile(const std::string& path, int flags) : OutputFile(qdl::openFile(path, flags)) {}
-
-OutputFile::~OutputFile() {
-    if (fd_ >= 0) qdl::closeFile(fd_);
+OutputFile::OutputFile(Descriptor fd) : fd_(std::move(fd)), block_(new char[kRoomLimit]) {
+    setp(block_.get(), block_.get() + kRoomLimit);
 }
+
+OutputFile::OutputFile(const std::string& path, int flags) : OutputFile(Descriptor(qdl::openFile(path, flags))) {}
+
+OutputFile::~OutputFile() = default;
 
 char* OutputFile::room(std::size_t n) {
     if (static_cast<std::size_t>(epptr() - pptr()) < n) flush();
@@ -118,7 +118,7 @@ bool OutputFile::flush() {
     const char* from = pbase();
     std::size_t left = static_cast<std::size_t>(pptr() - pbase());
     while (left > 0 && !failed_) {
-        const ssize_t n = fd_ < 0 ? -1 : ::write(fd_, from, left);
+        const ssize_t n = fd_.isOpen() ? ::write(fd_.get(), from, left) : -1;
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             failed_ = true;
@@ -128,7 +128,7 @@ bool OutputFile::flush() {
         left -= static_cast<std::size_t>(n);
     }
     // After a failed write the rest is dropped: the stream and close() tell.
-    setp(block_.get(), block_.get() + roomLimit);
+    setp(block_.get(), block_.get() + kRoomLimit);
     return !failed_;
 }
 
@@ -157,15 +157,14 @@ std::streamsize OutputFile::xsputn(const char* from, std::streamsize n) {
 int OutputFile::sync() { return flush() ? 0 : -1; }
 
 bool OutputFile::close(bool syncData) {
-    if (fd_ < 0) return false;
+    if (!fd_.isOpen()) return false;
     bool ok = flush();
-    if (ok && syncData && ::fsync(fd_) != 0) ok = false;
-    if (::close(fd_) != 0 && errno != EINTR) ok = false;
-    fd_ = -1;
+    if (ok && syncData && ::fsync(fd_.get()) != 0) ok = false;
+    if (!fd_.close()) ok = false;
     return ok;
 }
 
-OutputStream::OutputStream(int fd) : std::ostream(nullptr), file_(fd) {
+OutputStream::OutputStream(Descriptor fd) : std::ostream(nullptr), file_(std::move(fd)) {
     rdbuf(&file_);
     if (!file_.isOpen()) setstate(std::ios::failbit);
 }

@@ -16,6 +16,8 @@
 #include <streambuf>
 #include <string>
 
+#include "runtime/descriptor.h"
+
 namespace qdl {
 
 class InputFile : public std::streambuf {
@@ -27,7 +29,7 @@ public:
     InputFile(const InputFile&) = delete;
     InputFile& operator=(const InputFile&) = delete;
 
-    bool isOpen() const { return fd_ >= 0; }
+    bool isOpen() const { return fd_.isOpen(); }
     void close();
 
 protected:
@@ -49,7 +51,7 @@ private:
     // One read at `at`, retried on EINTR; throws on an error.
     std::size_t readAt(char* to, std::size_t n, off_t at);
 
-    int fd_ = -1;
+    Descriptor fd_;
     off_t start_ = 0;  // the file offset of the block's first byte
     std::size_t nextRead_ = kFirstRead;
     std::unique_ptr<char[]> block_;
@@ -67,22 +69,22 @@ private:
 
 class OutputFile : public std::streambuf {
 public:
-    // Takes over an open descriptor (-1: none, every write fails).
-    explicit OutputFile(int fd);
+    // Takes over an open descriptor (none: every write fails).
+    explicit OutputFile(Descriptor fd);
     // Opens `path` with `flags` (O_WRONLY and the like; close-on-exec is added).
     OutputFile(const std::string& path, int flags);
     ~OutputFile() override;
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
-    bool isOpen() const { return fd_ >= 0; }
+    bool isOpen() const { return fd_.isOpen(); }
 
-    // Room for `n` bytes (at most roomLimit) after what is held, for a
+    // Room for `n` bytes (at most kRoomLimit) after what is held, for a
     // writer that fills it itself; what it wrote counts once commit() says
     // how much it was.
     char* room(std::size_t n);
     void commit(std::size_t n) { pbump(static_cast<int>(n)); }
-    static constexpr std::size_t roomLimit = 64 * 1024;
+    static constexpr std::size_t kRoomLimit = 64 * 1024;
 
     // Writes what is held, syncs the data when `syncData`, and closes the
     // file. False when it was never open, or any write, the sync or the
@@ -98,14 +100,14 @@ protected:
 private:
     bool flush();
 
-    int fd_ = -1;
+    Descriptor fd_;
     bool failed_ = false;
     std::unique_ptr<char[]> block_;
 };
 
 class OutputStream : public std::ostream {
 public:
-    explicit OutputStream(int fd);
+    explicit OutputStream(Descriptor fd);
     OutputStream(const std::string& path, int flags);
     bool is_open() const { return file_.isOpen(); }
     OutputFile& file() { return file_; }

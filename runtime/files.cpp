@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "runtime/datetime.h"
+#include "runtime/descriptor.h"
 #include "runtime/stream.h"
 
 namespace qdl {
@@ -56,30 +57,44 @@ std::vector<std::string> allEntries(const std::string& path) {
     return names;
 }
 
-bool isRealDirectory(const std::string& path) {
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+bool syncPath(const std::string& path, int flags) {
+    Descriptor fd(openRetry(path.c_str(), flags));
+    if (!fd.isOpen()) return false;
+    const bool synced = ::fsync(fd.get()) == 0;
+    return fd.close() && synced;
 }
 
-bool syncPath(const std::string& path, int flags) {
-    int fd = openRetry(path.c_str(), flags);
-    if (fd < 0) return false;
-    bool ok = ::fsync(fd) == 0;
-    if (::close(fd) != 0 && errno != EINTR) ok = false;
-    return ok;
+// What a stat of an existing file tells; the one place that reads it.
+FileStamp stampOf(const struct stat& st) {
+    FileStamp stamp;
+    stamp.exists = true;
+    stamp.kind = st.st_mode & S_IFMT;
+    stamp.device = st.st_dev;
+    stamp.inode = st.st_ino;
+    stamp.size = static_cast<long long>(st.st_size);
+    stamp.seconds = st.st_mtim.tv_sec;
+    stamp.nanoseconds = st.st_mtim.tv_nsec;
+    return stamp;
+}
+
+FileStamp streamStamp(FILE* f) {
+    struct stat st;
+    if (f == nullptr || ::fstat(::fileno(f), &st) != 0) return FileStamp();
+    return stampOf(st);
+}
+
+// The file-type bits of what stands at the path, a link at it followed
+// only with `follow`; 0 when nothing does.
+mode_t kindOf(const std::string& path, bool follow) {
+    struct stat st;
+    return (follow ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) == 0 ? (st.st_mode & S_IFMT) : 0;
 }
 
 }  // namespace
 
-bool isDirectory(const std::string& path) {
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
+bool isDirectory(const std::string& path) { return S_ISDIR(kindOf(path, true)); }
 
-bool isRegularFile(const std::string& path) {
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
+bool isRegularFile(const std::string& path) { return S_ISREG(kindOf(path, true)); }
 
 bool isFile(const std::string& path) {
     // One stat answers for an existing path; only when it fails does the
@@ -89,42 +104,40 @@ bool isFile(const std::string& path) {
     return ::access(path.c_str(), F_OK) == 0;
 }
 
+bool existsNoFollow(const std::string& path) { return kindOf(path, false) != 0; }
+
+bool isDirectoryNoFollow(const std::string& path) { return S_ISDIR(kindOf(path, false)); }
+
+bool isRegularFileNoFollow(const std::string& path) { return S_ISREG(kindOf(path, false)); }
+
 bool isReadable(const std::string& path) { return ::access(path.c_str(), R_OK) == 0; }
 
 bool isWritable(const std::string& path) {
     if (!isReadable(path)) return false;
     // Opened without blocking: a FIFO would otherwise wait for a reader. One
     // without a reader counts as writable by its permissions.
-    int fd = openRetry(path.c_str(), O_WRONLY | O_APPEND | O_NONBLOCK);
-    if (fd < 0) return errno == ENXIO && ::access(path.c_str(), W_OK) == 0;
-    ::close(fd);
-    return true;
+    const Descriptor fd(openRetry(path.c_str(), O_WRONLY | O_APPEND | O_NONBLOCK));
+    return fd.isOpen() || (errno == ENXIO && ::access(path.c_str(), W_OK) == 0);
 }
 
 long long fileSize(const std::string& path) {
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0) return -1;
-    return static_cast<long long>(st.st_size);
+    const FileStamp stamp = fileStamp(path);
+    return stamp.exists ? stamp.size : -1;
 }
 
 long long fileSize(FILE* f) {
-    if (f == nullptr) return -1;
-    struct stat st;
-    if (::fstat(::fileno(f), &st) != 0) return -1;
-    return static_cast<long long>(st.st_size);
+    const FileStamp stamp = streamStamp(f);
+    return stamp.exists ? stamp.size : -1;
 }
 
 time_t fileModificationTime(const std::string& path) {
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0) return -1;
-    return st.st_mtime;
+    const FileStamp stamp = fileStamp(path);
+    return stamp.exists ? stamp.seconds : -1;
 }
 
 time_t fileModificationTime(FILE* f) {
-    if (f == nullptr) return -1;
-    struct stat st;
-    if (::fstat(::fileno(f), &st) != 0) return -1;
-    return st.st_mtime;
+    const FileStamp stamp = streamStamp(f);
+    return stamp.exists ? stamp.seconds : -1;
 }
 
 bool FileStamp::isRegular() const { return exists && S_ISREG(kind); }
@@ -136,17 +149,9 @@ bool FileStamp::operator==(const FileStamp& other) const {
 }
 
 FileStamp fileStamp(const std::string& path) {
-    FileStamp stamp;
     struct stat st;
-    if (::stat(path.c_str(), &st) != 0) return stamp;
-    stamp.exists = true;
-    stamp.kind = st.st_mode & S_IFMT;
-    stamp.device = st.st_dev;
-    stamp.inode = st.st_ino;
-    stamp.size = static_cast<long long>(st.st_size);
-    stamp.seconds = st.st_mtim.tv_sec;
-    stamp.nanoseconds = st.st_mtim.tv_nsec;
-    return stamp;
+    if (::stat(path.c_str(), &st) != 0) return FileStamp();
+    return stampOf(st);
 }
 
 bool followLinks(const std::string& path, std::string& out) {
@@ -204,8 +209,7 @@ bool renameNoReplace(const std::string& from, const std::string& to) {
     if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP && errno != EMLINK) return false;
     // No links here (or a directory): the check leaves a gap that names
     // unique to the process keep closed.
-    struct stat st;
-    if (::lstat(to.c_str(), &st) == 0) {
+    if (existsNoFollow(to)) {
         errno = EEXIST;
         return false;
     }
@@ -277,7 +281,7 @@ bool removeDirectory(const std::string& path, bool recursive) {
         // symbolic links are removed, never followed.
         for (const std::string& name : allEntries(path)) {
             std::string full = path + "/" + name;
-            if (isRealDirectory(full))
+            if (isDirectoryNoFollow(full))
                 removeDirectory(full, true);
             else
                 removeFile(full);
@@ -302,23 +306,21 @@ void copyDirectory(const std::string& src, const std::string& dst) {
         std::string from = src + name;
         std::string to = dst + name;
         // Only real directories are descended into, so a link cannot loop.
-        if (isRealDirectory(from)) {
+        if (isDirectoryNoFollow(from)) {
             copyDirectory(from + "/", to + "/");
             continue;
         }
         if (::stat(from.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-        int in = openRetry(from.c_str(), O_RDONLY);
-        int out = in >= 0 ? openRetry(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC, st.st_mode & 0777) : -1;
-        if (in >= 0 && out >= 0) {
-            for (;;) {
-                ssize_t n = ::read(in, chunk.data(), chunk.size());
-                if (n < 0 && errno == EINTR) continue;
-                if (n <= 0) break;
-                if (!writeAll(out, chunk.data(), static_cast<size_t>(n))) break;
-            }
+        const Descriptor in(openRetry(from.c_str(), O_RDONLY));
+        if (!in.isOpen()) continue;
+        const Descriptor out(openRetry(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC, st.st_mode & 0777));
+        if (!out.isOpen()) continue;
+        for (;;) {
+            ssize_t n = ::read(in.get(), chunk.data(), chunk.size());
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            if (!writeAll(out.get(), chunk.data(), static_cast<size_t>(n))) break;
         }
-        if (in >= 0) ::close(in);
-        if (out >= 0) ::close(out);
     }
 }
 

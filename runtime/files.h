@@ -16,6 +16,12 @@ namespace qdl {
 bool isFile(const std::string& path);       // exists and is not a directory
 bool isDirectory(const std::string& path);  // follows symbolic links
 bool isRegularFile(const std::string& path);  // follows symbolic links; no FIFO or device
+// The same tests without following a symbolic link at the path itself: a
+// link is neither a directory nor a regular file, and its name is taken
+// even when it leads nowhere.
+bool existsNoFollow(const std::string& path);
+bool isDirectoryNoFollow(const std::string& path);
+bool isRegularFileNoFollow(const std::string& path);
 bool isReadable(const std::string& path);
 bool isWritable(const std::string& path);   // readable and opens for appending
 long long fileSize(const std::string& path);  // -1 when stat fails

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <utility>
 
 #include "runtime/deadline.h"
 #include "runtime/files.h"
@@ -22,11 +23,6 @@ namespace qdl {
 namespace {
 
 std::atomic<int> gReleaseTimeoutMs{60000};
-
-void closeQuietly(int& fd) {
-    if (fd >= 0) ::close(fd);
-    fd = -1;
-}
 
 // One waitpid, retried when a signal interrupts it. Records the status when
 // the child is reaped. Returns waitpid's result.
@@ -64,8 +60,8 @@ bool waitUntil(_process& p, const Deadline& deadline) {
     waitOnce(p, WNOHANG);
     if (p.reaped) return true;
 #ifdef SYS_pidfd_open
-    int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, p.pid, 0));
-    if (pidfd >= 0) {
+    const Descriptor pidfd(static_cast<int>(::syscall(SYS_pidfd_open, p.pid, 0)));
+    if (pidfd.isOpen()) {
         bool done = false;
         for (;;) {
             waitOnce(p, WNOHANG);
@@ -75,10 +71,9 @@ bool waitUntil(_process& p, const Deadline& deadline) {
             }
             int left = deadline.remainingMs();
             if (left == 0) break;
-            pollfd fd{pidfd, POLLIN, 0};
+            pollfd fd{pidfd.get(), POLLIN, 0};
             if (::poll(&fd, 1, left) < 0 && errno != EINTR) break;
         }
-        ::close(pidfd);
         if (done || deadline.passed()) return done;
     }
 #endif
@@ -160,12 +155,11 @@ int spawnChild(const int childEnds[3], const char* path, char* const argv[], pid
 }
 
 // Moves a descriptor above 2, keeping it close-on-exec; false when it cannot.
-bool liftAbove2(int& fd) {
-    if (fd > 2) return true;
-    const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+bool liftAbove2(Descriptor& fd) {
+    if (fd.get() > 2) return true;
+    const int moved = ::fcntl(fd.get(), F_DUPFD_CLOEXEC, 3);
     if (moved < 0) return false;
-    ::close(fd);
-    fd = moved;
+    fd.reset(moved);
     return true;
 }
 
@@ -204,9 +198,8 @@ _process::~_process() {
         if (*streams[i] != nullptr) {
             std::fclose(*streams[i]);
             *streams[i] = nullptr;
-            fd[i] = -1;
         }
-        closeQuietly(fd[i]);
+        fd[i].reset();
     }
     if (pid > 0 && !reaped) {
         int timeout = gReleaseTimeoutMs.load();
@@ -225,18 +218,16 @@ Process Process::launch(const std::string& path, std::vector<std::string>& args)
     if (!isFile(path)) throw FileNotFoundException();
 
     // All pipes are close-on-exec: no child inherits another child's ends.
-    int pipes[3][2] = {{-1, -1}, {-1, -1}, {-1, -1}};
-    for (auto& p : pipes) {
-        if (::pipe2(p, O_CLOEXEC) != 0) {
-            for (auto& q : pipes) {
-                closeQuietly(q[0]);
-                closeQuietly(q[1]);
-            }
-            throw Exception("Unknown Error", 0);
-        }
+    // Each end's owner closes it on every way out.
+    Descriptor childEnds[3];
+    Descriptor parentEnds[3];
+    for (int i = 0; i < 3; ++i) {
+        int ends[2];
+        if (::pipe2(ends, O_CLOEXEC) != 0) throw Exception("Unknown Error", 0);
+        // The child reads its input and writes the other two.
+        childEnds[i].reset(ends[i == 0 ? 0 : 1]);
+        parentEnds[i].reset(ends[i == 0 ? 1 : 0]);
     }
-    int childEnds[3] = {pipes[0][0], pipes[1][1], pipes[2][1]};
-    int parentEnds[3] = {pipes[0][1], pipes[1][0], pipes[2][0]};
 
     // Built before fork: the child must not allocate.
     std::vector<std::string> argStore;
@@ -256,21 +247,20 @@ Process Process::launch(const std::string& path, std::vector<std::string>& args)
     // ends with status 127.
     pid_t pid = -1;
     bool lifted = true;
-    for (int& fd : childEnds) lifted = liftAbove2(fd) && lifted;
-    if (!lifted || spawnChild(childEnds, path.c_str(), argv.data(), pid) != 0) {
+    for (Descriptor& fd : childEnds) lifted = liftAbove2(fd) && lifted;
+    // The child's own copy: it changes the numbers, and owns nothing.
+    int ends[3] = {childEnds[0].get(), childEnds[1].get(), childEnds[2].get()};
+    if (!lifted || spawnChild(ends, path.c_str(), argv.data(), pid) != 0) {
         // Read before fork, for the child to use as it is.
         long openMax = ::sysconf(_SC_OPEN_MAX);
         if (openMax < 0 || openMax > (1L << 20)) openMax = 1L << 20;
         pid = ::fork();
-        if (pid == 0) runChild(childEnds, path.c_str(), argv.data(), openMax);
+        if (pid == 0) runChild(ends, path.c_str(), argv.data(), openMax);
     }
-    for (int fd : childEnds) ::close(fd);
-    if (pid < 0) {
-        for (int fd : parentEnds) ::close(fd);
-        throw Exception("Unknown Error", 0);
-    }
+    for (Descriptor& fd : childEnds) fd.reset();
+    if (pid < 0) throw Exception("Unknown Error", 0);
     record->pid = pid;
-    for (int i = 0; i < 3; ++i) record->fd[i] = parentEnds[i];
+    for (int i = 0; i < 3; ++i) record->fd[i] = std::move(parentEnds[i]);
 
     args.insert(args.begin(), path);
     return handle;
@@ -283,9 +273,13 @@ namespace {
 FILE* streamOf(_process* p, int i) {
     if (p == nullptr) return nullptr;
     FILE** streams[3] = {&p->in, &p->out, &p->err};
-    if (*streams[i] == nullptr && p->fd[i] >= 0) {
-        *streams[i] = ::fdopen(p->fd[i], i == 0 ? "wb" : "rb");
-        if (*streams[i] == nullptr) closeQuietly(p->fd[i]);
+    if (*streams[i] == nullptr && p->fd[i].isOpen()) {
+        *streams[i] = ::fdopen(p->fd[i].get(), i == 0 ? "wb" : "rb");
+        // The stream closes it from now on.
+        if (*streams[i] != nullptr)
+            p->fd[i].release();
+        else
+            p->fd[i].reset();
     }
     return *streams[i];
 }
@@ -345,8 +339,8 @@ bool readEnds(_process& p, std::string* dest[2], const Deadline& deadline) {
         int which[2];
         nfds_t count = 0;
         for (int i = 0; i < 2; ++i) {
-            if (p.fd[i + 1] < 0) continue;
-            fds[count].fd = p.fd[i + 1];
+            if (!p.fd[i + 1].isOpen()) continue;
+            fds[count].fd = p.fd[i + 1].get();
             fds[count].events = POLLIN;
             fds[count].revents = 0;
             which[count] = i + 1;
@@ -364,12 +358,12 @@ bool readEnds(_process& p, std::string* dest[2], const Deadline& deadline) {
             const int i = which[k];
             ssize_t n;
             do {
-                n = ::read(p.fd[i], buffer, sizeof buffer);
+                n = ::read(p.fd[i].get(), buffer, sizeof buffer);
             } while (n < 0 && errno == EINTR);
             if (n > 0)
                 dest[i - 1]->append(buffer, static_cast<size_t>(n));
             else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK))
-                closeQuietly(p.fd[i]);
+                p.fd[i].reset();
         }
     }
 }
@@ -445,9 +439,8 @@ bool Process::communicate(std::string& out, std::string& err, int timeoutMs) {
     if (p->in != nullptr) {
         std::fclose(p->in);
         p->in = nullptr;
-        p->fd[0] = -1;
     }
-    closeQuietly(p->fd[0]);
+    p->fd[0].reset();
 
     std::string* dest[2] = {&out, &err};
     // Straight from the descriptors unless a stream over one has been made.

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/descriptor.h"
 #include "runtime/exception.h"
 #include "runtime/handle.h"
 
@@ -18,9 +19,10 @@ namespace qdl {
 // time for the child and kills it if it is still there.
 struct _process {
     pid_t pid = 0;         // 0 when no child was started
-    // Our ends of the child's standard input, output and error; -1 once
-    // closed. A stream is made over one only when it is asked for.
-    int fd[3] = {-1, -1, -1};
+    // Our ends of the child's standard input, output and error, until they
+    // are closed or a stream is made over one (only when it is asked for),
+    // which then owns it.
+    Descriptor fd[3];
     FILE* in = nullptr;    // writes to the child's standard input
     FILE* out = nullptr;   // reads the child's standard output
     FILE* err = nullptr;   // reads the child's standard error

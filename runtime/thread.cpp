@@ -220,7 +220,7 @@ bool ThreadPool::finishJob(Worker* worker, bool leave) {
         worker->arg = nullptr;
         // Park (or leave) before the job counts as done, so a caller that
         // waited sees the pool as it will be.
-        end = end || worker->destroyed || state.stopped || state.count > maxParked;
+        end = end || worker->destroyed || state.stopped || state.count > kMaxParked;
         if (end)
             --state.count;
         else

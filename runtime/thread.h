@@ -87,7 +87,7 @@ private:
 class ThreadPool {
 public:
     typedef void (*Job)(void*);
-    static const unsigned maxParked = 50;
+    static const unsigned kMaxParked = 50;
 
     // The completion of one job. Stays valid after the worker has moved on to
     // other jobs or ended; any number of threads may wait on it.

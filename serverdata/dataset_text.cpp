@@ -2,13 +2,8 @@
 // and the entry points that parse a text or file and save a value.
 #include "serverdata/dataset_text.h"
 
-#include <fcntl.h>
-#include <sys/random.h>
 #include <sys/stat.h>
-#include <time.h>
-#include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -19,6 +14,7 @@
 #include "runtime/file_buffers.h"
 #include "runtime/files.h"
 #include "runtime/mutex.h"
+#include "runtime/replacement_file.h"
 #include "serverdata/parser.h"
 #include "serverdata/parser_actions.h"
 
@@ -394,88 +390,6 @@ DataSet readValue(Parse parse) {
     return result;
 }
 
-// A temporary name is tried this many times before the save gives up: each
-// is random, so only a folder that refuses every name runs out of them.
-const int kMaxNameAttempts = 64;
-
-// The random characters of a temporary name: 12 of 32 kinds, 60 bits.
-const int kNameCharacters = 12;
-
-std::atomic<std::uint64_t> nameCounter{0};
-
-std::uint64_t randomBits() {
-    std::uint64_t bits = 0;
-    if (::getrandom(&bits, sizeof bits, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof bits)) return bits;
-    // No entropy to be had yet: the process, the time and a counter still
-    // differ between writers, and O_EXCL settles any clash.
-    struct timespec now;
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    return (static_cast<std::uint64_t>(::getpid()) << 40) ^ (static_cast<std::uint64_t>(now.tv_nsec) << 8) ^
-           static_cast<std::uint64_t>(now.tv_sec) ^ (++nameCounter * 0x9E3779B97F4A7C15ull);
-}
-
-// A short random name: whatever the length of the name it will replace, the
-// folder takes it (the leading "." keeps it out of directory listings).
-std::string temporaryName() {
-    static const char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz234567";
-    std::uint64_t bits = randomBits();
-    std::string name = ".pvx";
-    for (int i = 0; i < kNameCharacters; ++i, bits >>= 5) name += kAlphabet[bits & 31];
-    return name;
-}
-
-// A new, empty file in the folder under a name no other process or thread
-// uses, owned, where allowed, and moded as the file it will replace; name
-// empty and errno set on failure. It is written through the descriptor that
-// made it, so nothing put at the name afterwards is followed.
-struct Sibling : private qdl::noncopyable {
-    std::string name;
-    int fd = -1;
-
-    Sibling(const std::string& folder, const std::string& replaced) {
-        struct stat old;
-        const bool replacing = ::lstat(replaced.c_str(), &old) == 0 && S_ISREG(old.st_mode);
-        for (int attempt = 0; attempt < kMaxNameAttempts; ++attempt) {
-            const std::string candidate = folder + temporaryName();
-            fd = qdl::openFile(candidate, O_WRONLY | O_CREAT | O_EXCL);
-            if (fd < 0) {
-                if (errno == EEXIST) continue;
-                return;
-            }
-            bool ok = true;
-            if (replacing) {
-                // The open descriptor writes even where the mode denies it.
-                ok = ::fchmod(fd, old.st_mode & 07777) == 0;
-                // Only root may give the file away; anyone else keeps it as theirs.
-                if (ok && (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) &&
-                    ::fchown(fd, old.st_uid, old.st_gid) != 0 && errno != EPERM)
-                    ok = false;
-            }
-            if (ok) {
-                name = candidate;
-            } else {
-                const int error = errno;
-                qdl::closeFile(fd);
-                fd = -1;
-                qdl::removeFile(candidate);
-                errno = error;
-            }
-            return;
-        }
-        errno = EEXIST;
-    }
-    ~Sibling() {
-        if (fd >= 0) qdl::closeFile(fd);
-    }
-
-    // The descriptor, now the caller's.
-    int release() {
-        const int taken = fd;
-        fd = -1;
-        return taken;
-    }
-};
-
 }  // namespace
 
 // ---- reader actions ----
@@ -575,23 +489,22 @@ bool DataSet::saveToFile(const DataSet& value, const std::string& path) {
     if (!qdl::followLinks(path, target)) return false;
     const std::string::size_type slash = target.rfind('/');
     const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-    Sibling sibling(folder, target);
-    const std::string& temp = sibling.name;
-    if (temp.empty()) return false;
-    bool written;
+    // A short random name, whatever the length of the name it will replace:
+    // the folder takes it (the leading "." keeps it out of listings). It
+    // takes the mode and, where allowed, the owner of the file it replaces.
+    qdl::ReplacementFile::Options options;
+    options.lead = folder + ".pvx";
+    options.randomCharacters = 12;
+    struct stat old;
+    if (::lstat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode)) options.like = &old;
+    qdl::ReplacementFile file(target, options);
+    if (!file.isOpen()) return false;
     errno = 0;
-    {
-        qdl::OutputStream out(sibling.release());
-        Level(0, value, false)(out);
-        written = out.finish(true);
-    }
-    if (!written || !qdl::renameFile(temp, target)) {
-        const int error = errno != 0 ? errno : EIO;
-        qdl::removeFile(temp);
-        errno = error;
+    Level(0, value, false)(file.out());
+    if (!file.commit()) {
+        if (errno == 0) errno = EIO;
         return false;
     }
-    qdl::syncDirectory(folder.empty() ? std::string(".") : folder);
     return true;
 }
 

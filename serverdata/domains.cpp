@@ -1,8 +1,6 @@
 // Domain data loading from the server's tree, and account and mailbox paths.
 #include "serverdata/domains.h"
 
-#include <sys/stat.h>
-
 #include <string>
 #include <unordered_map>
 
@@ -37,12 +35,6 @@ bool endsWith(const std::string& text, const char* ending) {
 // ".mbox" file.
 bool isAccountStore(const std::string& path, const char* suffix) {
     return qdl::isDirectory(path) || (suffix == kAccountSuffixes[0] && qdl::isRegularFile(path));
-}
-
-// A directory itself, not a link to one.
-bool isOwnDirectory(const std::string& path) {
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 // A name that stays inside the directory it is looked up in. A NUL would end
@@ -196,7 +188,7 @@ bool findIn(const std::string& dir, const std::string& account, std::string& out
         qdl::Directory entries(dir, "*.sub");
         while (entries.next()) {
             const std::string sub = dir + "/" + entries.name();
-            if (isOwnDirectory(sub) && findIn(sub, account, out, depth + 1)) return true;
+            if (qdl::isDirectoryNoFollow(sub) && findIn(sub, account, out, depth + 1)) return true;
         }
     }
     if (verbose()) qdl::logline() << "Account path Not found";
@@ -220,7 +212,7 @@ long countIn(const std::string& dir, time_t now, int depth) {
             ++count;
         } else if (endsWith(name, ".sub") && depth < kMaxSubFolderDepth) {
             const std::string sub = dir + "/" + name;
-            if (isOwnDirectory(sub)) count += countIn(sub, now, depth + 1);
+            if (qdl::isDirectoryNoFollow(sub)) count += countIn(sub, now, depth + 1);
         }
     }
     (*cache)[dir] = std::make_pair(now + kCountLifetime, count);
@@ -342,77 +334,99 @@ bool findAccountPath(const std::string& dir, const std::string& account, std::st
     return findIn(dir, account, out, 0);
 }
 
+namespace {
+
+// The domain's directory, copied out of the caches: the search itself waits
+// for no reload.
+bool domainDirectory(const std::string& domain, std::string& out) {
+    qdl::ScopedLock guard(lookup::mutex());
+    const lookup::NameMap& paths = lookup::state().domainPaths;
+    const auto it = paths.find(domain);
+    if (it == paths.end()) {
+        if (verbose()) qdl::logline() << "Domain not found: " << domain;
+        return false;
+    }
+    out = it->second;
+    return true;
+}
+
+enum class Store { None, Answer, Directory };
+
+// Where the account's mailboxes are looked for: its ".macnt" directory in
+// the domain's, else what the search of the "*.sub" folders finds. For the
+// inbox, a store of the account found in the domain's directory itself is
+// the answer. None when the account has no store that can hold the mailbox.
+Store accountStore(const std::string& domainPath, const std::string& account, bool inbox, std::string& out) {
+    if (!isAccountName(account)) return Store::None;
+    out = domainPath + "/" + account + ".macnt";
+    if (qdl::isDirectory(out)) return Store::Directory;
+    if (inbox) {
+        for (const char* suffix : kAccountSuffixes) {
+            out = domainPath + "/" + account + suffix;
+            if (isAccountStore(out, suffix)) return Store::Answer;
+        }
+    }
+    const bool found = findIn(domainPath, account, out, 0);
+    const bool stored = found && (qdl::isDirectory(out) || (inbox && qdl::isRegularFile(out)));
+    return stored && (inbox || endsWith(out, ".macnt")) ? Store::Directory : Store::None;
+}
+
+// The mailbox below the account's directory `dir`: a ".folder" directory
+// for each component of its IMAP UTF-7 name but the last, then a ".mdir"
+// directory or a ".mbox" file. Empty when a step is missing.
+std::string mailboxIn(std::string dir, const std::string& mailbox) {
+    const std::string encoded = qdl::encodeUTF7(mailbox, true);
+    std::string::size_type from = 0;
+    while (from < encoded.size()) {
+        std::string::size_type slash = encoded.find('/', from);
+        if (slash == std::string::npos) slash = encoded.size();
+        if (slash == from) {
+            ++from;
+            continue;
+        }
+        const std::string component = encoded.substr(from, slash - from);
+        // Slashes at the end do not make the last component a folder.
+        std::string::size_type next = encoded.find_first_not_of('/', slash);
+        if (dir.empty() || dir.back() != '/') dir += '/';
+        dir += component;
+        if (next == std::string::npos) {
+            const std::string found = qdl::isDirectory(dir + ".mdir") ? dir + ".mdir"
+                                      : qdl::isFile(dir + ".mbox")    ? dir + ".mbox"
+                                                                      : std::string();
+            if (found.empty()) break;
+            if (verbose()) qdl::logline() << "Mailbox path found: " << found;
+            return found;
+        }
+        dir += ".folder";
+        if (!qdl::isDirectory(dir)) break;
+        from = next;
+    }
+    if (verbose()) qdl::logline() << "Mailbox path not found";
+    return std::string();
+}
+
+}  // namespace
+
 std::string getMailboxPath(const Address& address, const std::string& mailbox) {
     if (verbose()) qdl::logline() << "Searching for real mailbox path of " << mailbox << EMail(address);
-    const std::string& account = address.first;
     std::string domainPath;
-    {
-        // The path is copied out: the search itself waits for no reload.
-        qdl::ScopedLock guard(lookup::mutex());
-        const lookup::NameMap& paths = lookup::state().domainPaths;
-        const auto it = paths.find(address.second);
-        if (it == paths.end()) {
-            if (verbose()) qdl::logline() << "Domain not found: " << address.second;
-            return std::string();
-        }
-        domainPath = it->second;
-    }
-    if (!isAccountName(account)) {
-        if (verbose()) qdl::logline() << "Mailbox path not found";
-        return std::string();
-    }
+    if (!domainDirectory(address.second, domainPath)) return std::string();
     const bool inbox = mailbox.empty() || mailbox == "INBOX";
-    std::string d = domainPath + "/" + account + ".macnt";
-    if (!qdl::isDirectory(d)) {
-        if (inbox) {
-            for (const char* suffix : kAccountSuffixes) {
-                const std::string path = domainPath + "/" + account + suffix;
-                if (isAccountStore(path, suffix)) return path;
-            }
-        }
-        const bool found = findIn(domainPath, account, d, 0);
-        const bool stored = found && (qdl::isDirectory(d) || (inbox && qdl::isRegularFile(d)));
-        if (!stored || !(inbox || endsWith(d, ".macnt"))) {
-            if (verbose()) qdl::logline() << "Mailbox path not found";
-            return std::string();
-        }
-    }
-    if (!mailbox.empty() && (!inbox || d.find(".macnt") != std::string::npos)) {
-        const std::string encoded = qdl::encodeUTF7(mailbox, true);
-        std::string::size_type from = 0;
-        while (from < encoded.size()) {
-            std::string::size_type slash = encoded.find('/', from);
-            if (slash == std::string::npos) slash = encoded.size();
-            if (slash == from) {
-                ++from;
-                continue;
-            }
-            const std::string component = encoded.substr(from, slash - from);
-            // Slashes at the end do not make the last component a folder.
-            std::string::size_type next = encoded.find_first_not_of('/', slash);
-            const bool last = next == std::string::npos;
-            if (d.empty() || d.back() != '/') d += '/';
-            d += component;
-            if (last) {
-                if (qdl::isDirectory(d + ".mdir")) {
-                    if (verbose()) qdl::logline() << "Mailbox path found: " << d << ".mdir";
-                    return d + ".mdir";
-                }
-                if (qdl::isFile(d + ".mbox")) {
-                    if (verbose()) qdl::logline() << "Mailbox path found: " << d << ".mbox";
-                    return d + ".mbox";
-                }
-                break;
-            }
-            d += ".folder";
-            if (!qdl::isDirectory(d)) break;
-            from = next;
-        }
+    std::string dir;
+    switch (accountStore(domainPath, address.first, inbox, dir)) {
+    case Store::None:
         if (verbose()) qdl::logline() << "Mailbox path not found";
         return std::string();
+    case Store::Answer:
+        return dir;
+    case Store::Directory:
+        break;
     }
-    if (verbose()) qdl::logline() << "Mailbox path found: " << d;
-    return d;
+    // The account's directory itself answers for an empty mailbox name, and
+    // for the inbox of an account not stored as a ".macnt" directory.
+    if (!mailbox.empty() && (!inbox || dir.find(".macnt") != std::string::npos)) return mailboxIn(dir, mailbox);
+    if (verbose()) qdl::logline() << "Mailbox path found: " << dir;
+    return dir;
 }
 
 long countAccounts(const std::string& dir, time_t now) {

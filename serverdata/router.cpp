@@ -39,26 +39,15 @@ const int kMaxPasses = 20;
 
 const std::uint32_t kNoRoute = UINT32_MAX;
 
-unsigned char asciiLower(char c) {
-    const unsigned char u = static_cast<unsigned char>(c);
-    return u >= 'A' && u <= 'Z' ? static_cast<unsigned char>(u + 32) : u;
-}
-
 // Compares as the C library's case-insensitive comparison does in the C
 // locale, embedded NULs included.
 bool startsWithNoCase(const std::string& text, const std::string& prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i)
-        if (asciiLower(text[i]) != asciiLower(prefix[i])) return false;
-    return true;
+    return text.size() >= prefix.size() && qdl::equalsAsciiNoCase(text.data(), prefix.data(), prefix.size());
 }
 
 bool endsWithNoCase(const std::string& text, const std::string& suffix) {
-    if (text.size() < suffix.size()) return false;
-    const std::size_t from = text.size() - suffix.size();
-    for (std::size_t i = 0; i < suffix.size(); ++i)
-        if (asciiLower(text[from + i]) != asciiLower(suffix[i])) return false;
-    return true;
+    return text.size() >= suffix.size() &&
+           qdl::equalsAsciiNoCase(text.data() + text.size() - suffix.size(), suffix.data(), suffix.size());
 }
 
 bool endsWith(const std::string& text, const char* suffix, std::size_t length) {
@@ -67,7 +56,7 @@ bool endsWith(const std::string& text, const char* suffix, std::size_t length) {
 
 std::string asciiLowered(const std::string& text) {
     std::string lowered(text);
-    for (char& c : lowered) c = static_cast<char>(asciiLower(c));
+    for (char& c : lowered) c = qdl::asciiLower(c);
     return lowered;
 }
 
@@ -245,7 +234,7 @@ public:
         if (!prefixes_.empty()) {
             std::uint32_t node = 0;
             for (std::size_t i = 0; i < n; ++i) {
-                node = prefixes_.child(node, asciiLower(text[i]));
+                node = prefixes_.child(node, qdl::asciiLower(text[i]));
                 if (node == kNoRoute) break;
                 const std::uint32_t* here = prefixes_.routesBegin(node);
                 if (here != prefixes_.routesEnd(node) && *here < best) best = *here;
@@ -254,7 +243,7 @@ public:
         if (!suffixes_.empty()) {
             std::uint32_t node = 0;
             for (std::size_t k = n; k-- > 0;) {
-                node = suffixes_.child(node, asciiLower(text[k]));
+                node = suffixes_.child(node, qdl::asciiLower(text[k]));
                 if (node == kNoRoute) break;
                 for (const std::uint32_t* it = suffixes_.routesBegin(node); it != suffixes_.routesEnd(node); ++it) {
                     const std::uint32_t r = *it;

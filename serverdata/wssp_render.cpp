@@ -9,22 +9,23 @@
 // stand for, and the locals end as the loops and includes leave them.
 #include "serverdata/wssp.h"
 
-#include <time.h>
-
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
 #include <sstream>
 
 #include "runtime/casefold.h"
 #include "runtime/convert.h"
-#include "runtime/datetime.h"
 #include "runtime/mutex.h"
+#include "serverdata/internal/wssp_format.h"
 
 namespace cgp {
 
 namespace {
+
+using wssp::put;
+using wssp::putHtml;
+using wssp::readUnsigned;
 
 // ---- values ----
 
@@ -98,116 +99,6 @@ DataSet deepCopy(const data_set* from) {
     return copy;
 }
 
-// ---- output ----
-
-// Straight to the buffer: a render writes many small pieces, and a stream's
-// sentry for each costs more than the copy. A failed stream takes nothing
-// more, as with write().
-void put(std::ostream& out, const char* text, std::size_t length) {
-    if (length == 0 || !out.good()) return;
-    std::streambuf* buffer = out.rdbuf();
-    const std::streamsize n = static_cast<std::streamsize>(length);
-    bool written = false;
-    try {
-        written = buffer != nullptr && buffer->sputn(text, n) == n;
-    } catch (...) {
-        // As write() does: the stream goes bad, and throws only when asked to.
-        if (out.exceptions() & std::ios_base::badbit) throw;
-    }
-    if (!written) out.setstate(std::ios_base::badbit);
-}
-
-void put(std::ostream& out, const std::string& text) { put(out, text.data(), text.size()); }
-
-// What each byte becomes in a page's HTML; null for itself.
-struct HtmlTable {
-    const char* of[256] = {};
-    HtmlTable() {
-        of[static_cast<unsigned char>('&')] = "&amp;";
-        of[static_cast<unsigned char>('"')] = "&quot;";
-        of[static_cast<unsigned char>('<')] = "&lt;";
-        of[static_cast<unsigned char>('>')] = "&gt;";
-        of[static_cast<unsigned char>('\'')] = "&#39;";
-    }
-};
-
-void putHtml(std::ostream& out, const std::string& text) {
-    static const HtmlTable table;
-    const char* data = text.data();
-    std::size_t from = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char* replacement = table.of[static_cast<unsigned char>(data[i])];
-        if (replacement == nullptr) continue;
-        put(out, data + from, i - from);
-        put(out, replacement, std::strlen(replacement));
-        from = i + 1;
-    }
-    put(out, data + from, text.size() - from);
-}
-
-std::string html(const std::string& text) {
-    std::ostringstream out;
-    putHtml(out, text);
-    return out.str();
-}
-
-// A URL component: every byte but the unreserved ones as %XX, so that a
-// value ends neither the attribute nor the parameter it stands in.
-std::string urlEncoded(const std::string& text) {
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
-        const unsigned char u = static_cast<unsigned char>(c);
-        if ((u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || (u >= '0' && u <= '9') || u == '-' || u == '.' ||
-            u == '_' || u == '~') {
-            out += c;
-        } else {
-            out += '%';
-            out += kHex[u >> 4];
-            out += kHex[u & 15];
-        }
-    }
-    return out;
-}
-
-// The formats whose text goes into HTML: they escape as "HTML:" does (what
-// else they would do to the text is not made).
-bool isHtmlFormat(int code) {
-    return code == wssp::kHtml || code == wssp::kHtmlUtf8 || code == wssp::kHtmlTruncated ||
-           code == wssp::kHtmlSubst || code == wssp::kHtmlSubstMailbox || code == wssp::kHtmlSubstRoundSize;
-}
-
-bool isUrlFormat(int code) { return code == wssp::kUrl || code == wssp::kUrlMailboxParent; }
-
-// A JavaScript string's content: nothing in it ends the string, the line or
-// the script element.
-void putJavaScript(std::ostream& out, const std::string& text) {
-    const char* data = text.data();
-    std::size_t from = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char* replacement = nullptr;
-        switch (data[i]) {
-        case '\\': replacement = "\\\\"; break;
-        case '\'': replacement = "\\'"; break;
-        case '"': replacement = "\\\""; break;
-        case '\n': replacement = "\\n"; break;
-        case '\r': replacement = "\\r"; break;
-        case '<':
-            // "</" would end the script element, "<!--" change how the rest
-            // of it is read.
-            if (i + 1 < text.size() && (data[i + 1] == '/' || data[i + 1] == '!')) replacement = "\\x3C";
-            break;
-        default: break;
-        }
-        if (replacement == nullptr) continue;
-        put(out, data + from, i - from);
-        put(out, replacement, std::strlen(replacement));
-        from = i + 1;
-    }
-    put(out, data + from, text.size() - from);
-}
-
 // ---- the include handler ----
 
 struct HandlerSlot {
@@ -224,69 +115,6 @@ HandlerSlot& handlerSlot() {
     static HandlerSlot* slot = new HandlerSlot;
     return *slot;
 }
-
-// ---- dates ----
-
-struct DateNames {
-    DataSet months{DataSet::kArray};
-    DataSet weekdays{DataSet::kArray};
-    DataSet halves{DataSet::kArray};
-    DateNames() {
-        for (const char* m : {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"})
-            months->elements.emplace_back(m);
-        for (const char* d : {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"}) weekdays->elements.emplace_back(d);
-        for (const char* h : {"AM", "PM"}) halves->elements.emplace_back(h);
-    }
-};
-
-// Made on first use; never destroyed.
-const DateNames& dateNames() {
-    static const DateNames* names = new DateNames;
-    return *names;
-}
-
-const std::string& nameAt(const DataSet& names, int index) {
-    static const std::string none;
-    if (names.get() == nullptr || index < 0) return none;
-    const data_set::Elements& list = names->elements;
-    if (static_cast<std::size_t>(index) >= list.size() || list[static_cast<std::size_t>(index)].get() == nullptr)
-        return none;
-    return list[static_cast<std::size_t>(index)]->value;
-}
-
-std::string twoDigits(int value) {
-    std::string text = std::to_string(value);
-    if (value < 10 && value >= 0) text.insert(0, 1, '0');
-    return text;
-}
-
-// A counter or a time as an unsigned number, as qdl::stringToUnsigned reads
-// it; plain digits, the common case, without a string stream.
-unsigned readUnsigned(const std::string& text) {
-    if (text.empty() || text.size() > 10) return qdl::stringToUnsigned(text);
-    unsigned long long value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return qdl::stringToUnsigned(text);
-        value = value * 10 + static_cast<unsigned>(c - '0');
-    }
-    return value <= 0xFFFFFFFFull ? static_cast<unsigned>(value) : qdl::stringToUnsigned(text);
-}
-
-// The local zone's offset at t, not now: a summer time shown in winter keeps
-// its summer hour.
-long localOffsetAt(time_t t) {
-    struct tm fields;
-    if (::localtime_r(&t, &fields) == nullptr) return qdl::DateTime::localOffset();
-    return static_cast<long>(::timegm(&fields) - t);
-}
-
-const char* const kShortTimePicture = "^H:^m:^s";
-const char* const kShortDatePicture = "^Y/^N/^D";
-const char* const kDateTimePicture = "^h:^m:^s ^W ^D-^M-^Y";
-const char* const kDateWeekPicture = "^W, ^Y/^N/^D";
-// DATETIMESHORT: shows the time of day for a time within this many seconds
-// of now, else the date.
-const long long kShortTimeWindow = 72000;
 
 }  // namespace
 
@@ -409,6 +237,9 @@ private:
     Value evaluateOperator(const WsspNode* node);
     Value member(const WsspNode* node);
     std::string formatted(const WsspNode* format, const WsspNode* expression, const Value& value);
+    // The picture a DATETIME( x ): format names: a quoted x, or the locals'
+    // "DatePictures" member x; null for the format's own.
+    const std::string* picture(const WsspNode* format) const;
     void writeInline(const WsspNode* node, std::ostream& out);
     void runLoop(const WsspNode* node, std::ostream& out);
     void include(const WsspNode* node, std::ostream& out);
@@ -583,54 +414,30 @@ Value Renderer::evaluateOperator(const WsspNode* node) {
 
 std::string Renderer::formatted(const WsspNode* format, const WsspNode* expression, const Value& value) {
     const std::string& s = value.string();
-    if (isHtmlFormat(format->number)) return html(s);
-    if (isUrlFormat(format->number)) return urlEncoded(s);
-    switch (format->number) {
-    case wssp::kJavaScript: {
-        std::ostringstream out;
-        putJavaScript(out, s);
-        return out.str();
+    const int code = format->number;
+    if (wssp::isHtmlFormat(code)) return wssp::html(s);
+    if (wssp::isUrlFormat(code)) return wssp::urlEncoded(s);
+    if (code == wssp::kJavaScript) return wssp::javaScript(s);
+    if (wssp::isDateFormat(code))
+        return wssp::formattedDate(code, static_cast<time_t>(readUnsigned(s)), picture(format));
+    if (code != wssp::kIndex1 && code != wssp::kIndex) return s;
+    if (expression == nullptr) return s;
+    const Counter c = counter(expression->text);
+    if (!c.found) return s;
+    if (code == wssp::kIndex) return c.asString();
+    const long long n = c.text != nullptr ? qdl::stringToInt(*c.text) : static_cast<long long>(c.index);
+    return std::to_string(n + 1);
+}
+
+const std::string* Renderer::picture(const WsspNode* format) const {
+    const WsspNode* argument = child(format, 0);
+    if (argument != nullptr && argument->kind == WsspNode::kText) return &argument->text;
+    if (argument != nullptr && argument->kind == WsspNode::kName) {
+        const DataSet* pictures = memberOf(context_.locals, "DatePictures");
+        const DataSet* found = memberOf(pictures != nullptr ? pictures->get() : nullptr, argument->text);
+        if (found != nullptr) return &stringOf(found);
     }
-    case wssp::kDateTimeShort:
-    case wssp::kLocalDateTimeShort: {
-        const time_t t = static_cast<time_t>(readUnsigned(s));
-        const long long gap = static_cast<long long>(qdl::DateTime::now().toTime()) - static_cast<long long>(t);
-        const bool close = gap < kShortTimeWindow && gap > -kShortTimeWindow;
-        return WSSPPage::formatDate(t, close ? kShortTimePicture : kShortDatePicture,
-                                    format->number == wssp::kLocalDateTimeShort);
-    }
-    case wssp::kDateTime:
-    case wssp::kLocalDateTime: {
-        std::string picture = kDateTimePicture;
-        const WsspNode* argument = child(format, 0);
-        if (argument != nullptr && argument->kind == WsspNode::kText) {
-            picture = argument->text;
-        } else if (argument != nullptr && argument->kind == WsspNode::kName) {
-            const DataSet* pictures = memberOf(context_.locals, "DatePictures");
-            const DataSet* found = memberOf(pictures != nullptr ? pictures->get() : nullptr, argument->text);
-            if (found != nullptr) picture = stringOf(found);
-        }
-        return WSSPPage::formatDate(static_cast<time_t>(readUnsigned(s)), picture,
-                                    format->number == wssp::kLocalDateTime);
-    }
-    case wssp::kLocalDate:
-    case wssp::kDate:
-        return WSSPPage::formatDate(static_cast<time_t>(readUnsigned(s)), kShortDatePicture,
-                                    format->number == wssp::kLocalDate);
-    case wssp::kDateWeek:
-        return WSSPPage::formatDate(static_cast<time_t>(readUnsigned(s)), kDateWeekPicture, false);
-    case wssp::kIndex1:
-    case wssp::kIndex: {
-        if (expression == nullptr) return s;
-        const Counter c = counter(expression->text);
-        if (!c.found) return s;
-        if (format->number == wssp::kIndex) return c.asString();
-        const long long n = c.text != nullptr ? qdl::stringToInt(*c.text) : static_cast<long long>(c.index);
-        return std::to_string(n + 1);
-    }
-    default:
-        return s;
-    }
+    return nullptr;
 }
 
 void Renderer::writeInline(const WsspNode* node, std::ostream& out) {
@@ -641,13 +448,13 @@ void Renderer::writeInline(const WsspNode* node, std::ostream& out) {
         put(out, value.string());
         return;
     }
-    if (isHtmlFormat(format->number)) {
+    if (wssp::isHtmlFormat(format->number)) {
         putHtml(out, value.string());
         return;
     }
     switch (format->number) {
     case wssp::kJavaScript:
-        putJavaScript(out, value.string());
+        wssp::putJavaScript(out, value.string());
         return;
     case wssp::kUrl:
     case wssp::kUrlMailboxParent:
@@ -937,40 +744,6 @@ DataSet WSSPPage::evaluate(const WsspNode* node, WsspContext& context) {
 void WSSPPage::renderMenu(const WsspNode* menu, std::ostream& out, WsspContext& context) {
     if (!context.render_) context.render_.reset(new WsspContext::Render);
     Renderer(context, *context.render_).renderMenu(menu, out);
-}
-
-std::string WSSPPage::formatDate(time_t t, const std::string& picture, bool local) {
-    const DateNames& names = dateNames();
-    return formatDate(t, picture, local, names.months, names.weekdays, names.halves);
-}
-
-std::string WSSPPage::formatDate(time_t t, const std::string& picture, bool local, const DataSet& months,
-                                 const DataSet& weekdays, const DataSet& dayHalves) {
-    dateNames();
-    qdl::DateTime date(t);
-    if (local) date.setOffset(localOffsetAt(t));
-    const int hour = date.hour();
-    const int hour12 = hour % 12 == 0 ? 12 : hour % 12;
-    std::string year = std::to_string(date.year());
-    if (year.size() < 4) year.insert(0, 4 - year.size(), '0');
-
-    // One code after the other, each over the whole text: what a code puts
-    // in may complete a later one, as the server's pictures expect.
-    std::string text = picture;
-    qdl::replaceAll(text, "^D", twoDigits(date.day()));
-    qdl::replaceAll(text, "^d", std::to_string(date.day()));
-    qdl::replaceAll(text, "^M", nameAt(months, date.month()));
-    qdl::replaceAll(text, "^N", twoDigits(date.month() + 1));
-    qdl::replaceAll(text, "^n", std::to_string(date.month() + 1));
-    qdl::replaceAll(text, "^Y", twoDigits(date.year() % 100));
-    qdl::replaceAll(text, "^y", year);
-    qdl::replaceAll(text, "^s", twoDigits(date.second()));
-    qdl::replaceAll(text, "^m", twoDigits(date.minute()));
-    qdl::replaceAll(text, "^H", twoDigits(hour));
-    qdl::replaceAll(text, "^h", std::to_string(hour12));
-    qdl::replaceAll(text, "^t", nameAt(dayHalves, hour < 12 ? 0 : 1));
-    qdl::replaceAll(text, "^W", nameAt(weekdays, date.weekday()));
-    return text;
 }
 
 unsigned wsspIndexInArray(const std::string& text, const DataSet& list) { return indexInArray(text, list.get()); }

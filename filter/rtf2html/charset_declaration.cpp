@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "runtime/casefold.h"
+
 namespace rtf {
 
 const char* const CharsetDeclaration::kMetaUtf8 = "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\">";
@@ -10,13 +12,8 @@ namespace {
 
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f'; }
 bool isLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool equalsNoCase(const std::string& s, std::size_t at, std::size_t size, const char* word) {
-    if (std::strlen(word) != size) return false;
-    for (std::size_t i = 0; i < size; ++i)
-        if (lower(s[at + i]) != word[i]) return false;
-    return true;
+    return std::strlen(word) == size && qdl::equalsAsciiNoCase(s.data() + at, word, size);
 }
 
 // Where `word` (lower case) starts in s[from, to), ignoring case; npos if nowhere.
@@ -42,15 +39,15 @@ enum class Markup { Incomplete, Text, Comment, Element };
 
 // Reads the markup that starts with the "<" at `pos`; `end` is where it ends.
 Markup readMarkup(const std::string& s, std::size_t pos, std::size_t& end, Tag& tag) {
-    static const char open[] = "<!--";
+    static const char kCommentOpen[] = "<!--";
     const std::size_t size = s.size();
-    if (s.compare(pos, 4, open) == 0) {
+    if (s.compare(pos, 4, kCommentOpen) == 0) {
         const std::size_t close = s.find("-->", pos + 4);
         if (close == std::string::npos) return Markup::Incomplete;
         end = close + 3;
         return Markup::Comment;
     }
-    if (size - pos < 4 && s.compare(pos, size - pos, open, size - pos) == 0) return Markup::Incomplete;
+    if (size - pos < 4 && s.compare(pos, size - pos, kCommentOpen, size - pos) == 0) return Markup::Incomplete;
     std::size_t i = pos + 1;
     if (s[i] == '/' || s[i] == '!' || s[i] == '?') ++i;
     if (i >= size) return Markup::Incomplete;

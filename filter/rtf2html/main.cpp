@@ -8,7 +8,6 @@
 // never in place of a file that is there already; any failure leaves it
 // absent and ends with a non-zero status.
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,15 +16,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "filter/rtf2html/decapsulate.h"
 #include "filter/rtf2html/unrtf_text.h"
+#include "runtime/descriptor.h"
 #include "runtime/file_buffers.h"
 #include "runtime/files.h"
 #include "runtime/process.h"
+#include "runtime/replacement_file.h"
 
 namespace {
 
@@ -47,60 +47,28 @@ std::string findOnPath(const std::string& program) {
         std::string dir = path.substr(pos, colon == std::string::npos ? std::string::npos : colon - pos);
         if (dir.empty()) dir = ".";
         const std::string candidate = dir + "/" + program;
-        struct stat st;
-        if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(candidate.c_str(), X_OK) == 0)
-            return candidate;
+        if (qdl::isRegularFile(candidate) && ::access(candidate.c_str(), X_OK) == 0) return candidate;
         if (colon == std::string::npos) return std::string();
         pos = colon + 1;
     }
 }
 
-// A file of our own beside the target, under a name no other process has;
-// removed when it goes, unless it was published under the target's name.
-class ScratchFile {
-public:
-    explicit ScratchFile(const std::string& besides) {
-        std::string pattern = besides + ".XXXXXX";
-        std::vector<char> name(pattern.begin(), pattern.end());
-        name.push_back('\0');
-        const int fd = ::mkostemp(name.data(), O_CLOEXEC);
-        if (fd < 0) return;
-        path_.assign(name.data());
-        ::fchmod(fd, 0644);
-        file_.reset(new qdl::OutputFile(fd));
-    }
-    ~ScratchFile() {
-        file_.reset();
-        if (!path_.empty()) qdl::removeFile(path_);
-    }
-    ScratchFile(const ScratchFile&) = delete;
-    ScratchFile& operator=(const ScratchFile&) = delete;
+// A file of our own beside the HTML file, under a name no other process has,
+// readable by all as the HTML file will be; removed when it goes, unless it
+// was published under that name, which must then be free.
+qdl::ReplacementFile::Options besideHtml(const std::string& html) {
+    qdl::ReplacementFile::Options options;
+    options.lead = html + ".";
+    options.randomCharacters = 6;
+    options.mode = 0644;
+    options.replace = false;
+    return options;
+}
 
-    bool isOpen() const { return file_ != nullptr; }
-    const std::string& path() const { return path_; }
-
-    bool write(const std::string& data) {
-        return data.empty() ||
-               file_->sputn(data.data(), static_cast<std::streamsize>(data.size())) ==
-                   static_cast<std::streamsize>(data.size());
-    }
-    bool close(bool syncData) {
-        const bool ok = file_->close(syncData);
-        file_.reset();
-        return ok;
-    }
-    // Gives the complete file the target's name, which must be free.
-    bool publish(const std::string& target) {
-        if (!qdl::renameNoReplace(path_, target)) return false;
-        path_.clear();
-        qdl::syncDirectory(qdl::directoryOf(target));
-        return true;
-    }
-
-private:
-    std::string path_;
-    std::unique_ptr<qdl::OutputFile> file_;
-};
+bool write(qdl::ReplacementFile& file, const std::string& data) {
+    return data.empty() || file.out().file().sputn(data.data(), static_cast<std::streamsize>(data.size())) ==
+                               static_cast<std::streamsize>(data.size());
+}
 
 std::string systemError() { return std::strerror(errno); }
 
@@ -115,9 +83,9 @@ bool readPiece(qdl::InputFile& in, std::vector<char>& buffer, std::size_t& size)
     return size > 0;
 }
 
-int publishHtml(ScratchFile& out, const std::string& html) {
+int publishHtml(qdl::ReplacementFile& out, const std::string& html) {
     if (!out.close(true)) return cannotWrite(out.path());
-    if (!out.publish(html)) return cannotWrite(html);
+    if (!out.commit()) return cannotWrite(html);
     return 0;
 }
 
@@ -125,7 +93,7 @@ int convertWithUnrtf(qdl::InputFile& in, const std::string& html) {
     const std::string unrtf = findOnPath("unrtf");
     if (unrtf.empty()) return fail("unrtf not found on PATH");
 
-    ScratchFile input(html);
+    qdl::ReplacementFile input(html, besideHtml(html));
     if (!input.isOpen()) return cannotCreate(html);
     // The reading of the header started the file; the rewriting starts it again.
     if (in.pubseekpos(0, std::ios_base::in) != std::streampos(0)) return fail("cannot read the RTF file again");
@@ -135,11 +103,11 @@ int convertWithUnrtf(qdl::InputFile& in, const std::string& html) {
     std::string rewritten;
     while (readPiece(in, buffer, size)) {
         if (!rewriter.feed(buffer.data(), size, rewritten)) return fail(rewriter.error());
-        if (!input.write(rewritten)) return cannotWrite(input.path());
+        if (!write(input, rewritten)) return cannotWrite(input.path());
         rewritten.clear();
     }
     if (!rewriter.finish(rewritten)) return fail(rewriter.error());
-    if (!input.write(rewritten) || !input.close(false)) return cannotWrite(input.path());
+    if (!write(input, rewritten) || !input.close(false)) return cannotWrite(input.path());
 
     // A name that starts with "-" must not be read as an option.
     const std::string inputPath = input.path()[0] == '-' ? "./" + input.path() : input.path();
@@ -162,9 +130,9 @@ int convertWithUnrtf(qdl::InputFile& in, const std::string& html) {
     }
     if (out.empty()) return fail("unrtf produced no output");
 
-    ScratchFile result(html);
+    qdl::ReplacementFile result(html, besideHtml(html));
     if (!result.isOpen()) return cannotCreate(html);
-    if (!result.write(rtf::unrtfOutputAsUtf8(out))) return cannotWrite(result.path());
+    if (!write(result, rtf::unrtfOutputAsUtf8(out))) return cannotWrite(result.path());
     return publishHtml(result, html);
 }
 
@@ -186,16 +154,16 @@ int convert(const std::string& rtfPath, const std::string& html) {
     }
     if (decapsulator.encapsulation() == rtf::Encapsulation::None) return convertWithUnrtf(in, html);
 
-    ScratchFile result(html);
+    qdl::ReplacementFile result(html, besideHtml(html));
     if (!result.isOpen()) return cannotCreate(html);
     while (!ended) {
-        if (!result.write(out)) return cannotWrite(result.path());
+        if (!write(result, out)) return cannotWrite(result.path());
         out.clear();
         ended = !readPiece(in, buffer, size);
         const bool ok = ended ? decapsulator.finish(out) : decapsulator.feed(buffer.data(), size, out);
         if (!ok) return fail(decapsulator.error());
     }
-    if (!result.write(out)) return cannotWrite(result.path());
+    if (!write(result, out)) return cannotWrite(result.path());
     return publishHtml(result, html);
 }
 
@@ -209,11 +177,11 @@ int main(int argc, char** argv) {
     const std::string rtf = argv[1];
     const std::string html = argv[2];
 
-    const int fd = ::open(rtf.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return fail("cannot read " + rtf + ": " + systemError());
-    ::close(fd);
-    struct stat st;
-    if (::lstat(html.c_str(), &st) == 0) return fail(html + " exists already");
+    {
+        const qdl::Descriptor probe(qdl::openFile(rtf, O_RDONLY | O_NONBLOCK));
+        if (!probe.isOpen()) return fail("cannot read " + rtf + ": " + systemError());
+    }
+    if (qdl::existsNoFollow(html)) return fail(html + " exists already");
 
     try {
         return convert(rtf, html);

@@ -432,7 +432,7 @@ std::string truncatedTnef() {
     testsupport::TnefWriter w;
     w.addAttachment("AUTHORS", pattern(244, 'a'));
     w.addAttachment("README", pattern(893, 'A'));
-    w.truncateAt(w.span(testsupport::tnef::attAttachData, 1).dataOffset + 100);
+    w.truncateAt(w.span(testsupport::tnef::kAttAttachData, 1).dataOffset + 100);
     return w.bytes();
 }
 
@@ -442,7 +442,7 @@ std::string mangledTnef() {
     testsupport::TnefWriter w;
     w.addAttachment("image001.jpg", pattern(1125, '0'));
     w.addAttachment("image002.jpg", pattern(958, '@'));
-    w.addRawAttribute(7, testsupport::tnef::attBody, "mangled");
+    w.addRawAttribute(7, testsupport::tnef::kAttBody, "mangled");
     return w.bytes();
 }
 
@@ -490,7 +490,7 @@ protected:
                 EXPECT_TRUE(contains(log, "* This file has already been processed, skipping")) << "run " << run;
             }
             EXPECT_EQ(std::vector<std::string>{"2001"}, testsupport::listDir(root));
-            EXPECT_EQ(std::vector<std::string>{cgp::ownDirectoryMarker}, testsupport::listDir(filter.tempDir));
+            EXPECT_EQ(std::vector<std::string>{cgp::kOwnDirectoryMarker}, testsupport::listDir(filter.tempDir));
         }
     }
 };

@@ -202,7 +202,7 @@ TEST_F(EdgesTest, EmptyLinesInsideTheTnefBody) {
     w.addAttachment("first.pdf", noise(3000, 4));
     w.addAttachment("second.txt", std::string(1000, 's'));
     const std::string data = w.bytes();
-    const std::size_t cut = w.span(tnef::attAttachRenddata, 1).offset;  // the second file's first attribute
+    const std::size_t cut = w.span(tnef::kAttAttachRenddata, 1).offset;  // the second file's first attribute
     const std::string lines = base64Lines(data);
     const std::size_t thirdLine = 3 * 77;
     const struct {

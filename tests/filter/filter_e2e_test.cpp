@@ -268,6 +268,35 @@ TEST(BatchMode, WithoutTnefNothingIsTouched) {
     EXPECT_EQ(listDir(fx.programDir()), (std::vector<std::string>{"parvex", "rtf2html"}));
 }
 
+// A batch reports rtf2html whatever --ignore-rtf-body says, and goes on
+// without it.
+TEST(BatchMode, StartUpLinesNameTheProgramsFound) {
+    const struct {
+        const char* name;
+        bool withRtf2html;
+        std::vector<std::string> options;
+        std::string lines;
+    } cases[] = {
+        {"both", true, {}, "* Found tnef binary\n* Found rtf2html binary\n"},
+        {"rtf body ignored", true, {"--ignore-rtf-body"}, "* Found tnef binary\n* Found rtf2html binary\n"},
+        {"no rtf2html", false, {},
+         "* Found tnef binary\n"
+         "* ERROR: rtf2html binary not found, rtf bodies will not be decoded as html\n"
+         "* Please reinstall the filter and follow the INSTALL instructions\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ServerFixture fx(true, c.withRtf2html);
+        if (!fx.haveTnef()) GTEST_SKIP() << "tnef is not installed";
+        TempDir tree;
+        std::vector<std::string> args{fx.parvex(), "-p", tree.path()};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        auto r = runProgram(args, "");
+        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_EQ(r.out, std::string(kBanner) + c.lines);
+    }
+}
+
 TEST(BatchMode, ConvertsAnMdirTreeInPlace) {
     ServerFixture fx;
     if (!fx.haveTnef()) GTEST_SKIP() << "tnef is not installed";

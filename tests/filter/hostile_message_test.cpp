@@ -35,12 +35,12 @@ std::string goodTnef() {
     return w.bytes();
 }
 
-const std::string tnefHeaders = "Content-Type: application/ms-tnef; name=\"winmail.dat\"\n"
+const std::string kTnefHeaders = "Content-Type: application/ms-tnef; name=\"winmail.dat\"\n"
                                 "Content-Transfer-Encoding: base64\n\n";
 
 // Parts that must come out as they went in.
-const std::string plainPart = "Content-Type: text/plain\n\nplain text survives\n";
-const std::string pdfPart =
+const std::string kPlainPart = "Content-Type: text/plain\n\nplain text survives\n";
+const std::string kPdfPart =
     "Content-Type: application/pdf; name=\"a.pdf\"\nContent-Transfer-Encoding: base64\n\n" + b64("%PDF-1.4 bytes");
 
 std::string head(const std::string& boundary) {
@@ -55,45 +55,45 @@ struct HostileCase {
 };
 
 std::vector<HostileCase> hostileCases() {
-    const std::string tnef = tnefHeaders + b64(goodTnef());
+    const std::string tnef = kTnefHeaders + b64(goodTnef());
     std::vector<HostileCase> cases;
-    cases.push_back({"usual shape", head("b") + "--b\n" + plainPart + "--b\n" + tnef + "--b\n" + pdfPart + "--b--\n",
-                     {"--b\n" + plainPart + "--b\n", "--b\n" + pdfPart + "--b--\n"}, 1});
+    cases.push_back({"usual shape", head("b") + "--b\n" + kPlainPart + "--b\n" + tnef + "--b\n" + kPdfPart + "--b--\n",
+                     {"--b\n" + kPlainPart + "--b\n", "--b\n" + kPdfPart + "--b--\n"}, 1});
     cases.push_back({"tnef last without final line end or delimiter",
-                     head("b") + "--b\n" + plainPart + "--b\n" + tnefHeaders + testsupport::base64Lines(goodTnef()),
-                     {"--b\n" + plainPart}, 1});
-    cases.push_back({"tnef last without delimiter", head("b") + "--b\n" + plainPart + "--b\n" + tnef,
-                     {"--b\n" + plainPart}, 1});
-    cases.push_back({"tnef headers cut by the end of the input", head("b") + "--b\n" + plainPart + "--b\n" +
+                     head("b") + "--b\n" + kPlainPart + "--b\n" + kTnefHeaders + testsupport::base64Lines(goodTnef()),
+                     {"--b\n" + kPlainPart}, 1});
+    cases.push_back({"tnef last without delimiter", head("b") + "--b\n" + kPlainPart + "--b\n" + tnef,
+                     {"--b\n" + kPlainPart}, 1});
+    cases.push_back({"tnef headers cut by the end of the input", head("b") + "--b\n" + kPlainPart + "--b\n" +
                                                                      "Content-Type: application/ms-tnef\n",
-                     {"--b\n" + plainPart + "--b\nContent-Type: application/ms-tnef\n"}, 0});
+                     {"--b\n" + kPlainPart + "--b\nContent-Type: application/ms-tnef\n"}, 0});
     cases.push_back({"tnef with empty body at the delimiter",
-                     head("b") + "--b\n" + plainPart + "--b\n" + tnefHeaders + "--b\n" + pdfPart + "--b--\n",
-                     {"--b\n" + plainPart, "--b\n" + pdfPart + "--b--\n"}, -1});
-    cases.push_back({"base64 garbage", head("b") + "--b\n" + plainPart + "--b\n" + tnefHeaders +
+                     head("b") + "--b\n" + kPlainPart + "--b\n" + kTnefHeaders + "--b\n" + kPdfPart + "--b--\n",
+                     {"--b\n" + kPlainPart, "--b\n" + kPdfPart + "--b--\n"}, -1});
+    cases.push_back({"base64 garbage", head("b") + "--b\n" + kPlainPart + "--b\n" + kTnefHeaders +
                                            "!!!!####\n====\nA\nAB\n\x01\x02\x03\n" + b64(goodTnef()) + "--b\n" +
-                                           pdfPart + "--b--\n",
-                     {"--b\n" + plainPart + "--b\n", "--b\n" + pdfPart + "--b--\n"}, -1});
+                                           kPdfPart + "--b--\n",
+                     {"--b\n" + kPlainPart + "--b\n", "--b\n" + kPdfPart + "--b--\n"}, -1});
     cases.push_back({"NUL bytes in headers and bodies",
                      head("b") + "--b\n" + "Content-Type: text/plain\0x\n\nnul\0 inside\n"s + "--b\n" +
-                         tnef + "--b\n" + pdfPart + "--b--\n",
+                         tnef + "--b\n" + kPdfPart + "--b--\n",
                      {"--b\nContent-Type: text/plain\0x\n\nnul\0 inside\n--b\n"s,
-                      "--b\n" + pdfPart + "--b--\n"},
+                      "--b\n" + kPdfPart + "--b--\n"},
                      1});
-    cases.push_back({"only CR line ends", testsupport::toCrlf(head("b") + "--b\n" + plainPart + "--b\n" + tnef + "--b\n" +
-                                                              pdfPart + "--b--\n"),
-                     {"--b\n" + plainPart + "--b\n", "--b\n" + pdfPart + "--b--\n"}, 1});
+    cases.push_back({"only CR line ends", testsupport::toCrlf(head("b") + "--b\n" + kPlainPart + "--b\n" + tnef + "--b\n" +
+                                                              kPdfPart + "--b--\n"),
+                     {"--b\n" + kPlainPart + "--b\n", "--b\n" + kPdfPart + "--b--\n"}, 1});
     {
-        std::string cr = head("b") + "--b\n" + plainPart + "--b\n" + tnef + "--b\n" + pdfPart + "--b--\n";
+        std::string cr = head("b") + "--b\n" + kPlainPart + "--b\n" + tnef + "--b\n" + kPdfPart + "--b--\n";
         for (char& c : cr)
             if (c == '\n') c = '\r';
-        cases.push_back({"bare CR line ends", cr, {"--b\n" + plainPart + "--b\n", "--b\n" + pdfPart + "--b--\n"}, 1});
+        cases.push_back({"bare CR line ends", cr, {"--b\n" + kPlainPart + "--b\n", "--b\n" + kPdfPart + "--b--\n"}, 1});
     }
     {
-        std::string lfcr = head("b") + "--b\n" + plainPart + "--b\n" + tnef + "--b\n" + pdfPart + "--b--\n";
+        std::string lfcr = head("b") + "--b\n" + kPlainPart + "--b\n" + tnef + "--b\n" + kPdfPart + "--b--\n";
         std::string out;
         for (char c : lfcr) out += c == '\n' ? std::string("\n\r") : std::string(1, c);
-        cases.push_back({"LF CR line ends", out, {"--b\n" + plainPart + "--b\n", "--b\n" + pdfPart + "--b--\n"}, 1});
+        cases.push_back({"LF CR line ends", out, {"--b\n" + kPlainPart + "--b\n", "--b\n" + kPdfPart + "--b--\n"}, 1});
     }
     {
         const std::string folded = "X-Long: start\n" + std::string(20000, '\t') + "\n";
@@ -105,14 +105,14 @@ std::vector<HostileCase> hostileCases() {
     }
     {
         const std::string longLine = "Content-Type: text/plain\n\n" + std::string(3 * 1024 * 1024, 'x') + "\n";
-        cases.push_back({"very long line", head("b") + "--b\n" + longLine + "--b\n" + tnef + "--b\n" + pdfPart + "--b--\n",
-                         {"--b\n" + longLine + "--b\n", "--b\n" + pdfPart + "--b--\n"}, 1});
+        cases.push_back({"very long line", head("b") + "--b\n" + longLine + "--b\n" + tnef + "--b\n" + kPdfPart + "--b--\n",
+                         {"--b\n" + longLine + "--b\n", "--b\n" + kPdfPart + "--b--\n"}, 1});
     }
     {
         const std::string longHeader = "Content-Type: text/plain; x=" + std::string(1024 * 1024, 'h') + "\n\nbody\n";
         cases.push_back({"very long header line",
-                         head("b") + "--b\n" + longHeader + "--b\n" + tnef + "--b\n" + pdfPart + "--b--\n",
-                         {"--b\n" + longHeader + "--b\n", "--b\n" + pdfPart + "--b--\n"}, 1});
+                         head("b") + "--b\n" + longHeader + "--b\n" + tnef + "--b\n" + kPdfPart + "--b--\n",
+                         {"--b\n" + longHeader + "--b\n", "--b\n" + kPdfPart + "--b--\n"}, 1});
     }
     {
         // Deeper than the walk follows, with a TNEF part at the top level.
@@ -122,44 +122,44 @@ std::vector<HostileCase> hostileCases() {
             nest += "--n" + std::to_string(i) + "\nContent-Type: multipart/mixed; boundary=n" + std::to_string(i + 1) + "\n\n";
             tail = "--n" + std::to_string(i) + "--\n" + tail;
         }
-        const std::string deep = "Content-Type: multipart/mixed; boundary=n0\n\n" + nest + "--n300\n" + plainPart +
+        const std::string deep = "Content-Type: multipart/mixed; boundary=n0\n\n" + nest + "--n300\n" + kPlainPart +
                                  "--n300--\n" + tail;
         cases.push_back({"deep nesting", head("b") + "--b\n" + deep + "--b\n" + tnef + "--b--\n", {"--b\n" + deep + "--b\n"}, 1});
     }
     {
-        const std::string inner = "Content-Type: multipart/mixed; boundary=b\n\n--b\n" + plainPart + "--b\n" + tnef + "--b--\n";
+        const std::string inner = "Content-Type: multipart/mixed; boundary=b\n\n--b\n" + kPlainPart + "--b\n" + tnef + "--b--\n";
         cases.push_back({"nested body with the same boundary",
-                         head("b") + "--b\n" + inner + "--b\n" + pdfPart + "--b--\n", {"--b\n" + pdfPart + "--b--\n"}, -1});
+                         head("b") + "--b\n" + inner + "--b\n" + kPdfPart + "--b--\n", {"--b\n" + kPdfPart + "--b--\n"}, -1});
     }
-    cases.push_back({"boundary look-alikes", head("b") + "--b-x\n--b \n--bb\n--b\n" + plainPart + "--b--x\n--b\n" + tnef +
-                                                 "--b\n" + pdfPart + "--b--\n",
-                     {"--b-x\n--b \n--bb\n--b\n" + plainPart + "--b--x\n--b\n", "--b\n" + pdfPart + "--b--\n"}, 1});
-    cases.push_back({"two tnef parts back to back", head("b") + "--b\n" + tnefHeaders + testsupport::base64Lines(goodTnef()) +
-                                                        "\n--b\n" + tnefHeaders + testsupport::base64Lines(goodTnef()) +
-                                                        "\n--b\n" + pdfPart + "--b--\n",
-                     {"--b\n" + pdfPart + "--b--\n"}, 2});
+    cases.push_back({"boundary look-alikes", head("b") + "--b-x\n--b \n--bb\n--b\n" + kPlainPart + "--b--x\n--b\n" + tnef +
+                                                 "--b\n" + kPdfPart + "--b--\n",
+                     {"--b-x\n--b \n--bb\n--b\n" + kPlainPart + "--b--x\n--b\n", "--b\n" + kPdfPart + "--b--\n"}, 1});
+    cases.push_back({"two tnef parts back to back", head("b") + "--b\n" + kTnefHeaders + testsupport::base64Lines(goodTnef()) +
+                                                        "\n--b\n" + kTnefHeaders + testsupport::base64Lines(goodTnef()) +
+                                                        "\n--b\n" + kPdfPart + "--b--\n",
+                     {"--b\n" + kPdfPart + "--b--\n"}, 2});
     cases.push_back({"part without a blank line after its headers",
-                     head("b") + "--b\nContent-Type: text/plain\n--b\n" + tnef + "--b\n" + pdfPart + "--b--\n",
-                     {"--b\nContent-Type: text/plain\n--b\n", "--b\n" + pdfPart + "--b--\n"}, 1});
+                     head("b") + "--b\nContent-Type: text/plain\n--b\n" + tnef + "--b\n" + kPdfPart + "--b--\n",
+                     {"--b\nContent-Type: text/plain\n--b\n", "--b\n" + kPdfPart + "--b--\n"}, 1});
     cases.push_back({"lines after the blank line that ends the tnef body",
-                     head("b") + "--b\n" + plainPart + "--b\n" + tnefHeaders + b64("not tnef at all") +
-                         "\nstray text\n\n--b\n" + pdfPart + "--b--\n",
-                     {"--b\n" + plainPart + "--b\n", "--b\n" + pdfPart + "--b--\n"}, 0});
+                     head("b") + "--b\n" + kPlainPart + "--b\n" + kTnefHeaders + b64("not tnef at all") +
+                         "\nstray text\n\n--b\n" + kPdfPart + "--b--\n",
+                     {"--b\n" + kPlainPart + "--b\n", "--b\n" + kPdfPart + "--b--\n"}, 0});
     {
         // The inner body lacks its closing delimiter: what follows the TNEF part stays.
-        const std::string inner = "Content-Type: multipart/mixed; boundary=c\n\n--c\n" + plainPart + "--c\n" + tnef +
+        const std::string inner = "Content-Type: multipart/mixed; boundary=c\n\n--c\n" + kPlainPart + "--c\n" + tnef +
                                   "\n-- \nsignature\n";
         cases.push_back({"inner body without its closing delimiter",
-                         head("b") + "--b\n" + inner + "--b\n" + pdfPart + "--b--\n",
-                         {"--c\n" + plainPart + "--c\n", "\n-- \nsignature\n--b\n" + pdfPart + "--b--\n"}, 1});
+                         head("b") + "--b\n" + inner + "--b\n" + kPdfPart + "--b--\n",
+                         {"--c\n" + kPlainPart + "--c\n", "\n-- \nsignature\n--b\n" + kPdfPart + "--b--\n"}, 1});
         cases.push_back({"inner body without its closing delimiter, stray text after the tnef part",
-                         head("b") + "--b\n" + inner + "stray\n--b\n" + pdfPart + "--b--\n",
-                         {"--c\n" + plainPart + "--c\n", "stray\n--b\n" + pdfPart + "--b--\n"}, 1});
+                         head("b") + "--b\n" + inner + "stray\n--b\n" + kPdfPart + "--b--\n",
+                         {"--c\n" + kPlainPart + "--c\n", "stray\n--b\n" + kPdfPart + "--b--\n"}, 1});
     }
     cases.push_back({"tnef headers without a blank line before the next part",
-                     head("b") + "--b\n" + plainPart + "--b\nContent-Type: application/ms-tnef\n" +
+                     head("b") + "--b\n" + kPlainPart + "--b\nContent-Type: application/ms-tnef\n" +
                          "--b\nContent-Disposition: attachment; filename=a.pdf\n\n" + b64("%PDF") + "--b--\n",
-                     {"--b\n" + plainPart + "--b\n",
+                     {"--b\n" + kPlainPart + "--b\n",
                       "--b\nContent-Disposition: attachment; filename=a.pdf\n\n" + b64("%PDF") + "--b--\n"},
                      0});
     cases.push_back({"empty input", "", {}, 0});
@@ -167,8 +167,8 @@ std::vector<HostileCase> hostileCases() {
     cases.push_back({"no blank line before the body", "Content-Type: multipart/mixed; boundary=b\n--b\n" + tnef + "--b--\n",
                      {}, -1});
     cases.push_back({"epilogue after the delimiter",
-                     head("b") + "--b\n" + tnef + "--b--\nepilogue --b\n--b\n" + plainPart,
-                     {"--b--\nepilogue --b\n--b\n" + plainPart}, 1});
+                     head("b") + "--b\n" + tnef + "--b--\nepilogue --b\n--b\n" + kPlainPart,
+                     {"--b--\nepilogue --b\n--b\n" + kPlainPart}, 1});
     return cases;
 }
 
@@ -231,13 +231,13 @@ TEST_F(HostileMessageTest, EveryAttachmentOfHostileNamesIsExtracted) {
         SCOPED_TRACE(names[0]);
         TnefWriter w;
         for (std::size_t i = 0; i < names.size(); ++i) w.addAttachment(names[i], "content " + std::to_string(i) + "\n");
-        const Outcome o = convert(head("b") + "--b\n" + plainPart + "--b\n" + tnefHeaders + b64(w.bytes()) + "--b--\n");
+        const Outcome o = convert(head("b") + "--b\n" + kPlainPart + "--b\n" + kTnefHeaders + b64(w.bytes()) + "--b--\n");
         ASSERT_EQ(o.records.size(), 1u) << o.log;
         EXPECT_EQ(o.records[0].entries.size(), names.size()) << o.log;
         EXPECT_EQ(o.log.find("message is left unconverted"), std::string::npos) << o.log;
         for (std::size_t i = 0; i < names.size(); ++i)
             EXPECT_NE(o.copy.find(b64("content " + std::to_string(i) + "\n")), std::string::npos) << i;
-        EXPECT_NE(o.copy.find("--b\n" + plainPart + "--b\n"), std::string::npos);
+        EXPECT_NE(o.copy.find("--b\n" + kPlainPart + "--b\n"), std::string::npos);
     }
 }
 
@@ -313,10 +313,10 @@ TEST_F(HostileMessageTest, FixtureSamplesThroughTheCopy) {
     for (const std::string& name : samples) {
         SCOPED_TRACE(name);
         const std::string data = testsupport::readFile(fixtures + "/" + name);
-        const Outcome o = convert(head("b") + "--b\n" + plainPart + "--b\n" + tnefHeaders + b64(data) + "--b\n" +
-                                  pdfPart + "--b--\n");
-        EXPECT_NE(o.copy.find("--b\n" + plainPart + "--b\n"), std::string::npos);
-        EXPECT_NE(o.copy.find("--b\n" + pdfPart + "--b--\n"), std::string::npos);
+        const Outcome o = convert(head("b") + "--b\n" + kPlainPart + "--b\n" + kTnefHeaders + b64(data) + "--b\n" +
+                                  kPdfPart + "--b--\n");
+        EXPECT_NE(o.copy.find("--b\n" + kPlainPart + "--b\n"), std::string::npos);
+        EXPECT_NE(o.copy.find("--b\n" + kPdfPart + "--b--\n"), std::string::npos);
         EXPECT_EQ(o.log.find("message is left unconverted"), std::string::npos) << o.log;
         std::size_t inserted = 0;
         for (std::size_t at = o.copy.find("Content-Disposition: attachment;\n   filename="); at != std::string::npos;
@@ -327,7 +327,7 @@ TEST_F(HostileMessageTest, FixtureSamplesThroughTheCopy) {
         // The body alternative is not an attachment; in multipart/mixed there is none.
         EXPECT_EQ(inserted, entries) << o.log;
         // What was inserted is gone from the temporary directory.
-        EXPECT_EQ(testsupport::listDir(filter_.tempDir), std::vector<std::string>{cgp::ownDirectoryMarker});
+        EXPECT_EQ(testsupport::listDir(filter_.tempDir), std::vector<std::string>{cgp::kOwnDirectoryMarker});
     }
 }
 
@@ -364,14 +364,14 @@ struct HugeMessage {
     // Each body is one line, or lines of 76 characters; `ending` follows the
     // closing delimiter ("" for a file without a final line end).
     std::string render(bool oneLineTnef, bool oneLineAttachment, const std::string& ending = "\n") const {
-        return head("b") + "--b\nContent-Type: text/plain\n\n" + text + "\n--b\n" + tnefHeaders +
-               testsupport::base64Lines(tnefData, oneLineTnef ? 0 : 76) + "\n\n--b\n" + attachmentHeaders +
+        return head("b") + "--b\nContent-Type: text/plain\n\n" + text + "\n--b\n" + kTnefHeaders +
+               testsupport::base64Lines(tnefData, oneLineTnef ? 0 : 76) + "\n\n--b\n" + kAttachmentHeaders +
                testsupport::base64Lines(attachment, oneLineAttachment ? 0 : 76) + "\n--b--" + ending;
     }
-    static const std::string attachmentHeaders;
+    static const std::string kAttachmentHeaders;
 };
 
-const std::string HugeMessage::attachmentHeaders =
+const std::string HugeMessage::kAttachmentHeaders =
     "Content-Type: application/octet-stream; name=\"data.bin\"\nContent-Transfer-Encoding: base64\n\n";
 
 // Bodies sent as one huge line are read in pieces: the copy is the one that
@@ -382,7 +382,7 @@ TEST_F(HostileMessageTest, HugeSingleLinesAreReadInPieces) {
     const std::string oneLine = m.render(true, true);
     const std::string textPart = "--b\nContent-Type: text/plain\n\n" + m.text + "\n--b\n";
     const std::string attachmentPart =
-        "--b\n" + HugeMessage::attachmentHeaders + testsupport::base64Lines(m.attachment, 0) + "\n--b--\n";
+        "--b\n" + HugeMessage::kAttachmentHeaders + testsupport::base64Lines(m.attachment, 0) + "\n--b--\n";
     const std::string inserted = testsupport::base64Lines(m.payload) + "\n";
 
     filter_.linePieceLimit = std::string::npos;
@@ -393,7 +393,7 @@ TEST_F(HostileMessageTest, HugeSingleLinesAreReadInPieces) {
     EXPECT_NE(whole.copy.find(attachmentPart), std::string::npos);
     EXPECT_NE(whole.copy.find(inserted), std::string::npos);
 
-    for (std::size_t limit : {std::size_t(997), std::size_t(4096), cgp::defaultLinePieceLimit}) {
+    for (std::size_t limit : {std::size_t(997), std::size_t(4096), cgp::kDefaultLinePieceLimit}) {
         SCOPED_TRACE("piece limit " + std::to_string(limit));
         filter_.linePieceLimit = limit;
         const Outcome o = convert(oneLine);
@@ -413,7 +413,7 @@ TEST_F(HostileMessageTest, HugeSingleLinesAreReadInPieces) {
         const Outcome kept = convert(oneLine);
         filter_.keepWinmail = false;
         EXPECT_NE(kept.copy.find(inserted), std::string::npos);
-        EXPECT_NE(kept.copy.find("--b\n" + tnefHeaders + testsupport::base64Lines(m.tnefData, 0) + "\n\n--b\n"),
+        EXPECT_NE(kept.copy.find("--b\n" + kTnefHeaders + testsupport::base64Lines(m.tnefData, 0) + "\n\n--b\n"),
                   std::string::npos);
         EXPECT_NE(kept.copy.find(textPart), std::string::npos);
         EXPECT_NE(kept.copy.find(attachmentPart), std::string::npos);
@@ -426,10 +426,10 @@ TEST_F(HostileMessageTest, HugeLinesAtTheEndOfTheInput) {
     const HugeMessage m;
     const std::string crlf = testsupport::toCrlf(m.render(true, true));
     // The last part runs into the end of the file in the middle of its line.
-    const std::string cutOff = head("b") + "--b\nContent-Type: text/plain\n\n" + m.text + "\n--b\n" + tnefHeaders +
-                               testsupport::base64Lines(m.tnefData, 0) + "\n\n--b\n" + HugeMessage::attachmentHeaders +
+    const std::string cutOff = head("b") + "--b\nContent-Type: text/plain\n\n" + m.text + "\n--b\n" + kTnefHeaders +
+                               testsupport::base64Lines(m.tnefData, 0) + "\n\n--b\n" + HugeMessage::kAttachmentHeaders +
                                testsupport::base64Lines(m.attachment, 0);
-    const std::string tnefLast = head("b") + "--b\n" + tnefHeaders + testsupport::base64Lines(m.tnefData, 0);
+    const std::string tnefLast = head("b") + "--b\n" + kTnefHeaders + testsupport::base64Lines(m.tnefData, 0);
     const std::string noLineEnd = m.text;
     struct Case {
         const char* name;
@@ -437,9 +437,9 @@ TEST_F(HostileMessageTest, HugeLinesAtTheEndOfTheInput) {
         std::size_t records;
         std::string survivor;
     } cases[] = {
-        {"CR LF line ends", crlf, 1, "--b\n" + HugeMessage::attachmentHeaders + testsupport::base64Lines(m.attachment, 0) + "\n--b--\n"},
+        {"CR LF line ends", crlf, 1, "--b\n" + HugeMessage::kAttachmentHeaders + testsupport::base64Lines(m.attachment, 0) + "\n--b--\n"},
         {"end of input inside the last line", cutOff, 1,
-         "--b\n" + HugeMessage::attachmentHeaders + testsupport::base64Lines(m.attachment, 0) + "\n"},
+         "--b\n" + HugeMessage::kAttachmentHeaders + testsupport::base64Lines(m.attachment, 0) + "\n"},
         {"TNEF line at the end of the input", tnefLast, 1, head("b")},
         {"one line without a line end", noLineEnd, 0, ""},
     };
@@ -452,7 +452,7 @@ TEST_F(HostileMessageTest, HugeLinesAtTheEndOfTheInput) {
             EXPECT_NE(whole.copy.find(testsupport::base64Lines(m.payload) + "\n"), std::string::npos);
         }
         EXPECT_NE(whole.copy.find(c.survivor), std::string::npos);
-        for (std::size_t limit : {std::size_t(1000), cgp::defaultLinePieceLimit}) {
+        for (std::size_t limit : {std::size_t(1000), cgp::kDefaultLinePieceLimit}) {
             SCOPED_TRACE("piece limit " + std::to_string(limit));
             filter_.linePieceLimit = limit;
             const Outcome o = convert(c.message);

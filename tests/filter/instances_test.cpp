@@ -248,7 +248,7 @@ TEST_F(OwnDirectoryTest, VanishedDirectoryIsMadeAgain) {
     ASSERT_TRUE(qdl::removeDirectory(shared_, false));
     const std::vector<AttachmentRecord> records = walk(mail());
     ASSERT_EQ(1u, records.size()) << log_;
-    EXPECT_EQ((std::vector<std::string>{cgp::ownDirectoryMarker, "a.txt"}), listDir(own_));
+    EXPECT_EQ((std::vector<std::string>{cgp::kOwnDirectoryMarker, "a.txt"}), listDir(own_));
 }
 
 // An ending instance removes the shared pvx_temp once it is empty; here

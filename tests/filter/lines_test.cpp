@@ -91,7 +91,7 @@ TEST(LineCursor, LineEndsAtBlockEdgesOfAFile) {
             for (std::size_t shift : {std::size_t(0), std::size_t(1), std::size_t(2)}) {
                 std::string text = std::string(edge - shift, 'x') + end + "tail\r\n" + std::string(100, 'y');
                 testsupport::writeFile(path, text);
-                for (std::size_t limit : {std::size_t(7), cgp::defaultLinePieceLimit, std::string::npos}) {
+                for (std::size_t limit : {std::size_t(7), cgp::kDefaultLinePieceLimit, std::string::npos}) {
                     for (std::ios::openmode mode : {std::ios::in, std::ios::in | std::ios::binary}) {
                         qdl::ifstream a(path, mode), b(path, mode);
                         ASSERT_EQ(byteSteps(a, limit), cursorSteps(b, limit))

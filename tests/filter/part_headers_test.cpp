@@ -20,7 +20,7 @@ struct HeaderCase {
     const char* rest;  // what the stream holds after the block
 };
 
-const HeaderCase headerCases[] = {
+const HeaderCase kHeaderCases[] = {
     {"mixed case type, quoted name keeps its case",
      "Content-Type: Application/MS-TNEF; name=\"WinMail.DAT\"\n\nbody\n",
      "application/ms-tnef", "", "WinMail.DAT", "", false, "body\n"},
@@ -83,7 +83,7 @@ class ReadPartHeadersTable : public ::testing::TestWithParam<HeaderCase> {};
 // Lines read in pieces of any size give the same block.
 TEST_P(ReadPartHeadersTable, FillsFieldsAndStopsAfterBlankLine) {
     const HeaderCase& c = GetParam();
-    for (std::size_t limit : {cgp::defaultLinePieceLimit, std::size_t(1), std::size_t(2), std::size_t(7)}) {
+    for (std::size_t limit : {cgp::kDefaultLinePieceLimit, std::size_t(1), std::size_t(2), std::size_t(7)}) {
         SCOPED_TRACE("piece limit " + std::to_string(limit));
         std::istringstream in(c.block);
         PartHeaders h;
@@ -104,7 +104,7 @@ TEST_P(ReadPartHeadersTable, FillsFieldsAndStopsAfterBlankLine) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Blocks, ReadPartHeadersTable, ::testing::ValuesIn(headerCases),
+INSTANTIATE_TEST_SUITE_P(Blocks, ReadPartHeadersTable, ::testing::ValuesIn(kHeaderCases),
                          [](const ::testing::TestParamInfo<HeaderCase>& info) {
                              return "case" + std::to_string(info.index);
                          });
@@ -157,7 +157,7 @@ TEST(ReadPartHeaders, DelimiterLineEndsAPartsBlock) {
     };
     // A delimiter is found whole even where pieces are shorter than it, and
     // the start of a longer line is never taken for one.
-    for (std::size_t limit : {cgp::defaultLinePieceLimit, std::size_t(1), std::size_t(3), std::size_t(5)}) {
+    for (std::size_t limit : {cgp::kDefaultLinePieceLimit, std::size_t(1), std::size_t(3), std::size_t(5)}) {
         for (const Case& c : cases) {
             SCOPED_TRACE(c.text + (" limit " + std::to_string(limit)));
             std::istringstream in(c.text);
@@ -187,7 +187,7 @@ TEST(ReadPartHeaders, HugeHeaderLineStaysBounded) {
         {"Content-Type: text/plain; x=" + huge + "; name=late.txt\nX-Parvex: 1\n\nbody\n", ""},
         {"Content-Type: text/plain; name=a.txt\nX-Long: " + huge + "\nX-Parvex: 1\n\nbody\n", "a.txt"},
     };
-    for (std::size_t limit : {cgp::defaultLinePieceLimit, std::size_t(1000)}) {
+    for (std::size_t limit : {cgp::kDefaultLinePieceLimit, std::size_t(1000)}) {
         for (const Case& c : cases) {
             std::istringstream in(c.block);
             PartHeaders h;

@@ -14,8 +14,8 @@
 
 namespace {
 
-const std::string program = PARVEX_BINARY_DIR "/filter/rtf2html";
-const char* const sampleRtf = "{\\rtf1\\ansi{\\fonttbl\\f0\\fswiss Helvetica;}\\f0\\pard Hello {\\b bold} world.\\par}";
+const std::string kProgram = PARVEX_BINARY_DIR "/filter/rtf2html";
+const char* const kSampleRtf = "{\\rtf1\\ansi{\\fonttbl\\f0\\fswiss Helvetica;}\\f0\\pard Hello {\\b bold} world.\\par}";
 const std::string kMeta = "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\">";
 
 class Rtf2HtmlTest : public ::testing::Test {
@@ -26,7 +26,7 @@ protected:
     testsupport::ProgramResult run(const std::vector<std::string>& args, const std::string& path = "") {
         std::vector<std::string> argv;
         if (!path.empty()) argv = {"/usr/bin/env", "PATH=" + path};
-        argv.push_back(program);
+        argv.push_back(kProgram);
         argv.insert(argv.end(), args.begin(), args.end());
         return testsupport::runProgram(argv, "");
     }
@@ -45,7 +45,7 @@ TEST_F(Rtf2HtmlTest, ConvertsWithUnrtf) {
     if (testsupport::findInPath("unrtf").empty()) GTEST_SKIP() << "unrtf is not installed";
     const std::string rtf = dir_ / ("body with spaces.rtf");
     const std::string html = dir_ / ("body with spaces.html");
-    testsupport::writeFile(rtf, sampleRtf);
+    testsupport::writeFile(rtf, kSampleRtf);
     testsupport::ProgramResult r = run({rtf, html});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const std::string text = testsupport::readFile(html);
@@ -112,7 +112,7 @@ struct FailureCase {
 
 TEST_F(Rtf2HtmlTest, FailuresLeaveNoHtml) {
     const std::size_t depth = 10001;
-    testsupport::writeFile(dir_ / ("in.rtf"), sampleRtf);
+    testsupport::writeFile(dir_ / ("in.rtf"), kSampleRtf);
     testsupport::writeFile(dir_ / ("empty.rtf"), "");
     testsupport::writeFile(dir_ / ("deep.rtf"), "{\\rtf1\\fromhtml1 " + std::string(depth, '{'));
     testsupport::writeFile(dir_ / ("deep plain.rtf"), "{\\rtf1 " + std::string(depth, '{'));
@@ -156,7 +156,7 @@ TEST_F(Rtf2HtmlTest, FailuresLeaveNoHtml) {
 // failure, and not by a success either.
 TEST_F(Rtf2HtmlTest, ExistingTargetIsKept) {
     testsupport::writeFile(dir_ / ("wrapped.rtf"), "{\\rtf1\\fromhtml1 {\\*\\htmltag <p>}}");
-    testsupport::writeFile(dir_ / ("plain.rtf"), sampleRtf);
+    testsupport::writeFile(dir_ / ("plain.rtf"), kSampleRtf);
     const std::string path = fakeUnrtf("echo '<html></html>'");
     for (const char* input : {"wrapped.rtf", "plain.rtf"}) {
         SCOPED_TRACE(input);
@@ -194,7 +194,7 @@ TEST_F(Rtf2HtmlTest, UnrtfOutputBecomesUtf8) {
     const std::string path = fakeUnrtf(
         "printf '<html><head><meta http-equiv=\"content-type\" content=\"text/html; charset=iso-8859-1\"></head>"
         "<body>&#55357;&#56832; &#55357;x &ouml;&hellip;&nbsp;&#8364;&#x41; &lt;&amp;&#60;&quot; &bogus; \\377</body>'");
-    testsupport::writeFile(dir_ / ("in.rtf"), sampleRtf);
+    testsupport::writeFile(dir_ / ("in.rtf"), kSampleRtf);
     testsupport::ProgramResult r = run({dir_ / ("in.rtf"), dir_ / ("out.html")}, path);
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(testsupport::readFile(dir_ / ("out.html")),

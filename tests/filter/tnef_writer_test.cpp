@@ -69,7 +69,7 @@ std::vector<ReadAttr> readStream(const std::string& s) {
     return attrs;
 }
 
-// The string values of one property in a MAPI block (PT_STRING8 only).
+// The string values of one property in a MAPI block (kPtString8 only).
 std::vector<std::string> string8Values(const std::string& block, std::uint16_t wantedId) {
     std::vector<std::string> found;
     const std::uint32_t count = rd32(block, 0);
@@ -78,10 +78,10 @@ std::vector<std::string> string8Values(const std::string& block, std::uint16_t w
         const std::uint16_t type = rd16(block, at);
         const std::uint16_t id = rd16(block, at + 2);
         at += 4;
-        if (type == tnef::PT_STRING8 || type == tnef::PT_UNICODE || type == tnef::PT_BINARY) {
+        if (type == tnef::kPtString8 || type == tnef::kPtUnicode || type == tnef::kPtBinary) {
             EXPECT_EQ(rd32(block, at), 1u);
             const std::uint32_t len = rd32(block, at + 4);
-            if (id == wantedId && type == tnef::PT_STRING8) found.push_back(block.substr(at + 8, len));
+            if (id == wantedId && type == tnef::kPtString8) found.push_back(block.substr(at + 8, len));
             at += 8 + ((len + 3) / 4) * 4;
         } else {
             at += 4;
@@ -126,10 +126,10 @@ TEST(TnefWriterFormat, SignatureKeyAndChecksummedAttributes) {
         ids.push_back(a.id);
     }
     const std::vector<std::uint32_t> expected = {
-        tnef::attTnefVersion,     tnef::attOemCodepage,      tnef::attMessageClass, tnef::attSubject,
-        tnef::attMAPIProps,       tnef::attAttachRenddata,   tnef::attAttachModifyDate,
-        tnef::attAttachTitle,     tnef::attAttachData,       tnef::attAttachment,
-        tnef::attAttachRenddata,  tnef::attAttachModifyDate, tnef::attAttachTitle,  tnef::attAttachData};
+        tnef::kAttTnefVersion,     tnef::kAttOemCodepage,      tnef::kAttMessageClass, tnef::kAttSubject,
+        tnef::kAttMapiProps,       tnef::kAttAttachRenddata,   tnef::kAttAttachModifyDate,
+        tnef::kAttAttachTitle,     tnef::kAttAttachData,       tnef::kAttAttachment,
+        tnef::kAttAttachRenddata,  tnef::kAttAttachModifyDate, tnef::kAttAttachTitle,  tnef::kAttAttachData};
     EXPECT_EQ(ids, expected);
     for (std::size_t i = 0; i < attrs.size(); ++i)
         EXPECT_EQ(attrs[i].level, i < 5 ? tnef::kLevelMessage : tnef::kLevelAttachment) << i;
@@ -137,7 +137,7 @@ TEST(TnefWriterFormat, SignatureKeyAndChecksummedAttributes) {
     // Title with its NUL, data as given, long name in the MAPI block.
     EXPECT_EQ(attrs[7].data, std::string("REPORT~1.PDF\0", 13));
     EXPECT_EQ(attrs[8].data, allBytes());
-    EXPECT_EQ(string8Values(attrs[9].data, tnef::PR_ATTACH_LONG_FILENAME),
+    EXPECT_EQ(string8Values(attrs[9].data, tnef::kPrAttachLongFilename),
               std::vector<std::string>{std::string("report.pdf\0", 11)});
     EXPECT_EQ(attrs[12].data, std::string("notes.txt\0", 10));
     EXPECT_EQ(attrs[5].data.size(), 14u);
@@ -186,7 +186,7 @@ TEST(TnefWriterFormat, DamageOptions) {
     EXPECT_EQ(sig.bytes().substr(4), good.substr(4));
 
     TnefWriter sum = w;
-    sum.breakChecksum(tnef::attAttachData, 1);
+    sum.breakChecksum(tnef::kAttAttachData, 1);
     const std::vector<ReadAttr> attrs = readStream(sum.bytes());
     int bad = 0;
     for (const ReadAttr& a : attrs) {
@@ -201,10 +201,10 @@ TEST(TnefWriterFormat, DamageOptions) {
     tail.appendGarbage("\r\n");
     EXPECT_EQ(tail.bytes(), good + "\r\n");
 
-    const TnefSpan data2 = w.span(tnef::attAttachData, 1);
+    const TnefSpan data2 = w.span(tnef::kAttAttachData, 1);
     EXPECT_EQ(good.substr(data2.dataOffset, data2.dataLength), "bbbb");
     EXPECT_EQ(data2.end, good.size());
-    EXPECT_THROW(w.span(tnef::attAttachData, 2), std::out_of_range);
+    EXPECT_THROW(w.span(tnef::kAttAttachData, 2), std::out_of_range);
 }
 
 // ---- What tnef makes of it -----------------------------------------------
@@ -453,10 +453,10 @@ TEST_F(TnefTool, TruncatedStreams) {
     TnefWriter w;
     w.addAttachment("first.bin", pattern(200));
     w.addAttachment("second.bin", pattern(300));
-    const TnefSpan data1 = w.span(tnef::attAttachData, 0);
-    const TnefSpan rend2 = w.span(tnef::attAttachRenddata, 1);
-    const TnefSpan date2 = w.span(tnef::attAttachModifyDate, 1);
-    const TnefSpan data2 = w.span(tnef::attAttachData, 1);
+    const TnefSpan data1 = w.span(tnef::kAttAttachData, 0);
+    const TnefSpan rend2 = w.span(tnef::kAttAttachRenddata, 1);
+    const TnefSpan date2 = w.span(tnef::kAttAttachModifyDate, 1);
+    const TnefSpan data2 = w.span(tnef::kAttAttachData, 1);
     const std::string unexpected = "Unexpected end of input: ";
     const std::string garbage = "ERROR: garbage at end of file.\n";
 
@@ -511,7 +511,7 @@ TEST_F(TnefTool, BadChecksumStopsAtThatAttribute) {
     TnefWriter w;
     w.addAttachment("first.txt", "one");
     w.addAttachment("second.txt", "two");
-    w.breakChecksum(tnef::attAttachData, 1);
+    w.breakChecksum(tnef::kAttAttachData, 1);
 
     const ProgramResult r = unpack(w.bytes());
     EXPECT_EQ(r.exitCode, 1);
@@ -557,7 +557,7 @@ TEST_F(TnefTool, OwnTruncatedStreamBehavesLikeTheTruncatedSample) {
     TnefWriter w;
     w.addAttachment("AUTHORS", pattern(244));
     w.addAttachment("README", pattern(893));
-    w.truncateAt(w.span(tnef::attAttachData, 1).dataOffset + 100);
+    w.truncateAt(w.span(tnef::kAttAttachData, 1).dataOffset + 100);
     const ProgramResult ours = unpack(w.bytes(), false);
 
     EXPECT_EQ(ours.exitCode, theirs.exitCode);

@@ -291,7 +291,7 @@ TEST_F(WalkTest, NonTnefDataGivesNoRecord) {
     EXPECT_FALSE(r.converted);
     EXPECT_TRUE(r.records.empty());
     EXPECT_NE(r.log.find("* This winmail.dat doesn't contain extractable attachments\n"), std::string::npos);
-    EXPECT_EQ(testsupport::listDir(filter_.tempDir), std::vector<std::string>{cgp::ownDirectoryMarker});
+    EXPECT_EQ(testsupport::listDir(filter_.tempDir), std::vector<std::string>{cgp::kOwnDirectoryMarker});
 
     filter_.alwaysRemoveWinmail = true;
     WalkResult removed = walk(mail({text(), part}));
@@ -304,7 +304,7 @@ TEST_F(WalkTest, TruncatedTnefKeepsThePartBesideTheFirstFile) {
     TnefWriter w;
     w.addAttachment("AUTHORS", std::string(300, 'a'));
     w.addAttachment("README", std::string(2000, 'r'));
-    const std::size_t cut = w.span(testsupport::tnef::attAttachData, 1).dataOffset + 100;
+    const std::size_t cut = w.span(testsupport::tnef::kAttAttachData, 1).dataOffset + 100;
     w.truncateAt(cut);
     const std::string data = w.bytes();
     testsupport::TempDir ref;
@@ -475,11 +475,11 @@ std::string nestedMessage(int levels, const std::string& innermost) {
 
 TEST_F(WalkTest, NestingDepthIsBounded) {
     const std::string part = testsupport::render(tnef(twoAttachments()), false);
-    WalkResult within = walk(nestedMessage(cgp::maxWalkDepth, part));
+    WalkResult within = walk(nestedMessage(cgp::kMaxWalkDepth, part));
     ASSERT_EQ(within.records.size(), 1u) << within.log.substr(0, 2000);
-    EXPECT_EQ(within.records[0].boundaryLine, "--L" + std::to_string(cgp::maxWalkDepth - 1));
+    EXPECT_EQ(within.records[0].boundaryLine, "--L" + std::to_string(cgp::kMaxWalkDepth - 1));
 
-    WalkResult beyond = walk(nestedMessage(cgp::maxWalkDepth + 1, part));
+    WalkResult beyond = walk(nestedMessage(cgp::kMaxWalkDepth + 1, part));
     EXPECT_TRUE(beyond.records.empty());
     EXPECT_NE(beyond.log.find("nested too deeply"), std::string::npos);
 
@@ -934,7 +934,7 @@ TEST_F(WalkTest, Base64LinesReadInPiecesDecodeAsWholeLines) {
         Decoded whole;
         for (std::size_t limit : {std::string::npos, std::size_t(1), std::size_t(2), std::size_t(3), std::size_t(4),
                                   std::size_t(5), std::size_t(6), std::size_t(7), std::size_t(9), std::size_t(64),
-                                  cgp::defaultLinePieceLimit}) {
+                                  cgp::kDefaultLinePieceLimit}) {
             SCOPED_TRACE(std::string(c.name) + ", piece limit " + std::to_string(limit));
             filter_.linePieceLimit = limit;
             ::unlink(captured.c_str());

@@ -81,13 +81,13 @@ Message mixedWithTnef() {
 }
 
 std::string decodeBase64(const std::string& text) {
-    static const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    static const std::string kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string out;
     unsigned value = 0;
     int bits = 0;
     for (char c : text) {
         if (c == '=' || c == '\n') continue;
-        const std::size_t v = alphabet.find(c);
+        const std::size_t v = kAlphabet.find(c);
         if (v == std::string::npos) {
             ADD_FAILURE() << "bad base64 byte " << int(c);
             return out;

@@ -180,7 +180,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     f.alwaysRemoveWinmail = (flags & 2) != 0;
     f.noRtfAlternative = (flags & 4) != 0;
     f.ignoreRtfBody = (flags & 8) != 0;
-    f.linePieceLimit = (flags & 16) != 0 ? 7 : cgp::defaultLinePieceLimit;
+    f.linePieceLimit = (flags & 16) != 0 ? 7 : cgp::kDefaultLinePieceLimit;
     const bool batch = (flags & 32) != 0;
 
     {

@@ -71,11 +71,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (::utime("Settings/Router.data", &times) != 0) std::abort();
     cgp::loadRouter();
 
-    static const char* const addresses[][2] = {
+    static const char* const kAddresses[][2] = {
         {"joe", "a.com"}, {"JOE", "A.COM"}, {"", ""}, {"a@b.com", "blacklisted"}, {"x", "y.com@blacklisted"},
         {"x", "y.here"}, {"*", "*"}, {"postmaster", "q.org"}, {"a", ".here"}, {"\"q\"", "x"},
     };
-    for (const auto& a : addresses) cgp::routeAddress(a[0], a[1]);
+    for (const auto& a : kAddresses) cgp::routeAddress(a[0], a[1]);
     // The input's own first line as an address, so that its entries match.
     const std::string first = text.substr(0, text.find_first_of("\r\n"));
     const cgp::Address own = cgp::parseAddress(first);

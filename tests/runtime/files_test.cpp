@@ -62,6 +62,15 @@ protected:
 
     void enter() const { ASSERT_EQ(::chdir(dir_.c_str()), 0); }
 
+    // A file "f", a directory "d", links to each and a link to nothing.
+    void makeFilesAndLinks() const {
+        write("f", "x");
+        ASSERT_EQ(::mkdir(path("d").c_str(), 0755), 0);
+        ASSERT_EQ(::symlink(path("d").c_str(), path("linkdir").c_str()), 0);
+        ASSERT_EQ(::symlink(path("f").c_str(), path("linkfile").c_str()), 0);
+        ASSERT_EQ(::symlink(path("missing").c_str(), path("dangling").c_str()), 0);
+    }
+
     std::string dir_;
     std::string cwd_;
 };
@@ -125,11 +134,7 @@ TEST_F(FilesTest, AbsolutePath) {
 }
 
 TEST_F(FilesTest, FileAndDirectoryTests) {
-    write("f", "x");
-    ASSERT_EQ(::mkdir(path("d").c_str(), 0755), 0);
-    ASSERT_EQ(::symlink(path("d").c_str(), path("linkdir").c_str()), 0);
-    ASSERT_EQ(::symlink(path("f").c_str(), path("linkfile").c_str()), 0);
-    ASSERT_EQ(::symlink(path("missing").c_str(), path("dangling").c_str()), 0);
+    ASSERT_NO_FATAL_FAILURE(makeFilesAndLinks());
 
     EXPECT_TRUE(qdl::isFile(path("f")));
     EXPECT_FALSE(qdl::isDirectory(path("f")));
@@ -142,6 +147,28 @@ TEST_F(FilesTest, FileAndDirectoryTests) {
     EXPECT_FALSE(qdl::isDirectory(path("missing")));
     EXPECT_TRUE(qdl::isReadable(path("f")));
     EXPECT_FALSE(qdl::isReadable(path("missing")));
+}
+
+// The tests that look at the name itself: a link is what stands there,
+// whatever it leads to.
+TEST_F(FilesTest, TestsThatDoNotFollowLinks) {
+    ASSERT_NO_FATAL_FAILURE(makeFilesAndLinks());
+    ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0644), 0);
+    const struct {
+        const char* name;
+        bool exists, directory, regular;
+    } cases[] = {
+        {"f", true, false, true},          {"d", true, true, false},
+        {"linkdir", true, false, false},   {"linkfile", true, false, false},
+        {"dangling", true, false, false},  {"fifo", true, false, false},
+        {"missing", false, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(qdl::existsNoFollow(path(c.name)), c.exists);
+        EXPECT_EQ(qdl::isDirectoryNoFollow(path(c.name)), c.directory);
+        EXPECT_EQ(qdl::isRegularFileNoFollow(path(c.name)), c.regular);
+    }
 }
 
 // A socket's type code shares the directory bit; it must not count as one.

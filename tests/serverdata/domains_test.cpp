@@ -120,6 +120,46 @@ TEST_F(DomainsTest, MailboxPaths) {
     }
 }
 
+// What a verbose search says along each way it can end.
+TEST_F(DomainsTest, MailboxPathLinesWhenVerbose) {
+    const struct {
+        const char* name;
+        Address address;
+        std::string mailbox, lines;
+    } cases[] = {
+        {"mailbox directory", {"joe", "main.com"}, "Work/Reports",
+         "* Searching for real mailbox path of Work/Reportsjoe@main.com\n"
+         "* Mailbox path found: Accounts/joe.macnt/Work.folder/Reports.mdir\n"},
+        {"mailbox file", {"joe", "main.com"}, "Work/Drafts",
+         "* Searching for real mailbox path of Work/Draftsjoe@main.com\n"
+         "* Mailbox path found: Accounts/joe.macnt/Work.folder/Drafts.mbox\n"},
+        {"missing folder", {"joe", "main.com"}, "Nope/Reports",
+         "* Searching for real mailbox path of Nope/Reportsjoe@main.com\n* Mailbox path not found\n"},
+        {"account", {"joe", "main.com"}, "",
+         "* Searching for real mailbox path of joe@main.com\n* Mailbox path found: Accounts/joe.macnt\n"},
+        {"inbox of a single-file account", {"single", "main.com"}, "INBOX",
+         "* Searching for real mailbox path of INBOXsingle@main.com\n"},
+        {"unknown domain", {"joe", "x.net"}, "",
+         "* Searching for real mailbox path of joe@x.net\n* Domain not found: x.net\n"},
+        {"no account name", {"../x", "main.com"}, "",
+         "* Searching for real mailbox path of ../x@main.com\n* Mailbox path not found\n"},
+        {"account in a sub folder", {"deep", "main.com"}, "",
+         "* Searching for real mailbox path of deep@main.com\n"
+         "* Searching for account deeppath in Accounts\n"
+         "* Searching for account deeppath in Accounts/x.sub\n"
+         "* Account deep path found at Accounts/x.sub/deep.macnt\n"
+         "* Mailbox path found: Accounts/x.sub/deep.macnt\n"},
+    };
+    cgp::setLookupVerbose(true);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        testsupport::StdoutCapture capture;
+        cgp::getMailboxPath(c.address, c.mailbox);
+        EXPECT_EQ(capture.text(), c.lines);
+    }
+    cgp::setLookupVerbose(false);
+}
+
 TEST_F(DomainsTest, AccountPaths) {
     nestAccounts(base_, "Domains/a.org", 17);
     const struct {

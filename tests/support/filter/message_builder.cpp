@@ -19,17 +19,17 @@ std::string envelopeLines(const std::vector<std::string>& lines) {
 }
 
 std::string base64Lines(const std::string& data, std::size_t lineLength) {
-    static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string flat;
     for (std::size_t i = 0; i < data.size(); i += 3) {
         const std::size_t n = data.size() - i < 3 ? data.size() - i : 3;
         unsigned v = static_cast<unsigned char>(data[i]) << 16;
         if (n > 1) v |= static_cast<unsigned char>(data[i + 1]) << 8;
         if (n > 2) v |= static_cast<unsigned char>(data[i + 2]);
-        flat += alphabet[(v >> 18) & 63];
-        flat += alphabet[(v >> 12) & 63];
-        flat += n > 1 ? alphabet[(v >> 6) & 63] : '=';
-        flat += n > 2 ? alphabet[v & 63] : '=';
+        flat += kAlphabet[(v >> 18) & 63];
+        flat += kAlphabet[(v >> 12) & 63];
+        flat += n > 1 ? kAlphabet[(v >> 6) & 63] : '=';
+        flat += n > 2 ? kAlphabet[v & 63] : '=';
     }
     if (lineLength == 0) return flat;
     std::string out;

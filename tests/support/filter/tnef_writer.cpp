@@ -136,7 +136,7 @@ std::string TnefWriter::mapiProperties(const std::vector<MapiProperty>& properti
         out += le16(p.type);
         out += le16(p.id);
         switch (p.type) {
-        case tnef::PT_STRING8: {
+        case tnef::kPtString8: {
             std::string v = p.value;
             v.push_back('\0');
             out += le32(1);
@@ -145,7 +145,7 @@ std::string TnefWriter::mapiProperties(const std::vector<MapiProperty>& properti
             pad4(out);
             break;
         }
-        case tnef::PT_UNICODE: {
+        case tnef::kPtUnicode: {
             std::string v = p.value;
             v.append(2, '\0');
             out += le32(1);
@@ -154,7 +154,7 @@ std::string TnefWriter::mapiProperties(const std::vector<MapiProperty>& properti
             pad4(out);
             break;
         }
-        case tnef::PT_BINARY:
+        case tnef::kPtBinary:
             out += le32(1);
             out += le32(static_cast<std::uint32_t>(p.value.size()));
             out += p.value;
@@ -283,46 +283,46 @@ std::string TnefWriter::build(std::vector<TnefSpan>* spans) const {
     };
     auto cstr = [](const std::string& s) { return s + std::string(1, '\0'); };
 
-    emit(tnef::kLevelMessage, tnef::attTnefVersion, le32(0x00010000));
-    emit(tnef::kLevelMessage, tnef::attOemCodepage, le32(1252) + le32(0));
-    if (!messageClass_.empty()) emit(tnef::kLevelMessage, tnef::attMessageClass, cstr(messageClass_));
-    if (!subject_.empty()) emit(tnef::kLevelMessage, tnef::attSubject, cstr(subject_));
-    if (hasTextBody_) emit(tnef::kLevelMessage, tnef::attBody, textBody_);
+    emit(tnef::kLevelMessage, tnef::kAttTnefVersion, le32(0x00010000));
+    emit(tnef::kLevelMessage, tnef::kAttOemCodepage, le32(1252) + le32(0));
+    if (!messageClass_.empty()) emit(tnef::kLevelMessage, tnef::kAttMessageClass, cstr(messageClass_));
+    if (!subject_.empty()) emit(tnef::kLevelMessage, tnef::kAttSubject, cstr(subject_));
+    if (hasTextBody_) emit(tnef::kLevelMessage, tnef::kAttBody, textBody_);
 
     std::vector<MapiProperty> props;
     if (hasRtfBody_) {
         const std::string value = rtfForm_ == RtfForm::Stored
                                       ? storedRtf(rtfBody_)
                                       : compressedRtf(rtfBody_, rtfForm_ == RtfForm::CompressedBadCrc);
-        props.push_back(MapiProperty{tnef::PT_BINARY, tnef::PR_RTF_COMPRESSED, value});
+        props.push_back(MapiProperty{tnef::kPtBinary, tnef::kPrRtfCompressed, value});
     }
-    if (hasHtmlBody_) props.push_back(MapiProperty{tnef::PT_BINARY, tnef::PR_HTML, htmlBody_});
+    if (hasHtmlBody_) props.push_back(MapiProperty{tnef::kPtBinary, tnef::kPrHtml, htmlBody_});
     props.insert(props.end(), messageProperties_.begin(), messageProperties_.end());
-    if (!props.empty()) emit(tnef::kLevelMessage, tnef::attMAPIProps, mapiProperties(props));
+    if (!props.empty()) emit(tnef::kLevelMessage, tnef::kAttMapiProps, mapiProperties(props));
 
     for (const Raw& r : raw_)
         if (r.level == tnef::kLevelMessage) emit(r.level, r.id, r.data);
 
     for (const TnefAttachment& a : attachments_) {
-        emit(tnef::kLevelAttachment, tnef::attAttachRenddata, renddata());
-        if (a.withModifyDate) emit(tnef::kLevelAttachment, tnef::attAttachModifyDate, date(a.modifyDate));
-        if (a.dataBeforeTitle) emit(tnef::kLevelAttachment, tnef::attAttachData, a.data);
-        if (!a.title.empty()) emit(tnef::kLevelAttachment, tnef::attAttachTitle, cstr(a.title));
-        if (!a.dataBeforeTitle) emit(tnef::kLevelAttachment, tnef::attAttachData, a.data);
+        emit(tnef::kLevelAttachment, tnef::kAttAttachRenddata, renddata());
+        if (a.withModifyDate) emit(tnef::kLevelAttachment, tnef::kAttAttachModifyDate, date(a.modifyDate));
+        if (a.dataBeforeTitle) emit(tnef::kLevelAttachment, tnef::kAttAttachData, a.data);
+        if (!a.title.empty()) emit(tnef::kLevelAttachment, tnef::kAttAttachTitle, cstr(a.title));
+        if (!a.dataBeforeTitle) emit(tnef::kLevelAttachment, tnef::kAttAttachData, a.data);
 
         std::vector<MapiProperty> ap;
         if (!a.longName.empty()) {
             if (a.unicodeLongName)
-                ap.push_back(MapiProperty{tnef::PT_UNICODE, tnef::PR_ATTACH_LONG_FILENAME, utf16le(a.longName)});
+                ap.push_back(MapiProperty{tnef::kPtUnicode, tnef::kPrAttachLongFilename, utf16le(a.longName)});
             else
-                ap.push_back(MapiProperty{tnef::PT_STRING8, tnef::PR_ATTACH_LONG_FILENAME, a.longName});
+                ap.push_back(MapiProperty{tnef::kPtString8, tnef::kPrAttachLongFilename, a.longName});
         }
         if (!a.mimeType.empty())
-            ap.push_back(MapiProperty{tnef::PT_STRING8, tnef::PR_ATTACH_MIME_TAG, a.mimeType});
+            ap.push_back(MapiProperty{tnef::kPtString8, tnef::kPrAttachMimeTag, a.mimeType});
         if (!a.contentId.empty())
-            ap.push_back(MapiProperty{tnef::PT_STRING8, tnef::PR_ATTACH_CONTENT_ID, a.contentId});
+            ap.push_back(MapiProperty{tnef::kPtString8, tnef::kPrAttachContentId, a.contentId});
         ap.insert(ap.end(), a.extraProperties.begin(), a.extraProperties.end());
-        if (!ap.empty()) emit(tnef::kLevelAttachment, tnef::attAttachment, mapiProperties(ap));
+        if (!ap.empty()) emit(tnef::kLevelAttachment, tnef::kAttAttachment, mapiProperties(ap));
     }
 
     for (const Raw& r : raw_)

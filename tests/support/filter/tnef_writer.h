@@ -22,34 +22,35 @@
 
 namespace testsupport {
 
-// TNEF attribute ids (type in the high word, id in the low word).
+// TNEF attribute ids (type in the high word, id in the low word), named
+// after the format's own att*, PT_* and PR_* names.
 namespace tnef {
 constexpr std::uint32_t kSignature = 0x223E9F78;
 constexpr std::uint8_t kLevelMessage = 1;
 constexpr std::uint8_t kLevelAttachment = 2;
 
-constexpr std::uint32_t attSubject = 0x00018004;
-constexpr std::uint32_t attMessageClass = 0x00078008;
-constexpr std::uint32_t attBody = 0x0002800C;
-constexpr std::uint32_t attAttachData = 0x0006800F;
-constexpr std::uint32_t attAttachTitle = 0x00018010;
-constexpr std::uint32_t attAttachModifyDate = 0x00038013;
-constexpr std::uint32_t attAttachRenddata = 0x00069002;
-constexpr std::uint32_t attMAPIProps = 0x00069003;
-constexpr std::uint32_t attAttachment = 0x00069005;
-constexpr std::uint32_t attTnefVersion = 0x00089006;
-constexpr std::uint32_t attOemCodepage = 0x00069007;
+constexpr std::uint32_t kAttSubject = 0x00018004;
+constexpr std::uint32_t kAttMessageClass = 0x00078008;
+constexpr std::uint32_t kAttBody = 0x0002800C;
+constexpr std::uint32_t kAttAttachData = 0x0006800F;
+constexpr std::uint32_t kAttAttachTitle = 0x00018010;
+constexpr std::uint32_t kAttAttachModifyDate = 0x00038013;
+constexpr std::uint32_t kAttAttachRenddata = 0x00069002;
+constexpr std::uint32_t kAttMapiProps = 0x00069003;
+constexpr std::uint32_t kAttAttachment = 0x00069005;
+constexpr std::uint32_t kAttTnefVersion = 0x00089006;
+constexpr std::uint32_t kAttOemCodepage = 0x00069007;
 
 // MAPI property types and tags used here.
-constexpr std::uint16_t PT_LONG = 0x0003;
-constexpr std::uint16_t PT_STRING8 = 0x001E;
-constexpr std::uint16_t PT_UNICODE = 0x001F;
-constexpr std::uint16_t PT_BINARY = 0x0102;
-constexpr std::uint16_t PR_RTF_COMPRESSED = 0x1009;
-constexpr std::uint16_t PR_HTML = 0x1013;
-constexpr std::uint16_t PR_ATTACH_LONG_FILENAME = 0x3707;
-constexpr std::uint16_t PR_ATTACH_MIME_TAG = 0x370E;
-constexpr std::uint16_t PR_ATTACH_CONTENT_ID = 0x3712;
+constexpr std::uint16_t kPtLong = 0x0003;
+constexpr std::uint16_t kPtString8 = 0x001E;
+constexpr std::uint16_t kPtUnicode = 0x001F;
+constexpr std::uint16_t kPtBinary = 0x0102;
+constexpr std::uint16_t kPrRtfCompressed = 0x1009;
+constexpr std::uint16_t kPrHtml = 0x1013;
+constexpr std::uint16_t kPrAttachLongFilename = 0x3707;
+constexpr std::uint16_t kPrAttachMimeTag = 0x370E;
+constexpr std::uint16_t kPrAttachContentId = 0x3712;
 }  // namespace tnef
 
 // A TNEF date value (attDate: seven little-endian 16-bit words).
@@ -60,11 +61,11 @@ struct TnefDate {
 };
 
 // One MAPI property of a property block. `value` holds the raw value bytes:
-// the string (without its NUL; one is added) for PT_STRING8, UTF-16LE bytes
-// (without the terminator) for PT_UNICODE, the bytes for PT_BINARY, four
-// little-endian bytes for PT_LONG.
+// the string (without its NUL; one is added) for kPtString8, UTF-16LE bytes
+// (without the terminator) for kPtUnicode, the bytes for kPtBinary, four
+// little-endian bytes for kPtLong.
 struct MapiProperty {
-    std::uint16_t type = tnef::PT_STRING8;
+    std::uint16_t type = tnef::kPtString8;
     std::uint16_t id = 0;
     std::string value;
 };

@@ -8,6 +8,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "runtime/files.h"
+
 namespace testsupport {
 
 FakeBase::FakeBase(bool enter) {
@@ -72,9 +74,7 @@ void FakeBase::setTime(const std::string& relative, time_t when, long nanosecond
 }
 
 time_t FakeBase::modificationTime(const std::string& relative) const {
-    struct stat st;
-    if (::stat((dir_ / relative).c_str(), &st) != 0) return -1;
-    return st.st_mtime;
+    return qdl::fileModificationTime(dir_ / relative);
 }
 
 void FakeBase::touchLater(const std::string& relative) { setTime(relative, modificationTime(relative) + 1); }

@@ -34,9 +34,9 @@ void describe(std::string& out, const cgp::WsspNode* node) {
         out += "null";
         return;
     }
-    static const char letters[] = "ETNVIOLMCFSU";
+    static const char kLetters[] = "ETNVIOLMCFSU";
     const bool known = node->kind >= 0 && node->kind <= 11;
-    out += known ? letters[node->kind] : '?';
+    out += known ? kLetters[node->kind] : '?';
     switch (node->kind) {
     case cgp::WsspNode::kNumber:
     case cgp::WsspNode::kOperator:
