@@ -55,13 +55,14 @@ std::string findOnPath(const std::string& program) {
 
 // A file of our own beside the HTML file, under a name no other process has,
 // readable by all as the HTML file will be; removed when it goes, unless it
-// was published under that name, which must then be free.
+// was published under that name. The caller names the HTML file: a file
+// already there is replaced by a conversion that succeeds, and only then.
 qdl::ReplacementFile::Options besideHtml(const std::string& html) {
     qdl::ReplacementFile::Options options;
     options.lead = html + ".";
     options.randomCharacters = 6;
     options.mode = 0644;
-    options.replace = false;
+    options.replace = true;
     return options;
 }
 
@@ -181,7 +182,6 @@ int main(int argc, char** argv) {
         const qdl::Descriptor probe(qdl::openFile(rtf, O_RDONLY | O_NONBLOCK));
         if (!probe.isOpen()) return fail("cannot read " + rtf + ": " + systemError());
     }
-    if (qdl::existsNoFollow(html)) return fail(html + " exists already");
 
     try {
         return convert(rtf, html);

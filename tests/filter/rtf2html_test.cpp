@@ -152,19 +152,32 @@ TEST_F(Rtf2HtmlTest, FailuresLeaveNoHtml) {
     }
 }
 
-// A file already under the target's name is never replaced: not by a
-// failure, and not by a success either.
-TEST_F(Rtf2HtmlTest, ExistingTargetIsKept) {
+// The caller names the HTML file: one already under that name is replaced
+// by a conversion that succeeds, as it always was, and kept by one that fails.
+TEST_F(Rtf2HtmlTest, ExistingTargetIsReplacedOnlyBySuccess) {
     testsupport::writeFile(dir_ / ("wrapped.rtf"), "{\\rtf1\\fromhtml1 {\\*\\htmltag <p>}}");
     testsupport::writeFile(dir_ / ("plain.rtf"), kSampleRtf);
-    const std::string path = fakeUnrtf("echo '<html></html>'");
-    for (const char* input : {"wrapped.rtf", "plain.rtf"}) {
-        SCOPED_TRACE(input);
+    const struct {
+        const char* input;
+        const char* unrtf;
+        bool converts;
+    } cases[] = {
+        {"wrapped.rtf", "echo '<html></html>'", true},
+        {"plain.rtf", "echo '<html></html>'", true},
+        {"plain.rtf", "exit 3", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.input) + (c.converts ? ", converts" : ", fails"));
         testsupport::writeFile(dir_ / ("out.html"), "previous");
-        testsupport::ProgramResult r = run({dir_ / (input), dir_ / ("out.html")}, path);
-        EXPECT_NE(r.exitCode, 0);
-        EXPECT_EQ(r.err, "rtf2html: " + dir_ / ("out.html") + " exists already\n");
-        EXPECT_EQ(testsupport::readFile(dir_ / ("out.html")), "previous");
+        testsupport::ProgramResult r = run({dir_ / (c.input), dir_ / ("out.html")}, fakeUnrtf(c.unrtf));
+        EXPECT_EQ(r.exitCode == 0, c.converts) << r.err;
+        const std::string now = testsupport::readFile(dir_ / ("out.html"));
+        if (c.converts)
+            EXPECT_NE(now, "previous");
+        else
+            EXPECT_EQ(now, "previous");
+        for (const std::string& name : testsupport::listDir(dir_.path()))
+            EXPECT_TRUE(name == "out.html" || name.find("out.html") == std::string::npos) << name;
     }
 }
 
