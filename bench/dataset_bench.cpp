@@ -26,7 +26,7 @@
 #include "runtime/base64.h"
 #include "runtime/process.h"
 #include "serverdata/dataset.h"
-#include "serverdata/parser.h"
+#include "serverdata/internal/parser.h"
 
 using Clock = std::chrono::steady_clock;
 

@@ -15,8 +15,8 @@
 #include "runtime/files.h"
 #include "runtime/mutex.h"
 #include "runtime/replacement_file.h"
-#include "serverdata/parser.h"
-#include "serverdata/parser_actions.h"
+#include "serverdata/internal/parser.h"
+#include "serverdata/internal/parser_actions.h"
 
 namespace cgp {
 

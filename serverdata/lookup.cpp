@@ -7,8 +7,10 @@
 #include "runtime/casefold.h"
 #include "runtime/log.h"
 #include "runtime/mutex.h"
-#include "serverdata/lookup_state.h"
-#include "serverdata/parser.h"
+#include "serverdata/dataset.h"
+#include "serverdata/internal/lookup_state.h"
+#include "serverdata/internal/parser.h"
+#include "serverdata/router.h"
 
 namespace cgp {
 
