@@ -99,37 +99,22 @@ void releaseTokenBuffers() {
     }
 }
 
-// Each byte tells how long its sequence is, so there is one way only to
-// read the text.
-std::size_t atomPrefix(const char* text, std::size_t length) {
-    std::size_t i = 0;
-    while (i < length) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        std::size_t unit = 0;
-        if (c >= 0xC2 && c <= 0xDF) unit = 2;
-        else if (c >= 0xE0 && c <= 0xEE) unit = 3;
-        else if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '@' ||
-                 c == '_' || c == '-')
-            unit = 1;
-        if (unit == 0 || i + unit > length) break;
-        for (std::size_t k = 1; k < unit; ++k)
-            if (static_cast<unsigned char>(text[i + k]) < 0x80) return i;
-        i += unit;
-    }
-    return i;
-}
+namespace {
 
-std::size_t routerAtomPrefix(const char* text, std::size_t length) {
-    static const char* const kPlain = "#%()*+,-./@[]_{}";
+// The atom at the start of a text: ASCII letters and digits, the bytes of
+// `plain`, the two- and three-byte sequences whole and, with escapedStar, a
+// backslash with its "*". Each byte tells how long its sequence is, so
+// there is one way only to read the text.
+std::size_t atomRun(const char* text, std::size_t length, const char* plain, bool escapedStar) {
     std::size_t i = 0;
     while (i < length) {
         const unsigned char c = static_cast<unsigned char>(text[i]);
         std::size_t unit = 0;
         if (c >= 0xC2 && c <= 0xDF) unit = 2;
         else if (c >= 0xE0 && c <= 0xEE) unit = 3;
-        else if (c == '\\') unit = 2;
+        else if (escapedStar && c == '\\') unit = 2;
         else if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                 (c != 0 && std::strchr(kPlain, c) != nullptr))
+                 (c != 0 && std::strchr(plain, c) != nullptr))
             unit = 1;
         if (unit == 0 || i + unit > length) break;
         if (c == '\\') {
@@ -141,6 +126,14 @@ std::size_t routerAtomPrefix(const char* text, std::size_t length) {
         i += unit;
     }
     return i;
+}
+
+}  // namespace
+
+std::size_t atomPrefix(const char* text, std::size_t length) { return atomRun(text, length, ".@_-", false); }
+
+std::size_t routerAtomPrefix(const char* text, std::size_t length) {
+    return atomRun(text, length, "#%()*+,-./@[]_{}", true);
 }
 
 std::size_t quotedAtomLength(const char* text, std::size_t length) {
