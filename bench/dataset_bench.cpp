@@ -26,7 +26,7 @@
 #include "runtime/base64.h"
 #include "runtime/process.h"
 #include "serverdata/dataset.h"
-#include "serverdata/parser.h"
+#include "serverdata/internal/parser.h"
 
 using Clock = std::chrono::steady_clock;
 
@@ -133,9 +133,9 @@ void dropTrailingCommas(std::string& text) {
 }
 
 std::string word(std::mt19937& gen, std::size_t length) {
-    static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     std::string s(length, 'a');
-    for (auto& c : s) c = letters[gen() % 62];
+    for (auto& c : s) c = kLetters[gen() % 62];
     return s;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <exception>
 
+#include "clients/internal/cli_command.h"
 #include "clients/net_exception.h"
 #include "clients/pop3.h"
 

@@ -19,13 +19,16 @@
 #include <string>
 #include <vector>
 
-#include "clients/cli_command.h"
 #include "clients/line_buffer.h"
 #include "clients/sock.h"
 #include "runtime/deadline.h"
 #include "serverdata/dataset.h"
 
 namespace cgp {
+
+namespace cmd {
+class Piece;  // one piece of a command line (internal/cli_command.h)
+}
 
 // Where and how the default connection logs in. Plain process-wide values,
 // read without a lock: an embedding program sets them before use.

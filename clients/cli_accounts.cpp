@@ -2,6 +2,7 @@
 // of cli_command.h.
 #include "clients/cli.h"
 
+#include "clients/internal/cli_command.h"
 #include "clients/net_exception.h"
 
 namespace cgp {

@@ -1,4 +1,4 @@
-#include "clients/cli_command.h"
+#include "clients/internal/cli_command.h"
 
 #include <stdexcept>
 #include <vector>

@@ -2,6 +2,8 @@
 // cli_command.h.
 #include "clients/cli.h"
 
+#include "clients/internal/cli_command.h"
+
 namespace cgp {
 
 using namespace cmd;

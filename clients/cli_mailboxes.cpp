@@ -5,6 +5,8 @@
 
 #include <set>
 
+#include "clients/internal/cli_command.h"
+
 namespace cgp {
 
 using namespace cmd;

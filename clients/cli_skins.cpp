@@ -2,6 +2,7 @@
 // control: one line per command, in the forms of cli_command.h.
 #include "clients/cli.h"
 
+#include "clients/internal/cli_command.h"
 #include "runtime/escape.h"
 
 namespace cgp {

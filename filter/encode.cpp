@@ -1,4 +1,4 @@
-#include "filter/encode.h"
+#include "filter/internal/encode.h"
 
 #include <cstddef>
 #include <cstring>

@@ -7,7 +7,7 @@
 #include <iostream>
 #include <utility>
 
-#include "filter/part_headers.h"
+#include "filter/internal/part_headers.h"
 #include "filter/pipe.h"
 #include "filter/temp_dirs.h"
 #include "runtime/descriptor.h"

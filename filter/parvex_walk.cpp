@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "filter/internal/part_headers.h"
 #include "filter/lines.h"
-#include "filter/part_headers.h"
 #include "filter/parvex.h"
 #include "filter/temp_dirs.h"
 #include "filter/unpack.h"

@@ -11,7 +11,7 @@
 #include <streambuf>
 #include <string>
 
-#include "filter/encode.h"
+#include "filter/internal/encode.h"
 #include "filter/lines.h"
 #include "filter/mime.h"
 #include "filter/parvex.h"

@@ -6,7 +6,6 @@
 
 #include "runtime/convert.h"
 #include "runtime/exception.h"
-#include "runtime/siphash.h"
 
 template <>
 qdl::SimpleMutex& thread_safe_ptr<cgp::data_set>::mutex() {
@@ -49,10 +48,6 @@ qdl::SimpleMutex& globalPtrMutex() { return thread_safe_ptr<data_set>::mutex(); 
 const DataSet& emptyDataSet() {
     static const DataSet* empty = new DataSet(DataSet::kEmpty);
     return *empty;
-}
-
-std::size_t KeyHash::operator()(const std::string& key) const {
-    return static_cast<std::size_t>(qdl::keyedHash(key.data(), key.size()));
 }
 
 // ---- the value ----

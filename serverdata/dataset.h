@@ -16,6 +16,7 @@
 
 #include "runtime/handle.h"
 #include "runtime/mutex.h"
+#include "serverdata/key_hash.h"
 
 namespace cgp {
 class data_set;
@@ -105,27 +106,6 @@ private:
 // The process-wide empty value, default parent of every value. Never
 // destroyed, for the same reason as the mutex.
 const DataSet& emptyDataSet();
-
-// The hash of dictionary keys and of the lookups' tables: keyed, with a
-// key of the process's own (qdl::keyedHash), so that keys from outside
-// cannot be chosen to collide. A table's order differs from process to
-// process: whatever depends on it goes by byKey.
-struct KeyHash {
-    std::size_t operator()(const std::string& key) const;
-};
-
-// The entries of a table keyed by strings, in the byte order of their keys
-// (unsigned, as std::string compares): where one entry wins over another,
-// the winner must not change with the table's order.
-template <typename Table>
-std::vector<const typename Table::value_type*> byKey(const Table& table) {
-    std::vector<const typename Table::value_type*> entries;
-    entries.reserve(table.size());
-    for (const auto& entry : table) entries.push_back(&entry);
-    std::sort(entries.begin(), entries.end(), [](const typename Table::value_type* a,
-                                                 const typename Table::value_type* b) { return a->first < b->first; });
-    return entries;
-}
 
 // The members of a dictionary: a hash map from key to value that takes no
 // memory until it holds something (most values are no dictionaries). It

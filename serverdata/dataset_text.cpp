@@ -15,8 +15,8 @@
 #include "runtime/files.h"
 #include "runtime/mutex.h"
 #include "runtime/replacement_file.h"
-#include "serverdata/parser.h"
-#include "serverdata/parser_actions.h"
+#include "serverdata/internal/parser.h"
+#include "serverdata/internal/parser_actions.h"
 
 namespace cgp {
 
@@ -150,11 +150,11 @@ private:
 
     void changeLine(int level) {
         if (compact_) return;
-        static const std::string spaces(256, ' ');
+        static const std::string kSpaces(256, ' ');
         out_ += '\n';
         for (std::size_t n = static_cast<std::size_t>(2 * level); n > 0;) {
-            const std::size_t piece = n < spaces.size() ? n : spaces.size();
-            out_.append(spaces, 0, piece);
+            const std::size_t piece = n < kSpaces.size() ? n : kSpaces.size();
+            out_.append(kSpaces, 0, piece);
             n -= piece;
         }
     }

@@ -1,8 +1,8 @@
 #pragma once
 // The server's text form of data sets: the writer (Level, ChangeLine) and
-// quoteString. The reader is DataSet::parse and DataSet::loadFromFile; its
-// actions are in parser_actions.h. Writing takes no lock of its own: the
-// value must not change on another thread while it is written.
+// quoteString. The reader is DataSet::parse and DataSet::loadFromFile,
+// through the shared parser. Writing takes no lock of its own: the value
+// must not change on another thread while it is written.
 //
 // What the writer writes, its reader reads back equal (but for CR bytes,
 // which strings cannot hold): an empty value inside an array or dictionary

@@ -9,7 +9,8 @@
 #include "runtime/log.h"
 #include "runtime/mutex.h"
 #include "runtime/utf7.h"
-#include "serverdata/lookup_state.h"
+#include "serverdata/internal/lookup_state.h"
+#include "serverdata/router.h"
 
 namespace cgp {
 

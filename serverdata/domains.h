@@ -10,9 +10,9 @@
 #include <ctime>
 #include <string>
 
+#include "serverdata/address.h"
 #include "serverdata/dataset.h"
 #include "serverdata/lookup.h"
-#include "serverdata/router.h"
 
 namespace cgp {
 

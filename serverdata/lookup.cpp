@@ -7,8 +7,10 @@
 #include "runtime/casefold.h"
 #include "runtime/log.h"
 #include "runtime/mutex.h"
-#include "serverdata/lookup_state.h"
-#include "serverdata/parser.h"
+#include "serverdata/dataset.h"
+#include "serverdata/internal/lookup_state.h"
+#include "serverdata/internal/parser.h"
+#include "serverdata/router.h"
 
 namespace cgp {
 
@@ -93,8 +95,8 @@ const std::string& getMainDomainName() {
     if (!mainDomainLoaded.load(std::memory_order_relaxed)) {
         // Inside a parse the file cannot be read: the answer stays open for
         // a later call instead of being empty for the rest of the process.
-        static const std::string none;
-        if (ParseInProgress::onThisThread()) return none;
+        static const std::string kNone;
+        if (ParseInProgress::onThisThread()) return kNone;
         const DataSet settings = DataSet::loadFromFile(kMainSettings);
         const auto it = settings->members.find("DomainName");
         if (it != settings->members.end() && !it->second.isNull()) mainDomain = qdl::lowerCase(it->second->value);

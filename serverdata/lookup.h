@@ -14,8 +14,8 @@
 #include <string>
 #include <unordered_map>
 
-#include "serverdata/dataset.h"
-#include "serverdata/router.h"
+#include "serverdata/address.h"
+#include "serverdata/key_hash.h"
 
 namespace cgp {
 

@@ -1,6 +1,6 @@
 // The parser's driver: one parse at a time, the mode's first token, the
 // error line, and a clean scanner after every parse whatever its end.
-#include "serverdata/parser.h"
+#include "serverdata/internal/parser.h"
 
 #include <fcntl.h>
 
@@ -10,7 +10,7 @@
 #include "runtime/files.h"
 #include "runtime/log.h"
 #include "runtime/mutex.h"
-#include "serverdata/scanner.h"
+#include "serverdata/internal/scanner.h"
 #include "cgparser_grammar.h"
 
 namespace cgp {

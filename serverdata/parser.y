@@ -26,8 +26,8 @@ class WsspNode;
 }
 
 %code {
-#include "serverdata/parser.h"
-#include "serverdata/parser_actions.h"
+#include "serverdata/internal/parser.h"
+#include "serverdata/internal/parser_actions.h"
 }
 
 %start input

@@ -23,8 +23,9 @@
 #include "runtime/log.h"
 #include "runtime/mutex.h"
 #include "serverdata/dataset.h"
+#include "serverdata/internal/parser.h"
+#include "serverdata/internal/parser_actions.h"
 #include "serverdata/lookup.h"
-#include "serverdata/parser.h"
 
 namespace cgp {
 
@@ -461,8 +462,6 @@ void runPasses(const Tables& tables, Address& address) {
 }
 
 }  // namespace
-
-std::ostream& EMail::operator()(std::ostream& out) const { return out << account_ << "@" << domain_; }
 
 bool loadRouter() {
     qdl::ScopedLock guard(routerMutex());

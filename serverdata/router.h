@@ -1,36 +1,18 @@
 #pragma once
-// E-mail addresses and the emulation of the server's router: the router
-// table ("Settings/Router.data") and settings ("Settings/Router.settings")
-// under the working directory, which is the server's base directory, and
-// the rewriting of an address through them as the server would. Nothing
-// here throws; loading reports through its result.
+// The emulation of the server's router: the router table
+// ("Settings/Router.data") and settings ("Settings/Router.settings") under
+// the working directory, which is the server's base directory, and the
+// rewriting of an address (address.h) through them as the server would.
+// Nothing here throws; loading reports through its result.
 //
 // Locks, outermost first: routerMutex, the settings lookups' lock, the value
 // stack's, the parser's. Routing works on a snapshot of the tables taken
 // when it starts, so it waits for no reload and a reload for no routing.
-#include <ostream>
 #include <string>
-#include <utility>
 
-#include "runtime/stream.h"
-#include "serverdata/parser_actions.h"
+#include "serverdata/address.h"
 
 namespace cgp {
-
-// Account first, domain second.
-typedef std::pair<std::string, std::string> Address;
-
-// Prints account "@" domain; holds references, so the strings must outlive it.
-class EMail : public qdl::ostream_func {
-public:
-    EMail(const std::string& account, const std::string& domain) : account_(account), domain_(domain) {}
-    explicit EMail(const Address& address) : account_(address.first), domain_(address.second) {}
-    std::ostream& operator()(std::ostream& out) const override;
-
-private:
-    const std::string& account_;
-    const std::string& domain_;
-};
 
 // One side of a route. Without a "*" the text is held whole in the prefix;
 // with one, the prefix is what stands before it and the suffix what follows.
@@ -82,8 +64,7 @@ RouterEntry parsePipeTarget(const std::string& text);
 // Empties both tables.
 void clearRouterTables();
 
-// The parser's actions of router mode (makeAddressEntry, makeRoute,
-// addRouterEntry) are declared in parser_actions.h; they also build tables
-// by hand.
+// The router-mode parse builds the tables through the parser's actions
+// (makeAddressEntry, makeRoute, addRouterEntry), which the router defines.
 
 }  // namespace cgp

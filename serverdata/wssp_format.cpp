@@ -46,11 +46,11 @@ const DateNames& dateNames() {
 }
 
 const std::string& nameAt(const DataSet& names, int index) {
-    static const std::string none;
-    if (names.get() == nullptr || index < 0) return none;
+    static const std::string kNone;
+    if (names.get() == nullptr || index < 0) return kNone;
     const data_set::Elements& list = names->elements;
     if (static_cast<std::size_t>(index) >= list.size() || list[static_cast<std::size_t>(index)].get() == nullptr)
-        return none;
+        return kNone;
     return list[static_cast<std::size_t>(index)]->value;
 }
 

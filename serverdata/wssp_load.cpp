@@ -13,8 +13,8 @@
 #include "runtime/escape.h"
 #include "runtime/log.h"
 #include "runtime/mutex.h"
-#include "serverdata/parser.h"
-#include "serverdata/parser_actions.h"
+#include "serverdata/internal/parser.h"
+#include "serverdata/internal/parser_actions.h"
 #include "cgparser_grammar.h"
 
 namespace cgp {

@@ -77,8 +77,8 @@ const DataSet* memberOf(const data_set* value, const std::string& key) {
 const DataSet* memberOf(const DataSet& value, const std::string& key) { return memberOf(value.get(), key); }
 
 const std::string& stringOf(const DataSet* handle) {
-    static const std::string none;
-    return handle != nullptr ? (*handle)->value : none;
+    static const std::string kNone;
+    return handle != nullptr ? (*handle)->value : kNone;
 }
 
 DataSet toDataSet(const Value& v) {

@@ -1,4 +1,4 @@
-#include "filter/part_headers.h"
+#include "filter/internal/part_headers.h"
 
 #include <gtest/gtest.h>
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "filter/encode.h"
+#include "filter/internal/encode.h"
 #include "filter/parvex.h"
 #include "runtime/base64.h"
 #include "runtime/files.h"

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "serverdata/dataset.h"
-#include "serverdata/scanner.h"
+#include "serverdata/internal/scanner.h"
 
 namespace {
 

@@ -22,8 +22,8 @@
 #include <string>
 #include <vector>
 
+#include "filter/internal/part_headers.h"
 #include "filter/parvex.h"
-#include "filter/part_headers.h"
 #include "filter/temp_dirs.h"
 #include "runtime/directory_handle.h"
 #include "runtime/files.h"

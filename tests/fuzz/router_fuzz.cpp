@@ -14,7 +14,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "serverdata/parser.h"
+#include "serverdata/internal/parser.h"
 #include "serverdata/router.h"
 
 namespace {

@@ -12,8 +12,8 @@
 #include <gtest/gtest.h>
 
 #include "serverdata/dataset.h"
-#include "serverdata/parser.h"
-#include "serverdata/scanner.h"
+#include "serverdata/internal/parser.h"
+#include "serverdata/internal/scanner.h"
 #include "support/core/capture.h"
 #include "support/serverdata/fake_base.h"
 #include "support/serverdata/values.h"

@@ -11,8 +11,9 @@
 #include <gtest/gtest.h>
 
 #include "serverdata/domains.h"
+#include "serverdata/internal/parser.h"
+#include "serverdata/internal/parser_actions.h"
 #include "serverdata/lookup.h"
-#include "serverdata/parser.h"
 #include "serverdata/router.h"
 #include "support/core/capture.h"
 #include "support/serverdata/fake_base.h"

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "serverdata/scanner.h"
+#include "serverdata/internal/scanner.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 
 #include <gtest/gtest.h>
 
-#include "serverdata/parser.h"
+#include "serverdata/internal/parser.h"
 #include "serverdata/wssp.h"
 #include "support/core/capture.h"
 #include "support/core/run_program.h"
