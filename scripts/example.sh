@@ -13,7 +13,7 @@ top=$(pwd)
 example="$top/out/example"
 rm -rf "$example"
 mkdir -p "$example/base/Queue"
-cmake --install build --prefix "$example/program" >/dev/null
+cmake --install build --prefix "$example/program" --component program >/dev/null
 build/tests/make_example "$example/base/Queue/example.msg"
 
 echo "Program directory: $example/program"
