@@ -4,7 +4,6 @@
 // handle: copying it shares the value. Handles may be copied and dropped on
 // any thread; the value itself is not locked, so only one thread at a time
 // may change it. Nothing here throws but getPath.
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
